@@ -1,0 +1,98 @@
+#include "item_generation.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// Rounds halves away from zero and converts to 32 bits; false for NaN or a value that
+// does not fit, where the conversion itself would be undefined.
+bool round_to_int32(double value, std::int32_t& result) {
+    const double rounded = std::round(value);
+    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
+        return false;
+    }
+    result = static_cast<std::int32_t>(rounded);
+    return true;
+}
+
+double to_double(std::int64_t value) { return static_cast<double>(value); }
+
+} // namespace
+
+// Every double operation below stands in the order and grouping that reproduces the
+// files bit for bit; algebraically equal forms round differently and must not replace
+// them. Integer products and sums are formed in 64 bits, which gives the same result
+// wherever 32 bits would not have overflowed.
+bool generate_item_type(const RunParams& p, RandomStream& stream, Rectangle& item) {
+    const std::int32_t object_length = p.object.length;
+    const std::int32_t object_width = p.object.width;
+    const std::int64_t minarea = p.minarea;
+    const std::int64_t maxarea = p.maxarea;
+
+    const double r1 = uniform_random(stream);
+    const double a = r1 * to_double(maxarea - minarea) + to_double(minarea);
+
+    const double big_w = static_cast<double>(object_width);
+    const double t = (a * a) / (big_w * big_w);
+    const double lowshare = std::fmax(minratio, t / (t + a));
+    const double big_l = static_cast<double>(object_length);
+    const double v = big_l * big_l;
+    const double highshare = std::fmin(maxratio, v / (v + a));
+
+    const double r2 = uniform_random(stream);
+    const double z = r2 * (highshare - lowshare) + lowshare;
+    const double lreal = std::sqrt((z * a) / (1.0 - z));
+
+    std::int32_t length = 0;
+    std::int32_t width = 0;
+    if (!round_to_int32(lreal, length) || !round_to_int32(a / lreal, width)) {
+        return false;
+    }
+    std::int64_t area = std::int64_t{length} * width;
+
+    while (area < minarea || area > maxarea) {
+        const double r3 = uniform_random(stream);
+        // l, w and the area as they stood when the pass began.
+        const std::int64_t l = length;
+        const std::int64_t w = width;
+        const std::int64_t start_area = area;
+        if (start_area < minarea) {
+            if (r3 < 0.5 && l < object_length && (l + 1) * w <= maxarea &&
+                to_double(l + 1) / ((to_double(l) + 1.0) + to_double(w)) <= maxratio) {
+                length = static_cast<std::int32_t>(l + 1);
+            } else if (w < object_width && (w + 1) * l <= maxarea &&
+                       to_double(l) / (to_double(l + w) + 1.0) >= minratio) {
+                width = static_cast<std::int32_t>(w + 1);
+            } else {
+                return false;
+            }
+        }
+        if (start_area > maxarea) {
+            if (r3 < 0.5 && l > 0 && (l - 1) * w >= minarea &&
+                to_double(l - 1) / ((to_double(l) - 1.0) + to_double(w)) >= minratio) {
+                length = static_cast<std::int32_t>(l - 1);
+            } else if (w > 0 && (w - 1) * l >= minarea &&
+                       to_double(l) / (to_double(l + w) - 1.0) <= maxratio) {
+                width = static_cast<std::int32_t>(w - 1);
+            } else {
+                return false;
+            }
+        }
+        area = std::int64_t{length} * width;
+    }
+    // The loop ends only inside [minarea, maxarea], which fits 32 bits.
+    item.length = length;
+    item.width = width;
+    item.area = static_cast<std::int32_t>(area);
+    return true;
+}
+
+bool generate_item_types(const RunParams& p, RandomStream& stream, ItemTable& items) {
+    for (std::int32_t j = 0; j < p.no_items; ++j) {
+        if (!generate_item_type(p, stream, items.item[static_cast<std::size_t>(j)])) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,8 @@
+#include "run_driver.h"
+
+#include <iostream>
+
+int main() {
+    static RunState state;
+    return run_program(state, std::cin, std::cout, nullptr);
+}

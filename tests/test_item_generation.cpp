@@ -1,0 +1,137 @@
+#include "dialogue.h"
+#include "item_generation.h"
+#include "random_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+RunParams item_params(std::int32_t length, std::int32_t width, float minrel, float maxrel,
+                      std::int32_t no_items) {
+    RunParams p;
+    p.object = {length * width, length, width};
+    p.minrelsize = minrel;
+    p.maxrelsize = maxrel;
+    p.no_items = no_items;
+    derive_area_range(p);
+    return p;
+}
+
+bool same(const Rectangle& a, const Rectangle& b) {
+    return a.area == b.area && a.length == b.length && a.width == b.width;
+}
+
+TEST(ItemGeneration, WorkedExampleWithSeedTwelve) {
+    const RunParams p = item_params(100, 100, 0.01f, 0.15f, 5);
+    auto items = std::make_unique<ItemTable>();
+    RandomStream stream;
+    seed_random_stream(stream, 12);
+    const std::int32_t start = stream.rng_state;
+    ASSERT_TRUE(generate_item_types(p, stream, *items));
+    const Rectangle expected[] = {
+        {923, 13, 71}, {816, 24, 34}, {980, 35, 28}, {297, 9, 33}, {408, 24, 17}};
+    for (int j = 0; j < 5; ++j) {
+        EXPECT_TRUE(same(items->item[j], expected[j])) << "item " << j;
+    }
+    // No repair pass: two draws per item.
+    EXPECT_EQ(stream.rng_state, random_state_after(start, 10));
+}
+
+TEST(ItemGeneration, StreamOfZerosRepairsEveryItemToFourByThirty) {
+    const RunParams p = item_params(100, 100, 0.01f, 0.15f, 50);
+    auto items = std::make_unique<ItemTable>();
+    RandomStream stream;
+    seed_random_stream(stream, 0);
+    ASSERT_TRUE(generate_item_types(p, stream, *items));
+    for (int j = 0; j < 50; ++j) {
+        EXPECT_TRUE(same(items->item[j], {120, 4, 30})) << "item " << j;
+    }
+}
+
+TEST(ItemGeneration, UnrepairableItemsFail) {
+    struct Case {
+        std::int32_t length, width;
+        float minrel, maxrel;
+        std::int32_t seed;
+    };
+    const Case cases[] = {
+        {10, 10, 0.111f, 0.119f, 12}, // minarea 12 above maxarea 11
+        {15, 7, 0.1f, 0.1f, 12},      // minarea 11 above maxarea 10
+        {100, 100, 0.25f, 0.25f, 12}, // only area 2500 admitted; the first item misses it
+    };
+    for (const Case& c : cases) {
+        const RunParams p = item_params(c.length, c.width, c.minrel, c.maxrel, 3);
+        auto items = std::make_unique<ItemTable>();
+        RandomStream stream;
+        seed_random_stream(stream, c.seed);
+        EXPECT_FALSE(generate_item_types(p, stream, *items)) << c.length << " x " << c.width;
+    }
+}
+
+TEST(ItemGeneration, ItemsAreAdmissibleAndFitOverManySeedsAndShapes) {
+    // Shapes and bounds where the drawn share bounds are always in order (the largest
+    // area is at most nine times the square of the shorter side), so every item fits.
+    // A repair may still fail on small objects; most runs must succeed.
+    struct Shape {
+        std::int32_t length, width;
+        float minrel, maxrel;
+    };
+    const Shape shapes[] = {
+        {100, 100, 0.01f, 0.15f}, {1000, 1000, 0.05f, 0.3f}, {37, 23, 0.05f, 0.3f},
+        {1000, 100, 0.001f, 0.2f}, {20, 300, 0.01f, 0.1f},  {5000, 4000, 0.0001f, 0.0002f},
+        {40000, 50000, 0.2f, 0.25f}, {60, 60, 0.3f, 0.9f},   {46340, 46340, 0.5f, 0.99f},
+    };
+    auto items = std::make_unique<ItemTable>();
+    for (const Shape& s : shapes) {
+        const RunParams p = item_params(s.length, s.width, s.minrel, s.maxrel, 200);
+        int succeeded = 0;
+        for (std::int32_t seed = 1; seed <= 60; ++seed) {
+            RandomStream stream;
+            seed_random_stream(stream, seed * 7919);
+            if (!generate_item_types(p, stream, *items)) {
+                continue;
+            }
+            ++succeeded;
+            for (int j = 0; j < p.no_items; ++j) {
+                const Rectangle& item = items->item[j];
+                ASSERT_EQ(std::int64_t{item.length} * item.width, item.area);
+                ASSERT_GE(item.area, p.minarea);
+                ASSERT_LE(item.area, p.maxarea);
+                ASSERT_LE(item.length, s.length);
+                ASSERT_LE(item.width, s.width);
+            }
+        }
+        EXPECT_GT(succeeded, 30) << s.length << " x " << s.width;
+    }
+}
+
+TEST(ItemGeneration, ElongatedHugeObjectsStayWithinThirtyTwoBits) {
+    // Share bounds out of order: items may be drawn longer than the object, and their
+    // rounded dimensions and products pass 32 bits. Generation either succeeds with an
+    // admissible item or reports the failure; it never overflows.
+    const RunParams shapes[] = {
+        item_params(1, 2000000000, 0.5f, 0.9f, 100),
+        item_params(2000000000, 1, 0.5f, 0.9f, 100),
+        item_params(2147483647, 1, 0.9999f, 0.99999994f, 100),
+        item_params(3, 700000000, 0.001f, 0.999f, 100),
+    };
+    auto items = std::make_unique<ItemTable>();
+    for (const RunParams& p : shapes) {
+        for (std::int32_t seed = 1; seed <= 30; ++seed) {
+            RandomStream stream;
+            seed_random_stream(stream, seed);
+            if (generate_item_types(p, stream, *items)) {
+                for (int j = 0; j < p.no_items; ++j) {
+                    ASSERT_GE(items->item[j].area, p.minarea);
+                    ASSERT_LE(items->item[j].area, p.maxarea);
+                }
+            }
+        }
+    }
+}
+
+} // namespace

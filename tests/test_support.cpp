@@ -1,0 +1,69 @@
+#include "test_support.h"
+
+#include "run_driver.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+namespace {
+RunResult run(const std::string& input, bool in_memory) {
+    auto state = std::make_unique<RunState>();
+    std::istringstream in(input);
+    std::ostringstream out;
+    RunResult result;
+    result.status = run_program(*state, in, out, in_memory ? &result.files : nullptr);
+    result.transcript = out.str();
+    return result;
+}
+} // namespace
+
+RunResult run_in_memory(const std::string& input) { return run(input, true); }
+RunResult run_on_disk(const std::string& input) { return run(input, false); }
+
+const std::string banner_text =
+    "This program generates problem instances of a two-dimensional rectangular Multiple Large "
+    "Objects Placement Problem with defects. \nAll dimensions of the generated item types are "
+    "integer, thus the dimensions of the large object and the defects should also be entered as "
+    "integer numbers. For more details see: the defectgen documentation, README.md in the "
+    "defectgen source tree \n \n";
+
+const std::vector<std::string> prompts_before_defects = {
+    "How many instances do you want to generate? ",
+    "How many large objects are to be generated per instance? ",
+    "Choose an integer length for the large object. ",
+    "Choose an integer width for the large object. ",
+    "How many small items are to be generated per instance? ",
+    "Choose a lower bound for the relative size of the item types w.r.t. the size of the large "
+    "object between 0 and 1 (e.g. 0.01). ",
+    "Choose an upper bound for the relative size of the item types w.r.t. the size of the large "
+    "object between 0 and 1 (e.g. 0.15). ",
+    "How many different types of defects per instance do you wish to generate? (NOTE: The "
+    "defects might overlap, as the intention is to consider each defect as a single one and go "
+    "through them one after the other!) ",
+};
+
+std::string read_file(const std::string& path, bool* exists) {
+    std::ifstream file(path, std::ios::binary);
+    if (exists != nullptr) {
+        *exists = static_cast<bool>(file);
+    }
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string make_temp_dir() {
+    char pattern[] = "/tmp/defectgen-test-XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir == nullptr ? std::string() : std::string(dir);
+}
+
+unsigned long long fnv1a(const std::string& bytes) {
+    unsigned long long hash = 14695981039346656037ULL;
+    for (const char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
