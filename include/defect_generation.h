@@ -28,5 +28,9 @@ struct PlacedDefect {
     std::int32_t y = 0;
 };
 
+// Rounds a value from 0 to below 2^31 to the nearest integer, halves up: the same as
+// std::round there.
+std::int32_t round_position(double value);
+
 // Three draws: the type, then x, then y. Expects at least one defect type.
 PlacedDefect place_defect(const RunParams& params, RandomStream& stream);

@@ -13,10 +13,14 @@ bool is_space(traits::int_type c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool is_digit(traits::int_type c) { return c >= '0' && c <= '9'; }
+bool is_digit(traits::int_type c) {
+    return c >= '0' && c <= '9';
+}
 
 // Lower-case letter for case-insensitive keywords; anything else unchanged.
-traits::int_type lower(traits::int_type c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+traits::int_type lower(traits::int_type c) {
+    return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
+}
 
 // Skips white space. Returns false when the input ends first.
 bool skip_space(std::istream& in) {
@@ -105,7 +109,9 @@ const char* refusal(ReadResult result, const char* malformed, const char* out_of
 }
 
 // Prompts are shown before the program waits for their answer.
-void ask(std::ostream& out, const char* prompt) { out << prompt << std::flush; }
+void ask(std::ostream& out, const char* prompt) {
+    out << prompt << std::flush;
+}
 
 const char* answer_int(std::istream& in, std::int32_t& value) {
     return refusal(read_int(in, value), message::not_integer, message::int_range);
@@ -238,15 +244,15 @@ void derive_area_range(RunParams& p) {
 
 const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p) {
     out << banner;
-    if (const char* f = ask_int(in, out, "How many instances do you want to generate? ",
-                                p.no_instances)) {
+    if (const char* f =
+            ask_int(in, out, "How many instances do you want to generate? ", p.no_instances)) {
         return f;
     }
     if (p.no_instances > MAXMOD) {
         return message::maxmod;
     }
-    if (const char* f = ask_int(in, out, "How many large objects are to be generated per instance? ",
-                                p.no_objects)) {
+    if (const char* f = ask_int(
+            in, out, "How many large objects are to be generated per instance? ", p.no_objects)) {
         return f;
     }
     if (p.no_objects > MAXMOD) {
@@ -296,12 +302,13 @@ const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p) {
         return message::relsize_order;
     }
     derive_area_range(p);
-    if (const char* f = ask_int(in, out,
-                                "How many different types of defects per instance do you wish to "
-                                "generate? (NOTE: The defects might overlap, as the intention is to "
-                                "consider each defect as a single one and go through them one after "
-                                "the other!) ",
-                                p.no_def_type)) {
+    if (const char* f =
+            ask_int(in, out,
+                    "How many different types of defects per instance do you wish to "
+                    "generate? (NOTE: The defects might overlap, as the intention is to "
+                    "consider each defect as a single one and go through them one after "
+                    "the other!) ",
+                    p.no_def_type)) {
         return f;
     }
     if (p.no_def_type > MAXDEF) {
@@ -310,20 +317,21 @@ const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p) {
     if (const char* f = ask_defect_types(in, out, p)) {
         return f;
     }
-    if (const char* f = ask_int(in, out, "Choose a lower bound for the number of defects per object. ",
-                                p.mindefects)) {
+    if (const char* f = ask_int(
+            in, out, "Choose a lower bound for the number of defects per object. ", p.mindefects)) {
         return f;
     }
-    if (const char* f = ask_int(in, out,
-                                "Choose an upper bound for the number of defects per object. ",
-                                p.maxdefects)) {
+    if (const char* f =
+            ask_int(in, out, "Choose an upper bound for the number of defects per object. ",
+                    p.maxdefects)) {
         return f;
     }
     if (p.maxdefects > MAXDEF) {
         return message::maxdef;
     }
-    if (const char* f = ask_filename(
-            in, out, "Enter a name for the file to hold the items (e.g. items.txt). ", p.filename)) {
+    if (const char* f =
+            ask_filename(in, out, "Enter a name for the file to hold the items (e.g. items.txt). ",
+                         p.filename)) {
         return f;
     }
     if (p.no_def_type > 0) {

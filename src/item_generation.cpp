@@ -16,7 +16,9 @@ bool round_to_int32(double value, std::int32_t& result) {
     return true;
 }
 
-double to_double(std::int64_t value) { return static_cast<double>(value); }
+double to_double(std::int64_t value) {
+    return static_cast<double>(value);
+}
 
 } // namespace
 

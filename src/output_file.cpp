@@ -1,11 +1,108 @@
 #include "output_file.h"
 
+#include <utility>
+
+namespace {
+
+// Hands the bytes to the file or to memory. Runs on the writer thread only.
+void write_bytes(OutputFile& out, const char* bytes, std::size_t count) {
+    if (count == 0 || out.failed.load(std::memory_order_relaxed)) {
+        return;
+    }
+    if (out.memory != nullptr) {
+        const std::size_t room = out.memory_limit - out.memory->size();
+        out.memory->append(bytes, count < room ? count : room);
+        if (count > room) {
+            out.failed = true;
+        }
+    } else if (std::fwrite(bytes, 1, count, out.file) != count) {
+        out.failed = true;
+    }
+}
+
+void writer_loop(OutputFile& out) {
+    std::unique_lock lock(out.mutex);
+    for (;;) {
+        out.changed.wait(lock, [&out] {
+            return (out.written < out.taken &&
+                    out.slots[out.written % output_slot_count].state == SlotState::ready) ||
+                   (out.closing && out.written == out.taken);
+        });
+        if (out.written == out.taken) {
+            return;
+        }
+        OutputSlot& slot = out.slots[out.written % output_slot_count];
+        lock.unlock();
+        write_bytes(out, slot.bytes.get(), static_cast<std::size_t>(slot.end - slot.bytes.get()));
+        lock.lock();
+        slot.state = SlotState::free;
+        ++out.written;
+        out.changed.notify_all();
+    }
+}
+
+// The earliest slot whose job waits for a formatter, or nullptr.
+OutputSlot* pending_slot(OutputFile& out) {
+    for (std::uint64_t seq = out.written; seq < out.taken; ++seq) {
+        OutputSlot& slot = out.slots[seq % output_slot_count];
+        if (slot.state == SlotState::pending) {
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+void formatter_loop(OutputFile& out) {
+    std::unique_lock lock(out.mutex);
+    for (;;) {
+        OutputSlot* slot = nullptr;
+        out.changed.wait(lock, [&] {
+            slot = pending_slot(out);
+            return slot != nullptr || out.closing;
+        });
+        if (slot == nullptr) {
+            return;
+        }
+        slot->state = SlotState::formatting;
+        OutputJob job = std::move(slot->job);
+        lock.unlock();
+        char* end = job(slot->bytes.get());
+        lock.lock();
+        slot->end = end;
+        slot->state = SlotState::ready;
+        out.changed.notify_all();
+    }
+}
+
+// Waits until the next slot in turn has been written out, and takes it.
+OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock, SlotState state) {
+    OutputSlot& slot = out.slots[out.taken % output_slot_count];
+    out.changed.wait(lock, [&] { return slot.state == SlotState::free; });
+    if (!slot.bytes) {
+        slot.bytes = std::make_unique<char[]>(output_slot_size);
+    }
+    slot.state = state;
+    slot.end = slot.bytes.get();
+    ++out.taken;
+    return slot;
+}
+
+// Marks the slot being filled as ready for the writer.
+void hand_over_current(OutputFile& out) {
+    if (out.current != nullptr) {
+        out.current->end = out.cursor;
+        out.current->state = SlotState::ready;
+        out.current = nullptr;
+        out.cursor = nullptr;
+        out.limit = nullptr;
+        out.changed.notify_all();
+    }
+}
+
+} // namespace
+
 bool open_output(OutputFile& out, const char* name, MemoryFiles* memory) {
     out.name = name;
-    out.used = 0;
-    out.failed = false;
-    out.file = nullptr;
-    out.memory = nullptr;
     if (memory != nullptr) {
         std::string& contents = memory->files[out.name];
         contents.clear();
@@ -17,28 +114,52 @@ bool open_output(OutputFile& out, const char* name, MemoryFiles* memory) {
             return false;
         }
     }
-    if (!out.buffer) {
-        out.buffer = std::make_unique<char[]>(output_buffer_size);
-    }
+    out.open = true;
+    out.failed = false;
+    out.closing = false;
+    out.writer = std::thread(writer_loop, std::ref(out));
     return true;
 }
 
-void flush_output(OutputFile& out) {
-    if (out.used == 0) {
-        return;
+void next_output_slot(OutputFile& out) {
+    std::unique_lock lock(out.mutex);
+    hand_over_current(out);
+    OutputSlot& slot = take_slot(out, lock, SlotState::filling);
+    out.current = &slot;
+    out.cursor = slot.bytes.get();
+    out.limit = out.cursor + output_slot_size;
+}
+
+void output_job(OutputFile& out, OutputJob job) {
+    std::unique_lock lock(out.mutex);
+    hand_over_current(out);
+    if (out.formatters.empty()) {
+        for (int i = 0; i < output_formatter_count; ++i) {
+            out.formatters.emplace_back(formatter_loop, std::ref(out));
+        }
     }
-    if (out.memory != nullptr) {
-        const std::size_t room = out.memory_limit - out.memory->size();
-        out.memory->append(out.buffer.get(), out.used < room ? out.used : room);
-        out.failed = out.failed || out.used > room;
-    } else if (!out.failed && std::fwrite(out.buffer.get(), 1, out.used, out.file) != out.used) {
-        out.failed = true;
-    }
-    out.used = 0;
+    OutputSlot& slot = take_slot(out, lock, SlotState::pending);
+    slot.job = std::move(job);
+    out.changed.notify_all();
 }
 
 bool close_output(OutputFile& out) {
-    flush_output(out);
+    if (!out.open) {
+        return !out.failed;
+    }
+    {
+        std::unique_lock lock(out.mutex);
+        hand_over_current(out);
+        out.closing = true;
+        out.changed.notify_all();
+    }
+    // Formatters finish the jobs already queued before they see `closing` with nothing
+    // left; the writer writes every slot taken before it stops.
+    for (std::thread& formatter : out.formatters) {
+        formatter.join();
+    }
+    out.formatters.clear();
+    out.writer.join();
     if (out.file != nullptr) {
         if (std::fclose(out.file) != 0) {
             out.failed = true;
@@ -46,5 +167,10 @@ bool close_output(OutputFile& out) {
         out.file = nullptr;
     }
     out.memory = nullptr;
+    out.open = false;
     return !out.failed;
+}
+
+OutputFile::~OutputFile() {
+    (void)close_output(*this);
 }

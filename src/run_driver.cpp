@@ -5,6 +5,7 @@
 #include "items_file.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,7 +39,47 @@ std::string write_items_file(RunState& s, MemoryFiles* memory) {
     return {};
 }
 
-// The defect phase. Returns the message that ends the run, or an empty string.
+// Consecutive objects of one instance whose defects one formatter job places and
+// writes. The chunk knows where in the random stream its first defect draws, so chunks
+// can be filled on any thread, in any order, and still give the same bytes.
+struct DefectChunk {
+    std::int32_t instance = 0;
+    bool starts_instance = false;
+    bool ends_instance = false;
+    std::int32_t start_state = 0;
+    std::vector<std::int32_t> counts; // defects of each object of the chunk
+};
+
+// Bounds of a chunk: it must fit one output slot even when its last object carries the
+// most defects an object can.
+constexpr std::int64_t chunk_defects = 4096;
+constexpr std::int64_t chunk_objects = 4096;
+static_assert(max_header_length + (chunk_defects + MAXDEF) * max_line_length + chunk_objects + 1 <=
+              output_slot_size);
+
+char* write_defect_chunk(char* p, const RunParams& params, const DefectChunk& chunk) {
+    RandomStream stream{chunk.start_state};
+    if (chunk.starts_instance) {
+        p = put_instance_header(p, chunk.instance);
+    }
+    for (const std::int32_t count : chunk.counts) {
+        for (std::int32_t d = 0; d < count; ++d) {
+            const PlacedDefect placed = place_defect(params, stream);
+            p = put_defect_line(p, placed.x, placed.y,
+                                params.defect[static_cast<std::size_t>(placed.type)]);
+        }
+        p = put_block_end(p);
+    }
+    if (chunk.ends_instance) {
+        p = put_block_end(p);
+    }
+    return p;
+}
+
+// The defect phase. The counts of each instance are drawn here, in order; every placed
+// defect then takes three draws, so the stream position of each chunk's first defect is
+// known and the chunks go to the formatter threads. Returns the message that ends the
+// run, or an empty string.
 std::string write_defects_file(RunState& s, MemoryFiles* memory) {
     const RunParams& p = s.params;
     OutputFile file;
@@ -47,17 +88,29 @@ std::string write_defects_file(RunState& s, MemoryFiles* memory) {
     }
     for (std::int32_t instance = 1; instance <= p.no_instances && !file.failed; ++instance) {
         draw_defect_counts(p, s.stream, s.counts);
-        write_instance_header(file, instance);
-        for (std::int32_t o = 0; o < p.no_objects && !file.failed; ++o) {
-            const std::int32_t count = s.counts.no_defects[static_cast<std::size_t>(o)];
-            for (std::int32_t d = 0; d < count; ++d) {
-                const PlacedDefect placed = place_defect(p, s.stream);
-                write_defect_line(file, placed.x, placed.y,
-                                  p.defect[static_cast<std::size_t>(placed.type)]);
+        const std::int32_t base = s.stream.rng_state;
+        std::uint64_t defects_before = 0; // defects of the instance placed by earlier chunks
+        std::int32_t o = 0;
+        do {
+            DefectChunk chunk;
+            chunk.instance = instance;
+            chunk.starts_instance = o == 0;
+            chunk.start_state = random_state_after(base, 3 * defects_before);
+            std::int64_t defects = 0;
+            while (o < p.no_objects && defects < chunk_defects &&
+                   static_cast<std::int64_t>(chunk.counts.size()) < chunk_objects) {
+                const std::int32_t count = s.counts.no_defects[static_cast<std::size_t>(o)];
+                chunk.counts.push_back(count);
+                defects += count > 0 ? count : 0;
+                ++o;
             }
-            end_object_block(file);
-        }
-        end_instance_block(file);
+            chunk.ends_instance = o >= p.no_objects;
+            defects_before += static_cast<std::uint64_t>(defects);
+            output_job(file, [&p, chunk = std::move(chunk)](char* begin) {
+                return write_defect_chunk(begin, p, chunk);
+            });
+        } while (o < p.no_objects && !file.failed);
+        s.stream.rng_state = random_state_after(base, 3 * defects_before);
     }
     if (!close_output(file)) {
         return cannot_write(p.defectfilename);

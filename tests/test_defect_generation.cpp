@@ -43,8 +43,8 @@ std::int32_t bisected_count(std::int32_t mindefects, std::int32_t maxdefects, do
 }
 
 TEST(DefectCount, EqualsTheLinearSearchForNarrowRanges) {
-    const std::int32_t ranges[][2] = {{0, 0},  {1, 3},   {0, 8},    {-5, 5},     {0, 1000},
-                                      {3, 3},  {-2, -1}, {7, 1000}, {-3000, 1000}};
+    const std::int32_t ranges[][2] = {{0, 0}, {1, 3},   {0, 8},    {-5, 5},      {0, 1000},
+                                      {3, 3}, {-2, -1}, {7, 1000}, {-3000, 1000}};
     RandomStream stream{4711};
     for (const auto& range : ranges) {
         const std::int64_t n = std::int64_t{range[1]} - range[0] + 1;
@@ -56,8 +56,8 @@ TEST(DefectCount, EqualsTheLinearSearchForNarrowRanges) {
         // Draws on and next to every step boundary, where rounding decides.
         for (std::int64_t k = 0; k <= n && k < 2000; ++k) {
             const double boundary = static_cast<double>(k) / static_cast<double>(n);
-            for (const double r : {boundary, std::nextafter(boundary, 0.0),
-                                   std::nextafter(boundary, 1.0)}) {
+            for (const double r :
+                 {boundary, std::nextafter(boundary, 0.0), std::nextafter(boundary, 1.0)}) {
                 ASSERT_EQ(defect_count(range[0], range[1], r), linear_count(range[0], range[1], r))
                     << range[0] << ".." << range[1] << " r " << r;
             }
@@ -68,8 +68,11 @@ TEST(DefectCount, EqualsTheLinearSearchForNarrowRanges) {
 }
 
 TEST(DefectCount, WideRangesAreExactAndImmediate) {
-    const std::int32_t ranges[][2] = {{-2000000000, 1000}, {INT32_MIN, 1000}, {INT32_MIN, INT32_MIN},
-                                      {-1000000, 0},       {INT32_MIN, -5}};
+    const std::int32_t ranges[][2] = {{-2000000000, 1000},
+                                      {INT32_MIN, 1000},
+                                      {INT32_MIN, INT32_MIN},
+                                      {-1000000, 0},
+                                      {INT32_MIN, -5}};
     RandomStream stream{99};
     for (const auto& range : ranges) {
         for (int i = 0; i < 20000; ++i) {
@@ -101,6 +104,29 @@ TEST(DefectCount, EveryObjectTakesOneDraw) {
     EXPECT_EQ(stream.rng_state, random_state_after(12, 7));
     for (int o = 0; o < 7; ++o) {
         EXPECT_EQ(counts->no_defects[o], 2);
+    }
+}
+
+TEST(PlaceDefect, PositionRoundingEqualsStandardRound) {
+    RandomStream stream{31337};
+    for (int i = 0; i < 200000; ++i) {
+        const double span = static_cast<double>(stream.rng_state % 100000);
+        const double v = uniform_random(stream) * span;
+        ASSERT_EQ(round_position(v), static_cast<std::int32_t>(std::round(v))) << v;
+    }
+    for (const double whole : {0.0, 1.0, 2.0, 1000.0, 4503599.0, 2147483645.0}) {
+        for (const double v : {whole, whole + 0.5, std::nextafter(whole + 0.5, 0.0),
+                               std::nextafter(whole + 0.5, 1e10), std::nextafter(whole, 0.0),
+                               whole + 0.25, whole + 0.75}) {
+            if (v >= 0.0) {
+                ASSERT_EQ(round_position(v), static_cast<std::int32_t>(std::round(v))) << v;
+            }
+        }
+    }
+    // Products of a draw and a large span, near the top of the range.
+    for (int i = 0; i < 100000; ++i) {
+        const double v = uniform_random(stream) * 2147483646.0;
+        ASSERT_EQ(round_position(v), static_cast<std::int32_t>(std::round(v))) << v;
     }
 }
 

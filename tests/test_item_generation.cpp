@@ -81,9 +81,9 @@ TEST(ItemGeneration, ItemsAreAdmissibleAndFitOverManySeedsAndShapes) {
         float minrel, maxrel;
     };
     const Shape shapes[] = {
-        {100, 100, 0.01f, 0.15f}, {1000, 1000, 0.05f, 0.3f}, {37, 23, 0.05f, 0.3f},
-        {1000, 100, 0.001f, 0.2f}, {20, 300, 0.01f, 0.1f},  {5000, 4000, 0.0001f, 0.0002f},
-        {40000, 50000, 0.2f, 0.25f}, {60, 60, 0.3f, 0.9f},   {46340, 46340, 0.5f, 0.99f},
+        {100, 100, 0.01f, 0.15f},    {1000, 1000, 0.05f, 0.3f}, {37, 23, 0.05f, 0.3f},
+        {1000, 100, 0.001f, 0.2f},   {20, 300, 0.01f, 0.1f},    {5000, 4000, 0.0001f, 0.0002f},
+        {40000, 50000, 0.2f, 0.25f}, {60, 60, 0.3f, 0.9f},      {46340, 46340, 0.5f, 0.99f},
     };
     auto items = std::make_unique<ItemTable>();
     for (const Shape& s : shapes) {

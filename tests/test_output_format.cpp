@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -89,21 +90,15 @@ TEST(ItemsFile, BlockOfLinesAndAnEmptyLine) {
 }
 
 TEST(DefectsFile, HeaderDefectLinesAndBlockEnds) {
-    MemoryFiles memory;
-    OutputFile out;
-    ASSERT_TRUE(open_output(out, "defects", &memory));
-    write_instance_header(out, 1);
-    write_defect_line(out, 12, 3, Rectangle{20, 5, 4});
-    end_object_block(out);
-    end_object_block(out);
-    end_instance_block(out);
-    write_instance_header(out, 20000);
+    char buffer[1024];
+    char* p = put_instance_header(buffer, 1);
+    p = put_defect_line(p, 12, 3, Rectangle{20, 5, 4});
+    p = put_block_end(put_block_end(put_block_end(p)));
+    p = put_instance_header(p, 20000);
     // Corners beyond 2^24 are added in single precision.
-    write_defect_line(out, 2147483647, 16777217, Rectangle{2147483647, 2147483647, 1});
-    end_object_block(out);
-    end_instance_block(out);
-    ASSERT_TRUE(close_output(out));
-    EXPECT_EQ(memory.files["defects"],
+    p = put_defect_line(p, 2147483647, 16777217, Rectangle{2147483647, 2147483647, 1});
+    p = put_block_end(put_block_end(p));
+    EXPECT_EQ(std::string(buffer, p),
               "instance: 1\n\n"
               "12.000000\t3.000000\t17.000000\t7.000000\n"
               "\n\n\n"
@@ -112,20 +107,27 @@ TEST(DefectsFile, HeaderDefectLinesAndBlockEnds) {
               "\n\n");
 }
 
-TEST(OutputFile, LargeOutputArrivesWholeAndInOrder) {
+TEST(OutputFile, SequentialBytesAndJobsArriveWholeAndInOrder) {
     MemoryFiles memory;
     OutputFile out;
     ASSERT_TRUE(open_output(out, "big", &memory));
     std::string expected;
-    for (std::int32_t v = 0; v < 200000; ++v) {
+    for (std::int32_t v = 0; v < 1000000; ++v) {
         char* p = output_space(out, max_line_length);
         char* end = put_int_as_float(p, v);
         *end++ = '\n';
         expected.append(p, end);
         output_commit(out, end);
+        if (v % 5000 == 0) {
+            // A job's bytes stand after everything written before it was queued.
+            const std::string piece = "job " + std::to_string(v) + "\n";
+            expected += piece;
+            output_job(
+                out, [piece](char* begin) { return std::copy(piece.begin(), piece.end(), begin); });
+        }
     }
     ASSERT_TRUE(close_output(out));
-    EXPECT_GT(expected.size(), 2 * output_buffer_size);
+    EXPECT_GT(expected.size(), 2 * output_slot_count * output_slot_size);
     EXPECT_EQ(memory.files["big"], expected);
 }
 

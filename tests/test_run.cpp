@@ -93,8 +93,8 @@ TEST(Run, NegativeDefectTypeCountBehavesLikeZero) {
 struct Refusal {
     const char* name;
     std::string input;
-    int types;          // defect types in the answers, for the prompts shown
-    std::size_t shown;  // prompts shown before the refusal
+    int types;         // defect types in the answers, for the prompts shown
+    std::size_t shown; // prompts shown before the refusal
     const char* message;
 };
 
@@ -114,23 +114,20 @@ TEST(Run, EveryRefusalPausesAndExitsWithoutFiles) {
         {"lower above upper", object + "0.2 0.1", 0, 7, message::relsize_order},
         {"too many defect types", object + "0.1 0.2 1001", 0, 8, message::maxdef},
         {"defect width 0", object + "0.1 0.2 2 5 0", 2, 9, message::defect_positive},
-        {"defect length 0 before fit", object + "0.1 0.2 1 0 1000", 1, 9,
-         message::defect_positive},
+        {"defect length 0 before fit", object + "0.1 0.2 1 0 1000", 1, 9, message::defect_positive},
         {"defect one unit too long", object + "0.1 0.2 2 5 5 101 5", 2, 10, message::defect_fit},
         {"defect one unit too wide", object + "0.1 0.2 1 5 101", 1, 9, message::defect_fit},
         {"too many defects per object", object + "0.1 0.2 1 5 5 0 1001", 1, 11, message::maxdef},
         {"file name of 80 characters", object + "0.1 0.2 0 0 0 " + std::string(80, 'n'), 0, 11,
          message::name_length},
         {"defects file name of 80 characters",
-         object + "0.1 0.2 1 5 5 0 0 items " + std::string(80, 'n'), 1, 13,
-         message::name_length},
+         object + "0.1 0.2 1 5 5 0 0 items " + std::string(80, 'n'), 1, 13, message::name_length},
         {"word for a count", "many", 0, 1, message::not_integer},
         {"word for a bound", object + "small", 0, 6, message::not_number},
         {"count past 32 bits", "1 2147483648", 0, 2, message::int_range},
         {"seed past 32 bits", object + "0.1 0.2 0 0 0 items -2147483649", 0, 12,
          message::int_range},
-        {"input ends before the seed", object + "0.1 0.2 0 0 0 items", 0, 12,
-         message::input_ended},
+        {"input ends before the seed", object + "0.1 0.2 0 0 0 items", 0, 12, message::input_ended},
         {"input ends at once", "", 0, 1, message::input_ended},
     };
     for (const Refusal& c : cases) {
@@ -208,8 +205,8 @@ TEST(Run, GenerationFailureStopsAfterTheCompleteEarlierBlocks) {
     const std::string failure =
         " Determination of integer length or width of the small items failed. Please check the "
         "chosen bounds for the relative size as well as the size of the large object!";
-    for (const char* answers : {"1 1 10 10 3 0.111 0.119", "1 1 15 7 3 0.1 0.1",
-                                "1 1 100 100 3 0.25 0.25"}) {
+    for (const char* answers :
+         {"1 1 10 10 3 0.111 0.119", "1 1 15 7 3 0.1 0.1", "1 1 100 100 3 0.25 0.25"}) {
         const RunResult r = run_in_memory(std::string(answers) + " 0 0 0 items 12 9");
         EXPECT_EQ(r.status, 1) << answers;
         EXPECT_EQ(r.transcript, transcript_start(0, all_prompts(0).size()) + failure) << answers;
@@ -217,8 +214,7 @@ TEST(Run, GenerationFailureStopsAfterTheCompleteEarlierBlocks) {
     }
     // With this seed the single item of the first instance has area 2500 and the second
     // instance's item cannot reach it; no defects file is created.
-    const RunResult second =
-        run_in_memory("2 1 100 100 1 0.25 0.25 1 5 5 0 0 items d 45 9");
+    const RunResult second = run_in_memory("2 1 100 100 1 0.25 0.25 1 5 5 0 0 items d 45 9");
     EXPECT_EQ(second.status, 1);
     EXPECT_EQ(second.transcript, transcript_start(1, all_prompts(1).size()) + failure);
     EXPECT_EQ(second.files.files.at("items"), "25.000000\t100.000000\t2500.000000\n\n");

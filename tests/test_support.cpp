@@ -20,8 +20,12 @@ RunResult run(const std::string& input, bool in_memory) {
 }
 } // namespace
 
-RunResult run_in_memory(const std::string& input) { return run(input, true); }
-RunResult run_on_disk(const std::string& input) { return run(input, false); }
+RunResult run_in_memory(const std::string& input) {
+    return run(input, true);
+}
+RunResult run_on_disk(const std::string& input) {
+    return run(input, false);
+}
 
 const std::string banner_text =
     "This program generates problem instances of a two-dimensional rectangular Multiple Large "

@@ -1,0 +1,61 @@
+// The numbers of both instance files, written exactly as "%f" prints them, without the
+// cost of the C library's general formatting.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// Writes the decimal digits of `value`: counts them first, then fills them in from the
+// back two at a time, so that only fixed-size copies remain on this hot path.
+inline char* put_digits(char* p, std::uint64_t value) {
+    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
+                                    "25262728293031323334353637383940414243444546474849"
+                                    "50515253545556575859606162636465666768697071727374"
+                                    "75767778798081828384858687888990919293949596979899";
+    std::size_t count = 1;
+    for (std::uint64_t bound = 10; count < 20 && value >= bound; bound *= 10) {
+        ++count;
+    }
+    char* const end = p + count;
+    char* q = end;
+    while (value >= 100) {
+        q -= 2;
+        std::memcpy(q, pairs + 2 * (value % 100), 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        std::memcpy(q - 2, pairs + 2 * value, 2);
+    } else {
+        q[-1] = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+// Writes a whole-numbered float exactly as "%f" prints it: the integer part of its
+// value, a point and six zeros. Every number in the files is a whole number below
+// 2^33 in magnitude, where this is exact.
+inline char* put_float(char* p, float value) {
+    const double wide = value;
+    std::uint64_t magnitude = 0;
+    if (std::signbit(value)) {
+        *p++ = '-';
+        magnitude = static_cast<std::uint64_t>(-wide);
+    } else {
+        magnitude = static_cast<std::uint64_t>(wide);
+    }
+    p = put_digits(p, magnitude);
+    std::memcpy(p, ".000000", 7);
+    return p + 7;
+}
+
+// Writes an integer as "%f" prints it after conversion to single precision, which
+// rounds integers beyond 2^24 to the nearest float (ties to even).
+inline char* put_int_as_float(char* p, std::int32_t value) {
+    return put_float(p, static_cast<float>(value));
+}
+
+// Room that any single line of either file needs at most: four fields of a sign, ten
+// digits and ".000000", with their separators.
+inline constexpr std::size_t max_line_length = 4 * 18 + 4;
