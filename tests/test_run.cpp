@@ -9,47 +9,6 @@
 
 namespace {
 
-const std::string closing = "\n\nProgram run finished. Enter a number to quit! ";
-const std::string min_prompt = "Choose a lower bound for the number of defects per object. ";
-const std::string max_prompt = "Choose an upper bound for the number of defects per object. ";
-const std::string items_prompt = "Enter a name for the file to hold the items (e.g. items.txt). ";
-const std::string defects_prompt =
-    "Enter a name for the file to hold the defects (e.g. defects.txt). ";
-const std::string seed_prompt = "Enter an integer seed (e.g. 12): ";
-
-std::string defect_prompt(int number) {
-    return "Enter an positive integer length and width for defect no. " + std::to_string(number) +
-           ", separated by a space. ";
-}
-
-// Every prompt of a complete dialogue with `types` defect types, in order.
-std::vector<std::string> all_prompts(int types) {
-    std::vector<std::string> prompts = prompts_before_defects;
-    for (int k = 1; k <= types; ++k) {
-        prompts.push_back(defect_prompt(k));
-    }
-    prompts.insert(prompts.end(), {min_prompt, max_prompt, items_prompt});
-    if (types > 0) {
-        prompts.push_back(defects_prompt);
-    }
-    prompts.push_back(seed_prompt);
-    return prompts;
-}
-
-// The banner and the first `shown` prompts of that dialogue.
-std::string transcript_start(int types, std::size_t shown) {
-    std::string text = banner_text;
-    const std::vector<std::string> prompts = all_prompts(types);
-    for (std::size_t i = 0; i < shown && i < prompts.size(); ++i) {
-        text += prompts[i];
-    }
-    return text;
-}
-
-std::string completed_transcript(int types) {
-    return transcript_start(types, all_prompts(types).size()) + closing;
-}
-
 const std::string worked_example_items = "13.000000\t71.000000\t923.000000\n"
                                          "24.000000\t34.000000\t816.000000\n"
                                          "35.000000\t28.000000\t980.000000\n"

@@ -71,3 +71,39 @@ unsigned long long fnv1a(const std::string& bytes) {
     }
     return hash;
 }
+
+const std::string closing = "\n\nProgram run finished. Enter a number to quit! ";
+
+std::string defect_prompt(int number) {
+    return "Enter an positive integer length and width for defect no. " + std::to_string(number) +
+           ", separated by a space. ";
+}
+
+std::vector<std::string> all_prompts(int types) {
+    std::vector<std::string> prompts = prompts_before_defects;
+    for (int k = 1; k <= types; ++k) {
+        prompts.push_back(defect_prompt(k));
+    }
+    prompts.insert(prompts.end(),
+                   {"Choose a lower bound for the number of defects per object. ",
+                    "Choose an upper bound for the number of defects per object. ",
+                    "Enter a name for the file to hold the items (e.g. items.txt). "});
+    if (types > 0) {
+        prompts.push_back("Enter a name for the file to hold the defects (e.g. defects.txt). ");
+    }
+    prompts.push_back("Enter an integer seed (e.g. 12): ");
+    return prompts;
+}
+
+std::string transcript_start(int types, std::size_t shown) {
+    std::string text = banner_text;
+    const std::vector<std::string> prompts = all_prompts(types);
+    for (std::size_t i = 0; i < shown && i < prompts.size(); ++i) {
+        text += prompts[i];
+    }
+    return text;
+}
+
+std::string completed_transcript(int types) {
+    return transcript_start(types, all_prompts(types).size()) + closing;
+}

@@ -25,6 +25,18 @@ extern const std::vector<std::string> prompts_before_defects;
 // The banner as printed before the first question.
 extern const std::string banner_text;
 
+// The closing prompt of a completed run.
+extern const std::string closing;
+
+// Every prompt of a complete dialogue with `types` defect types, in order.
+std::vector<std::string> all_prompts(int types);
+
+// The banner and the first `shown` prompts of that dialogue.
+std::string transcript_start(int types, std::size_t shown);
+
+// The whole transcript of a completed run whose answers all came from the input.
+std::string completed_transcript(int types);
+
 // The whole file as bytes; empty when it cannot be read. `exists` tells which.
 std::string read_file(const std::string& path, bool* exists = nullptr);
 
