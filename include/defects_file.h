@@ -16,7 +16,21 @@ char* put_instance_header(char* p, std::int32_t instance);
 
 // x2 and y2 are single-precision sums of the converted corner and the converted type
 // size, as the file has always held them.
-char* put_defect_line(char* p, std::int32_t x, std::int32_t y, const Rectangle& type);
+inline char* put_defect_line(char* p, std::int32_t x, std::int32_t y, const Rectangle& type) {
+    const float x1 = static_cast<float>(x);
+    const float y1 = static_cast<float>(y);
+    const float x2 = x1 + static_cast<float>(type.length);
+    const float y2 = y1 + static_cast<float>(type.width);
+    p = put_float(p, x1);
+    *p++ = '\t';
+    p = put_float(p, y1);
+    *p++ = '\t';
+    p = put_float(p, x2);
+    *p++ = '\t';
+    p = put_float(p, y2);
+    *p++ = '\n';
+    return p;
+}
 
 // The empty line that ends an object's block or an instance's block.
 inline char* put_block_end(char* p) {

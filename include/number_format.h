@@ -33,10 +33,48 @@ inline char* put_digits(char* p, std::uint64_t value) {
     return end;
 }
 
+// The text of each whole number below small_number_limit as "%f" prints it, in 16 bytes
+// whose last one holds the text's length. Most numbers in the files are this small;
+// copying their text whole avoids the branches on the number of digits, which random
+// coordinates would mispredict at every number.
+inline constexpr std::uint32_t small_number_limit = 10000;
+struct SmallNumberTexts {
+    char text[small_number_limit][16];
+};
+inline constexpr SmallNumberTexts small_number_texts = [] {
+    SmallNumberTexts table{};
+    for (std::uint32_t v = 0; v < small_number_limit; ++v) {
+        char digits[4] = {};
+        std::size_t count = 0;
+        for (std::uint32_t rest = v;; rest /= 10) {
+            digits[count++] = static_cast<char>('0' + rest % 10);
+            if (rest < 10) {
+                break;
+            }
+        }
+        char* text = table.text[v];
+        for (std::size_t i = 0; i < count; ++i) {
+            text[i] = digits[count - 1 - i];
+        }
+        const char fraction[] = ".000000";
+        for (std::size_t i = 0; i < 7; ++i) {
+            text[count + i] = fraction[i];
+        }
+        text[15] = static_cast<char>(count + 7);
+    }
+    return table;
+}();
+
 // Writes a whole-numbered float exactly as "%f" prints it: the integer part of its
 // value, a point and six zeros. Every number in the files is a whole number below
-// 2^33 in magnitude, where this is exact.
+// 2^33 in magnitude, where this is exact. May write up to 16 bytes at `p` even when
+// the text is shorter; the caller's room must allow for that.
 inline char* put_float(char* p, float value) {
+    if (value >= 0.0f && value < static_cast<float>(small_number_limit)) {
+        const char* text = small_number_texts.text[static_cast<std::uint32_t>(value)];
+        std::memcpy(p, text, 16);
+        return p + text[15];
+    }
     const double wide = value;
     std::uint64_t magnitude = 0;
     if (std::signbit(value)) {
@@ -57,5 +95,6 @@ inline char* put_int_as_float(char* p, std::int32_t value) {
 }
 
 // Room that any single line of either file needs at most: four fields of a sign, ten
-// digits and ".000000", with their separators.
-inline constexpr std::size_t max_line_length = 4 * 18 + 4;
+// digits and ".000000", with their separators, and the 16 bytes the last number's copy
+// may touch.
+inline constexpr std::size_t max_line_length = 4 * 18 + 4 + 16;

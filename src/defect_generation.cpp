@@ -42,25 +42,9 @@ void draw_defect_counts(const RunParams& p, RandomStream& stream, DefectCounts& 
     }
 }
 
-// std::round for the values placement produces, from 0 to below 2^31, without the
-// library call that dominated this hot path: there v - trunc(v) is exact, and halves go
-// up, as std::round sends them away from zero.
-std::int32_t round_position(double value) {
-    const auto whole = static_cast<std::int32_t>(value);
-    return value - static_cast<double>(whole) >= 0.5 ? whole + 1 : whole;
-}
-
 PlacedDefect place_defect(const RunParams& p, RandomStream& stream) {
-    PlacedDefect placed;
-    const double r = uniform_random(stream);
-    placed.type = static_cast<std::int32_t>(static_cast<double>(p.no_def_type) * r);
-    const Rectangle& type = p.defect[static_cast<std::size_t>(placed.type)];
-    // Every type fits on the object, so both positions lie in [0, object - type].
+    const double r_type = uniform_random(stream);
     const double r_x = uniform_random(stream);
-    placed.x = round_position(
-        r_x * (static_cast<double>(p.object.length) - static_cast<double>(type.length)));
     const double r_y = uniform_random(stream);
-    placed.y = round_position(
-        r_y * (static_cast<double>(p.object.width) - static_cast<double>(type.width)));
-    return placed;
+    return place_defect(p, r_type, r_x, r_y);
 }

@@ -20,3 +20,29 @@ std::int32_t random_state_after(std::int32_t state, std::uint64_t steps) {
     }
     return static_cast<std::int32_t>(static_cast<std::uint64_t>(state) * factor % m);
 }
+
+void random_states(std::int32_t state, std::int32_t* states, std::size_t count) {
+    constexpr std::size_t lanes = 4;
+    const std::size_t run = (count + lanes - 1) / lanes;
+    std::int32_t lane_state[lanes];
+    std::size_t length[lanes]; // the last runs may be shorter, or empty
+    for (std::size_t lane = 0; lane < lanes; ++lane) {
+        const std::size_t first = lane * run;
+        length[lane] = first >= count ? 0 : (count - first < run ? count - first : run);
+        lane_state[lane] = random_state_after(state, first);
+    }
+    // Rounds of all four runs while the shortest lasts, then the rest of each run.
+    std::size_t i = 0;
+    for (; i < length[lanes - 1]; ++i) {
+        for (std::size_t lane = 0; lane < lanes; ++lane) {
+            lane_state[lane] = next_random_state(lane_state[lane]);
+            states[lane * run + i] = lane_state[lane];
+        }
+    }
+    for (std::size_t lane = 0; lane < lanes; ++lane) {
+        for (std::size_t j = i; j < length[lane]; ++j) {
+            lane_state[lane] = next_random_state(lane_state[lane]);
+            states[lane * run + j] = lane_state[lane];
+        }
+    }
+}

@@ -4,6 +4,7 @@
 #include "dialogue.h"
 #include "items_file.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ struct DefectChunk {
     bool starts_instance = false;
     bool ends_instance = false;
     std::int32_t start_state = 0;
+    std::int64_t defects = 0;         // defects of all objects of the chunk
     std::vector<std::int32_t> counts; // defects of each object of the chunk
 };
 
@@ -58,13 +60,17 @@ static_assert(max_header_length + (chunk_defects + MAXDEF) * max_line_length + c
               output_slot_size);
 
 char* write_defect_chunk(char* p, const RunParams& params, const DefectChunk& chunk) {
-    RandomStream stream{chunk.start_state};
+    // The chunk's draws, computed ahead so that the placements do not wait on each other.
+    std::array<std::int32_t, 3 * (chunk_defects + MAXDEF)> states;
+    random_states(chunk.start_state, states.data(), static_cast<std::size_t>(3 * chunk.defects));
+    const std::int32_t* draw = states.data();
     if (chunk.starts_instance) {
         p = put_instance_header(p, chunk.instance);
     }
     for (const std::int32_t count : chunk.counts) {
-        for (std::int32_t d = 0; d < count; ++d) {
-            const PlacedDefect placed = place_defect(params, stream);
+        for (std::int32_t d = 0; d < count; ++d, draw += 3) {
+            const PlacedDefect placed = place_defect(params, random_value(draw[0]),
+                                                     random_value(draw[1]), random_value(draw[2]));
             p = put_defect_line(p, placed.x, placed.y,
                                 params.defect[static_cast<std::size_t>(placed.type)]);
         }
@@ -105,6 +111,7 @@ std::string write_defects_file(RunState& s, MemoryFiles* memory) {
                 ++o;
             }
             chunk.ends_instance = o >= p.no_objects;
+            chunk.defects = defects;
             defects_before += static_cast<std::uint64_t>(defects);
             output_job(file, [&p, chunk = std::move(chunk)](char* begin) {
                 return write_defect_chunk(begin, p, chunk);
