@@ -21,6 +21,25 @@ std::int32_t random_state_after(std::int32_t state, std::uint64_t steps) {
     return static_cast<std::int32_t>(static_cast<std::uint64_t>(state) * factor % m);
 }
 
+namespace {
+
+// One step for a state from 0 to rng_m - 1, as next_random_state computes it: rng_a times
+// the state modulo rng_m. The product stays below 2^46, and since rng_m = 2^31 - 1 its
+// remainder folds from the bits above and below bit 31 with one correction, which is
+// shorter than Schrage's division where only the speed of the steps matters.
+inline std::int32_t next_state_in_range(std::int32_t state) {
+    constexpr std::uint64_t m = static_cast<std::uint64_t>(rng_m);
+    const std::uint64_t product =
+        static_cast<std::uint64_t>(state) * static_cast<std::uint64_t>(rng_a);
+    std::uint64_t folded = (product & m) + (product >> 31U);
+    if (folded >= m) {
+        folded -= m;
+    }
+    return static_cast<std::int32_t>(folded);
+}
+
+} // namespace
+
 void random_states(std::int32_t state, std::int32_t* states, std::size_t count) {
     constexpr std::size_t lanes = 4;
     const std::size_t run = (count + lanes - 1) / lanes;
@@ -35,13 +54,13 @@ void random_states(std::int32_t state, std::int32_t* states, std::size_t count) 
     std::size_t i = 0;
     for (; i < length[lanes - 1]; ++i) {
         for (std::size_t lane = 0; lane < lanes; ++lane) {
-            lane_state[lane] = next_random_state(lane_state[lane]);
+            lane_state[lane] = next_state_in_range(lane_state[lane]);
             states[lane * run + i] = lane_state[lane];
         }
     }
     for (std::size_t lane = 0; lane < lanes; ++lane) {
         for (std::size_t j = i; j < length[lane]; ++j) {
-            lane_state[lane] = next_random_state(lane_state[lane]);
+            lane_state[lane] = next_state_in_range(lane_state[lane]);
             states[lane * run + j] = lane_state[lane];
         }
     }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -76,6 +78,22 @@ TEST(RandomStream, JumpAheadLandsWhereSteppingDoes) {
     }
     // The generator's period is rng_m - 1.
     EXPECT_EQ(random_state_after(12345, 2147483646ULL), 12345);
+}
+
+TEST(RandomStream, StatesComputedAheadEqualTheStepsOneByOne) {
+    std::vector<std::int32_t> states(5000);
+    for (const std::int32_t start : {0, 1, 12, 201684, 1043618065, 2147483646}) {
+        for (const std::size_t count : {0U, 1U, 2U, 3U, 4U, 5U, 7U, 9U, 12U, 13U, 100U, 4999U}) {
+            std::fill(states.begin(), states.end(), -1);
+            random_states(start, states.data(), count);
+            RandomStream stream{start};
+            for (std::size_t i = 0; i < count; ++i) {
+                (void)uniform_random(stream);
+                ASSERT_EQ(states[i], stream.rng_state) << start << " step " << i;
+            }
+            EXPECT_EQ(states[count], -1) << "nothing written past the count";
+        }
+    }
 }
 
 } // namespace
