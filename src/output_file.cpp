@@ -1,5 +1,6 @@
 #include "output_file.h"
 
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -114,10 +115,19 @@ bool open_output(OutputFile& out, const char* name, MemoryFiles* memory) {
             return false;
         }
     }
-    out.open = true;
     out.failed = false;
     out.closing = false;
-    out.writer = std::thread(writer_loop, std::ref(out));
+    try {
+        out.writer = std::thread(writer_loop, std::ref(out));
+    } catch (const std::system_error&) {
+        // Without a writer nothing could reach the file.
+        if (out.file != nullptr) {
+            std::fclose(out.file);
+            out.file = nullptr;
+        }
+        return false;
+    }
+    out.open = true;
     return true;
 }
 
@@ -134,12 +144,25 @@ void output_job(OutputFile& out, OutputJob job) {
     std::unique_lock lock(out.mutex);
     hand_over_current(out);
     if (out.formatters.empty()) {
-        for (int i = 0; i < output_formatter_count; ++i) {
-            out.formatters.emplace_back(formatter_loop, std::ref(out));
+        try {
+            for (int i = 0; i < output_formatter_count; ++i) {
+                out.formatters.emplace_back(formatter_loop, std::ref(out));
+            }
+        } catch (const std::system_error&) {
+            // Fewer formatters only cost time; with none, jobs run right here.
         }
     }
     OutputSlot& slot = take_slot(out, lock, SlotState::pending);
-    slot.job = std::move(job);
+    if (out.formatters.empty()) {
+        slot.state = SlotState::formatting;
+        lock.unlock();
+        char* end = job(slot.bytes.get());
+        lock.lock();
+        slot.end = end;
+        slot.state = SlotState::ready;
+    } else {
+        slot.job = std::move(job);
+    }
     out.changed.notify_all();
 }
 
