@@ -3,8 +3,13 @@
 #pragma once
 
 #include <array>
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
+
+// Every float and double operation must round to its own type at once; wider
+// intermediates (as x87 arithmetic has) would change the files.
+static_assert(FLT_EVAL_METHOD == 0, "floating point must be evaluated in its own precision");
 
 // Capacities of the fixed tables. MAXMOD bounds instances, items and objects per
 // instance; MAXDEF bounds defect types and defects per object.

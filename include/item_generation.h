@@ -21,6 +21,11 @@ struct ItemTable {
 // the failure message, and nothing of this instance may be written.
 bool generate_item_types(const RunParams& params, RandomStream& stream, ItemTable& items);
 
+// One repair pass on an item whose area lies outside [minarea, maxarea], with its draw
+// r3: with r3 < 0.5 the length is tried first and the width second, otherwise only the
+// width. Returns false when no move is admitted.
+bool repair_pass(const RunParams& params, double r3, std::int32_t& length, std::int32_t& width);
+
 // Generates one item type; the building block of generate_item_types.
 bool generate_item_type(const RunParams& params, RandomStream& stream, Rectangle& item);
 

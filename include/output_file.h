@@ -45,7 +45,6 @@ struct OutputSlot {
 };
 
 struct OutputFile {
-    std::string name;
     std::FILE* file = nullptr;
     std::string* memory = nullptr;
     std::size_t memory_limit = SIZE_MAX;
@@ -63,6 +62,7 @@ struct OutputFile {
     std::uint64_t taken = 0;   // sequence number of the next slot to take
     std::uint64_t written = 0; // slots written so far
     bool closing = false;
+    int formatter_count = output_formatter_count; // threads started at the first job
     std::mutex mutex;
     std::condition_variable changed;
     std::thread writer;

@@ -3,6 +3,11 @@
 #include <cmath>
 #include <cstdint>
 
+// Every double operation below stands in the order and grouping that reproduces the
+// files bit for bit; algebraically equal forms round differently and must not replace
+// them. Integer products and sums are formed in 64 bits, which gives the same result
+// wherever 32 bits would not have overflowed.
+
 namespace {
 
 // Rounds halves away from zero and converts to 32 bits; false for NaN or a value that
@@ -22,10 +27,39 @@ double to_double(std::int64_t value) {
 
 } // namespace
 
-// Every double operation below stands in the order and grouping that reproduces the
-// files bit for bit; algebraically equal forms round differently and must not replace
-// them. Integer products and sums are formed in 64 bits, which gives the same result
-// wherever 32 bits would not have overflowed.
+bool repair_pass(const RunParams& p, double r3, std::int32_t& length, std::int32_t& width) {
+    const std::int64_t minarea = p.minarea;
+    const std::int64_t maxarea = p.maxarea;
+    // l, w and the area as they stand when the pass begins; both steps test that area,
+    // even after the first has changed the item.
+    const std::int64_t l = length;
+    const std::int64_t w = width;
+    const std::int64_t start_area = l * w;
+    if (start_area < minarea) {
+        if (r3 < 0.5 && l < p.object.length && (l + 1) * w <= maxarea &&
+            to_double(l + 1) / ((to_double(l) + 1.0) + to_double(w)) <= maxratio) {
+            length = static_cast<std::int32_t>(l + 1);
+        } else if (w < p.object.width && (w + 1) * l <= maxarea &&
+                   to_double(l) / (to_double(l + w) + 1.0) >= minratio) {
+            width = static_cast<std::int32_t>(w + 1);
+        } else {
+            return false;
+        }
+    }
+    if (start_area > maxarea) {
+        if (r3 < 0.5 && l > 0 && (l - 1) * w >= minarea &&
+            to_double(l - 1) / ((to_double(l) - 1.0) + to_double(w)) >= minratio) {
+            length = static_cast<std::int32_t>(l - 1);
+        } else if (w > 0 && (w - 1) * l >= minarea &&
+                   to_double(l) / (to_double(l + w) - 1.0) <= maxratio) {
+            width = static_cast<std::int32_t>(w - 1);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool generate_item_type(const RunParams& p, RandomStream& stream, Rectangle& item) {
     const std::int32_t object_length = p.object.length;
     const std::int32_t object_width = p.object.width;
@@ -54,32 +88,8 @@ bool generate_item_type(const RunParams& p, RandomStream& stream, Rectangle& ite
     std::int64_t area = std::int64_t{length} * width;
 
     while (area < minarea || area > maxarea) {
-        const double r3 = uniform_random(stream);
-        // l, w and the area as they stood when the pass began.
-        const std::int64_t l = length;
-        const std::int64_t w = width;
-        const std::int64_t start_area = area;
-        if (start_area < minarea) {
-            if (r3 < 0.5 && l < object_length && (l + 1) * w <= maxarea &&
-                to_double(l + 1) / ((to_double(l) + 1.0) + to_double(w)) <= maxratio) {
-                length = static_cast<std::int32_t>(l + 1);
-            } else if (w < object_width && (w + 1) * l <= maxarea &&
-                       to_double(l) / (to_double(l + w) + 1.0) >= minratio) {
-                width = static_cast<std::int32_t>(w + 1);
-            } else {
-                return false;
-            }
-        }
-        if (start_area > maxarea) {
-            if (r3 < 0.5 && l > 0 && (l - 1) * w >= minarea &&
-                to_double(l - 1) / ((to_double(l) - 1.0) + to_double(w)) >= minratio) {
-                length = static_cast<std::int32_t>(l - 1);
-            } else if (w > 0 && (w - 1) * l >= minarea &&
-                       to_double(l) / (to_double(l + w) - 1.0) <= maxratio) {
-                width = static_cast<std::int32_t>(w - 1);
-            } else {
-                return false;
-            }
+        if (!repair_pass(p, uniform_random(stream), length, width)) {
+            return false;
         }
         area = std::int64_t{length} * width;
     }

@@ -80,7 +80,7 @@ OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock, SlotS
     OutputSlot& slot = out.slots[out.taken % output_slot_count];
     out.changed.wait(lock, [&] { return slot.state == SlotState::free; });
     if (!slot.bytes) {
-        slot.bytes = std::make_unique<char[]>(output_slot_size);
+        slot.bytes = std::make_unique_for_overwrite<char[]>(output_slot_size);
     }
     slot.state = state;
     slot.end = slot.bytes.get();
@@ -103,9 +103,8 @@ void hand_over_current(OutputFile& out) {
 } // namespace
 
 bool open_output(OutputFile& out, const char* name, MemoryFiles* memory) {
-    out.name = name;
     if (memory != nullptr) {
-        std::string& contents = memory->files[out.name];
+        std::string& contents = memory->files[name];
         contents.clear();
         out.memory = &contents;
         out.memory_limit = memory->max_file_size;
@@ -145,7 +144,7 @@ void output_job(OutputFile& out, OutputJob job) {
     hand_over_current(out);
     if (out.formatters.empty()) {
         try {
-            for (int i = 0; i < output_formatter_count; ++i) {
+            for (int i = 0; i < out.formatter_count; ++i) {
                 out.formatters.emplace_back(formatter_loop, std::ref(out));
             }
         } catch (const std::system_error&) {

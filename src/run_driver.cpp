@@ -48,7 +48,6 @@ struct DefectChunk {
     bool starts_instance = false;
     bool ends_instance = false;
     std::int32_t start_state = 0;
-    std::int64_t defects = 0;         // defects of all objects of the chunk
     std::vector<std::int32_t> counts; // defects of each object of the chunk
 };
 
@@ -61,8 +60,12 @@ static_assert(max_header_length + (chunk_defects + MAXDEF) * max_line_length + c
 
 char* write_defect_chunk(char* p, const RunParams& params, const DefectChunk& chunk) {
     // The chunk's draws, computed ahead so that the placements do not wait on each other.
+    std::size_t defects = 0;
+    for (const std::int32_t count : chunk.counts) {
+        defects += count > 0 ? static_cast<std::size_t>(count) : 0;
+    }
     std::array<std::int32_t, 3 * (chunk_defects + MAXDEF)> states;
-    random_states(chunk.start_state, states.data(), static_cast<std::size_t>(3 * chunk.defects));
+    random_states(chunk.start_state, states.data(), 3 * defects);
     const std::int32_t* draw = states.data();
     if (chunk.starts_instance) {
         p = put_instance_header(p, chunk.instance);
@@ -111,7 +114,6 @@ std::string write_defects_file(RunState& s, MemoryFiles* memory) {
                 ++o;
             }
             chunk.ends_instance = o >= p.no_objects;
-            chunk.defects = defects;
             defects_before += static_cast<std::uint64_t>(defects);
             output_job(file, [&p, chunk = std::move(chunk)](char* begin) {
                 return write_defect_chunk(begin, p, chunk);

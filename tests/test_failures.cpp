@@ -1,6 +1,5 @@
 // Hostile answers and failing files: every run either completes and says so, or says
 // what went wrong, exits with status 1 and claims no success.
-#include "dialogue.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -115,38 +114,38 @@ std::string join(std::size_t from, std::size_t to) {
 TEST(HostileAnswers, EveryQuestionWithEveryKindOfBadAnswer) {
     enum Kind { end_of_input, word, too_large, negative, zero };
     const char* const kind_answer[] = {"", "abc", "99999999999", "-7", "0"};
-    const char* const int_range = message::int_range;
-    const char* const ok = nullptr; // the run completes
+    const std::string& int_range = msg::int_range;
+    const std::string ok; // the run completes
     // Expected outcome per answer position and kind (after end of input always the same).
     struct Row {
-        const char* word;
-        const char* too_large;
-        const char* negative;
-        const char* zero;
+        std::string word;
+        std::string too_large;
+        std::string negative;
+        std::string zero;
     };
     const Row rows[] = {
-        {message::not_integer, int_range, ok, ok}, // instances
-        {message::not_integer, int_range, ok, ok}, // objects
-        {message::not_integer, int_range, message::object_positive, message::object_positive},
-        {message::not_integer, int_range, message::object_positive, message::object_positive},
-        {message::not_integer, int_range, ok, ok}, // items
-        {message::not_number, message::relsize_range, message::relsize_range,
-         message::relsize_range}, // lower bound
-        {message::not_number, message::relsize_range, message::relsize_range,
-         message::relsize_range},                  // upper bound
-        {message::not_integer, int_range, ok, ok}, // defect types
-        {message::not_integer, int_range, message::defect_positive, message::defect_positive},
-        {message::not_integer, int_range, message::defect_positive, message::defect_positive},
-        {message::not_integer, int_range, ok, ok}, // lower count
-        {message::not_integer, int_range, ok, ok}, // upper count
-        {ok, ok, ok, ok},                          // items file name
-        {ok, ok, ok, ok},                          // defects file name
-        {message::not_integer, int_range, ok, ok}, // seed
+        {msg::not_integer, int_range, ok, ok}, // instances
+        {msg::not_integer, int_range, ok, ok}, // objects
+        {msg::not_integer, int_range, msg::object_positive, msg::object_positive},
+        {msg::not_integer, int_range, msg::object_positive, msg::object_positive},
+        {msg::not_integer, int_range, ok, ok}, // items
+        {msg::not_number, msg::relsize_range, msg::relsize_range,
+         msg::relsize_range}, // lower bound
+        {msg::not_number, msg::relsize_range, msg::relsize_range,
+         msg::relsize_range},                  // upper bound
+        {msg::not_integer, int_range, ok, ok}, // defect types
+        {msg::not_integer, int_range, msg::defect_positive, msg::defect_positive},
+        {msg::not_integer, int_range, msg::defect_positive, msg::defect_positive},
+        {msg::not_integer, int_range, ok, ok}, // lower count
+        {msg::not_integer, int_range, ok, ok}, // upper count
+        {ok, ok, ok, ok},                      // items file name
+        {ok, ok, ok, ok},                      // defects file name
+        {msg::not_integer, int_range, ok, ok}, // seed
     };
     for (std::size_t k = 0; k < answers.size(); ++k) {
         for (const Kind kind : {end_of_input, word, too_large, negative, zero}) {
             std::string input = join(0, k) + kind_answer[kind];
-            const char* expected = message::input_ended;
+            std::string expected = msg::input_ended;
             if (kind != end_of_input) {
                 input.append(" ").append(join(k + 1, answers.size())).append("0");
                 const Row& row = rows[k];
@@ -158,7 +157,7 @@ TEST(HostileAnswers, EveryQuestionWithEveryKindOfBadAnswer) {
             std::string label = "answer ";
             label.append(std::to_string(k)).append(" as '").append(kind_answer[kind]).append("'");
             const RunResult r = run_in_memory(input);
-            if (expected == ok) {
+            if (expected.empty()) {
                 EXPECT_EQ(r.status, 0) << label;
                 EXPECT_TRUE(r.transcript.size() >= closing.size() &&
                             r.transcript.substr(r.transcript.size() - closing.size()) == closing)
@@ -179,14 +178,14 @@ TEST(HostileAnswers, ProgramWithoutStandardInputEndsAtOnce) {
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(read_file(dir + "/console.txt"), transcript_start(0, 1) + message::input_ended);
+    EXPECT_EQ(read_file(dir + "/console.txt"), transcript_start(0, 1) + msg::input_ended);
 }
 
 TEST(HostileAnswers, BinaryGarbageIsRefusedAtOnce) {
     const std::string garbage("\x00\xff\x80 \x01", 5);
     const RunResult r = run_in_memory(garbage);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.transcript, transcript_start(0, 1) + message::not_integer);
+    EXPECT_EQ(r.transcript, transcript_start(0, 1) + msg::not_integer);
     const RunResult name =
         run_on_disk("1 1 10 10 1 0.1 0.2 0 0 0 " + garbage.substr(0, 3) + " 5 0");
     EXPECT_EQ(name.status, 1) << "a name that ends at its first zero byte is empty";

@@ -108,27 +108,32 @@ TEST(DefectsFile, HeaderDefectLinesAndBlockEnds) {
 }
 
 TEST(OutputFile, SequentialBytesAndJobsArriveWholeAndInOrder) {
-    MemoryFiles memory;
-    OutputFile out;
-    ASSERT_TRUE(open_output(out, "big", &memory));
-    std::string expected;
-    for (std::int32_t v = 0; v < 1000000; ++v) {
-        char* p = output_space(out, max_line_length);
-        char* end = put_int_as_float(p, v);
-        *end++ = '\n';
-        expected.append(p, end);
-        output_commit(out, end);
-        if (v % 5000 == 0) {
-            // A job's bytes stand after everything written before it was queued.
-            const std::string piece = "job " + std::to_string(v) + "\n";
-            expected += piece;
-            output_job(
-                out, [piece](char* begin) { return std::copy(piece.begin(), piece.end(), begin); });
+    // With two formatter threads, one, or none (jobs then run on the calling thread).
+    for (const int formatters : {2, 1, 0}) {
+        MemoryFiles memory;
+        OutputFile out;
+        out.formatter_count = formatters;
+        ASSERT_TRUE(open_output(out, "big", &memory));
+        std::string expected;
+        for (std::int32_t v = 0; v < 1000000; ++v) {
+            char* p = output_space(out, max_line_length);
+            char* end = put_int_as_float(p, v);
+            *end++ = '\n';
+            expected.append(p, end);
+            output_commit(out, end);
+            if (v % 5000 == 0) {
+                // A job's bytes stand after everything written before it was queued.
+                const std::string piece = "job " + std::to_string(v) + "\n";
+                expected += piece;
+                output_job(out, [piece](char* begin) {
+                    return std::copy(piece.begin(), piece.end(), begin);
+                });
+            }
         }
+        ASSERT_TRUE(close_output(out));
+        EXPECT_GT(expected.size(), 2 * output_slot_count * output_slot_size);
+        EXPECT_EQ(memory.files["big"], expected) << formatters << " formatters";
     }
-    ASSERT_TRUE(close_output(out));
-    EXPECT_GT(expected.size(), 2 * output_slot_count * output_slot_size);
-    EXPECT_EQ(memory.files["big"], expected);
 }
 
 } // namespace

@@ -1,9 +1,15 @@
 // Whole runs: the console transcript and every file, compared byte for byte.
+#include "defect_generation.h"
 #include "dialogue.h"
+#include "item_generation.h"
+#include "random_stream.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,44 +60,43 @@ struct Refusal {
     std::string input;
     int types;         // defect types in the answers, for the prompts shown
     std::size_t shown; // prompts shown before the refusal
-    const char* message;
+    std::string message;
 };
 
 TEST(Run, EveryRefusalPausesAndExitsWithoutFiles) {
     const std::string object = "1 1 100 100 1 ";
     const Refusal cases[] = {
-        {"too many instances", "20001", 0, 1, message::maxmod},
-        {"too many objects", "1 20001", 0, 2, message::maxmod},
-        {"object length 0", "1 1 0", 0, 3, message::object_positive},
-        {"negative object width", "1 1 10 -5", 0, 4, message::object_positive},
-        {"object area past 32 bits", "1 1 65536 32768", 0, 4, message::object_area},
-        {"too many items", "1 1 100 100 20001", 0, 5, message::maxmod},
-        {"lower bound 0", object + "0", 0, 6, message::relsize_range},
-        {"lower bound 1", object + "1", 0, 6, message::relsize_range},
-        {"upper bound 1", object + "0.1 1", 0, 7, message::relsize_range},
-        {"upper bound 0 before order", object + "0.2 0", 0, 7, message::relsize_range},
-        {"lower above upper", object + "0.2 0.1", 0, 7, message::relsize_order},
-        {"too many defect types", object + "0.1 0.2 1001", 0, 8, message::maxdef},
-        {"defect width 0", object + "0.1 0.2 2 5 0", 2, 9, message::defect_positive},
-        {"defect length 0 before fit", object + "0.1 0.2 1 0 1000", 1, 9, message::defect_positive},
-        {"defect one unit too long", object + "0.1 0.2 2 5 5 101 5", 2, 10, message::defect_fit},
-        {"defect one unit too wide", object + "0.1 0.2 1 5 101", 1, 9, message::defect_fit},
-        {"too many defects per object", object + "0.1 0.2 1 5 5 0 1001", 1, 11, message::maxdef},
+        {"too many instances", "20001", 0, 1, msg::maxmod},
+        {"too many objects", "1 20001", 0, 2, msg::maxmod},
+        {"object length 0", "1 1 0", 0, 3, msg::object_positive},
+        {"negative object width", "1 1 10 -5", 0, 4, msg::object_positive},
+        {"object area past 32 bits", "1 1 65536 32768", 0, 4, msg::object_area},
+        {"too many items", "1 1 100 100 20001", 0, 5, msg::maxmod},
+        {"lower bound 0", object + "0", 0, 6, msg::relsize_range},
+        {"lower bound 1", object + "1", 0, 6, msg::relsize_range},
+        {"upper bound 1", object + "0.1 1", 0, 7, msg::relsize_range},
+        {"upper bound 0 before order", object + "0.2 0", 0, 7, msg::relsize_range},
+        {"lower above upper", object + "0.2 0.1", 0, 7, msg::relsize_order},
+        {"too many defect types", object + "0.1 0.2 1001", 0, 8, msg::maxdef},
+        {"defect width 0", object + "0.1 0.2 2 5 0", 2, 9, msg::defect_positive},
+        {"defect length 0 before fit", object + "0.1 0.2 1 0 1000", 1, 9, msg::defect_positive},
+        {"defect one unit too long", object + "0.1 0.2 2 5 5 101 5", 2, 10, msg::defect_fit},
+        {"defect one unit too wide", object + "0.1 0.2 1 5 101", 1, 9, msg::defect_fit},
+        {"too many defects per object", object + "0.1 0.2 1 5 5 0 1001", 1, 11, msg::maxdef},
         {"file name of 80 characters", object + "0.1 0.2 0 0 0 " + std::string(80, 'n'), 0, 11,
-         message::name_length},
+         msg::name_length},
         {"defects file name of 80 characters",
-         object + "0.1 0.2 1 5 5 0 0 items " + std::string(80, 'n'), 1, 13, message::name_length},
-        {"word for a count", "many", 0, 1, message::not_integer},
-        {"word for a bound", object + "small", 0, 6, message::not_number},
-        {"count past 32 bits", "1 2147483648", 0, 2, message::int_range},
-        {"seed past 32 bits", object + "0.1 0.2 0 0 0 items -2147483649", 0, 12,
-         message::int_range},
-        {"input ends before the seed", object + "0.1 0.2 0 0 0 items", 0, 12, message::input_ended},
-        {"input ends at once", "", 0, 1, message::input_ended},
+         object + "0.1 0.2 1 5 5 0 0 items " + std::string(80, 'n'), 1, 13, msg::name_length},
+        {"word for a count", "many", 0, 1, msg::not_integer},
+        {"word for a bound", object + "small", 0, 6, msg::not_number},
+        {"count past 32 bits", "1 2147483648", 0, 2, msg::int_range},
+        {"seed past 32 bits", object + "0.1 0.2 0 0 0 items -2147483649", 0, 12, msg::int_range},
+        {"input ends before the seed", object + "0.1 0.2 0 0 0 items", 0, 12, msg::input_ended},
+        {"input ends at once", "", 0, 1, msg::input_ended},
     };
     for (const Refusal& c : cases) {
         // A number after the answers serves the pause, unless the input is to end early.
-        const bool ends = c.message == message::input_ended;
+        const bool ends = c.message == msg::input_ended;
         const RunResult r = run_in_memory(ends ? c.input : c.input + " 5\n");
         EXPECT_EQ(r.status, 1) << c.name;
         EXPECT_EQ(r.transcript, transcript_start(c.types, c.shown) + c.message) << c.name;
@@ -143,6 +148,59 @@ TEST(Run, DefectCountsAtTheirLimits) {
     }
 }
 
+// The defects file of the answers as the plainest writer makes it: the draws one after
+// another from one stream, each line through snprintf("%f").
+std::string plain_defects_file(const std::string& answers) {
+    auto p = std::make_unique<RunParams>();
+    std::istringstream in(answers);
+    std::ostringstream console;
+    EXPECT_EQ(run_dialogue(in, console, *p), nullptr);
+    RandomStream stream;
+    seed_random_stream(stream, p->seed);
+    auto items = std::make_unique<ItemTable>();
+    for (int instance = 1; instance <= p->no_instances; ++instance) {
+        EXPECT_TRUE(generate_item_types(*p, stream, *items));
+    }
+    auto counts = std::make_unique<DefectCounts>();
+    std::string text;
+    char line[256];
+    for (int instance = 1; instance <= p->no_instances; ++instance) {
+        draw_defect_counts(*p, stream, *counts);
+        std::snprintf(line, sizeof line, "instance: %d\n\n", instance);
+        text += line;
+        for (int o = 0; o < p->no_objects; ++o) {
+            for (int d = 0; d < counts->no_defects[o]; ++d) {
+                const PlacedDefect placed = place_defect(*p, stream);
+                const Rectangle& type = p->defect[placed.type];
+                const float x1 = static_cast<float>(placed.x);
+                const float y1 = static_cast<float>(placed.y);
+                std::snprintf(line, sizeof line, "%f\t%f\t%f\t%f\n", x1, y1,
+                              x1 + static_cast<float>(type.length),
+                              y1 + static_cast<float>(type.width));
+                text += line;
+            }
+            text += "\n";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+TEST(Run, DefectsWrittenInParallelPiecesEqualAPlainWriter) {
+    for (const char* answers : {
+             // Pieces end where their defects reach the bound, mid-instance.
+             "2 9000 50 40 3 0.1 0.2 2 3 3 7 2 0 3 i d 99 ",
+             // Pieces end at the bound on objects; most objects carry nothing.
+             "1 9000 50 40 3 0.1 0.2 1 3 3 -2 1 i d 5 ",
+             // Objects with the most defects an object can carry.
+             "2 11 50 40 3 0.1 0.2 2 3 3 50 40 1000 1000 i d 7 ",
+         }) {
+        const RunResult r = run_in_memory(std::string(answers) + "0");
+        EXPECT_EQ(r.status, 0) << answers;
+        EXPECT_EQ(r.files.files.at("d"), plain_defects_file(answers)) << answers;
+    }
+}
+
 TEST(Run, NoInstancesLeavesBothFilesEmpty) {
     for (const char* count : {"0", "-3"}) {
         const RunResult r =
@@ -161,9 +219,7 @@ TEST(Run, DefectsFileReplacesAnItemsFileOfTheSameName) {
 }
 
 TEST(Run, GenerationFailureStopsAfterTheCompleteEarlierBlocks) {
-    const std::string failure =
-        " Determination of integer length or width of the small items failed. Please check the "
-        "chosen bounds for the relative size as well as the size of the large object!";
+    const std::string& failure = msg::item_failure;
     for (const char* answers :
          {"1 1 10 10 3 0.111 0.119", "1 1 15 7 3 0.1 0.1", "1 1 100 100 3 0.25 0.25"}) {
         const RunResult r = run_in_memory(std::string(answers) + " 0 0 0 items 12 9");
@@ -186,7 +242,7 @@ TEST(Run, ClosingPromptAndPauseNeverWaitAtTheEndOfInput) {
     EXPECT_EQ(done.transcript, completed_transcript(0));
     const RunResult refused = run_in_memory("20001");
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.transcript, banner_text + prompts_before_defects[0] + message::maxmod);
+    EXPECT_EQ(refused.transcript, banner_text + prompts_before_defects[0] + msg::maxmod);
 }
 
 } // namespace

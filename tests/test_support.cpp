@@ -3,10 +3,12 @@
 #include "run_driver.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
+#include <system_error>
 
 namespace {
 RunResult run(const std::string& input, bool in_memory) {
@@ -57,10 +59,28 @@ std::string read_file(const std::string& path, bool* exists) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+namespace {
+// The folders made for tests, removed with everything in them when the tests end.
+struct TempDirs {
+    std::vector<std::string> paths;
+    ~TempDirs() {
+        for (const std::string& path : paths) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    }
+};
+TempDirs temp_dirs;
+} // namespace
+
 std::string make_temp_dir() {
     char pattern[] = "/tmp/defectgen-test-XXXXXX";
     const char* dir = mkdtemp(pattern);
-    return dir == nullptr ? std::string() : std::string(dir);
+    if (dir == nullptr) {
+        return {};
+    }
+    temp_dirs.paths.emplace_back(dir);
+    return dir;
 }
 
 unsigned long long fnv1a(const std::string& bytes) {

@@ -25,6 +25,30 @@ extern const std::vector<std::string> prompts_before_defects;
 // The banner as printed before the first question.
 extern const std::string banner_text;
 
+// The program's refusals, written out here so that a changed text is caught.
+namespace msg {
+inline const std::string maxmod = "Please recompile code with larger MAXMOD value!\n";
+inline const std::string maxdef = "Please recompile code with larger MAXDEF value!\n";
+inline const std::string relsize_range = "Value must lie between 0 and 1!";
+inline const std::string relsize_order =
+    "The upper bound for the relative size must not be smaller than the lower bound!";
+inline const std::string defect_positive = "Values must be greater than 0!";
+inline const std::string defect_fit = "This defect does not fit onto the large object!";
+inline const std::string input_ended = "The input ended before all questions were answered!";
+inline const std::string not_integer = "The answer must be an integer number!";
+inline const std::string not_number = "The answer must be a number!";
+inline const std::string int_range =
+    "The answer must be an integer between -2147483648 and 2147483647!";
+inline const std::string object_positive =
+    "The length and the width of the large object must be greater than 0!";
+inline const std::string object_area =
+    "The area of the large object must not be larger than 2147483647!";
+inline const std::string name_length = "A file name must not be longer than 79 characters!";
+inline const std::string item_failure =
+    " Determination of integer length or width of the small items failed. Please check the "
+    "chosen bounds for the relative size as well as the size of the large object!";
+} // namespace msg
+
 // The closing prompt of a completed run.
 extern const std::string closing;
 
