@@ -26,6 +26,9 @@ bool generate_item_types(const RunParams& params, RandomStream& stream, ItemTabl
 // width. Returns false when no move is admitted.
 bool repair_pass(const RunParams& params, double r3, std::int32_t& length, std::int32_t& width);
 
+// Rounds halves away from zero to a 32-bit integer; false for NaN or out of range.
+bool round_to_int32(double value, std::int32_t& result);
+
 // Generates one item type; the building block of generate_item_types.
 bool generate_item_type(const RunParams& params, RandomStream& stream, Rectangle& item);
 

@@ -2,6 +2,7 @@
 // cost of the C library's general formatting.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,35 @@ inline char* put_digits(char* p, std::uint64_t value) {
         q[-1] = static_cast<char>('0' + value);
     }
     return end;
+}
+
+// Writes the digits of a value below 10^8 without branching on their number: all eight
+// digit characters are formed in one 64-bit word, the leading zeros are shifted out, and
+// the word is stored whole. Writes 8 bytes at `p` even for fewer digits.
+inline char* put_digits_below_1e8(char* p, std::uint32_t value) {
+    if constexpr (std::endian::native != std::endian::little) {
+        return put_digits(p, value);
+    } else {
+        static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
+                                        "25262728293031323334353637383940414243444546474849"
+                                        "50515253545556575859606162636465666768697071727374"
+                                        "75767778798081828384858687888990919293949596979899";
+        const std::uint32_t high = value / 10000;
+        const std::uint32_t low = value % 10000;
+        const std::uint32_t parts[4] = {high / 100, high % 100, low / 100, low % 100};
+        std::uint64_t text = 0;
+        for (int i = 0; i < 4; ++i) {
+            std::uint16_t pair = 0;
+            std::memcpy(&pair, pairs + 2 * parts[i], 2);
+            text |= static_cast<std::uint64_t>(pair) << (16 * i);
+        }
+        const unsigned count = 1U + (value >= 10U) + (value >= 100U) + (value >= 1000U) +
+                               (value >= 10000U) + (value >= 100000U) + (value >= 1000000U) +
+                               (value >= 10000000U);
+        text >>= 8U * (8U - count);
+        std::memcpy(p, &text, 8);
+        return p + count;
+    }
 }
 
 // The text of each whole number below small_number_limit as "%f" prints it, in 16 bytes
@@ -83,7 +113,8 @@ inline char* put_float(char* p, float value) {
     } else {
         magnitude = static_cast<std::uint64_t>(wide);
     }
-    p = put_digits(p, magnitude);
+    p = magnitude < 100000000U ? put_digits_below_1e8(p, static_cast<std::uint32_t>(magnitude))
+                               : put_digits(p, magnitude);
     std::memcpy(p, ".000000", 7);
     return p + 7;
 }

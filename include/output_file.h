@@ -64,7 +64,9 @@ struct OutputFile {
     bool closing = false;
     int formatter_count = output_formatter_count; // threads started at the first job
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable slot_ready; // the writer waits for the next slot in turn
+    std::condition_variable job_queued; // formatters wait for a job
+    std::condition_variable slot_free;  // the filling thread waits for a slot to reuse
     std::thread writer;
     std::vector<std::thread> formatters;
 

@@ -4,7 +4,7 @@
 
 // The count is the first s for which s * step reaches r. A search from s = 1 would take
 // up to n (over two billion) steps for wide ranges, so the search starts at the
-// estimate ceil(r * n) and walks from there. s * step is monotone in s (both factors
+// estimate r * n + 1 and walks from there. s * step is monotone in s (both factors
 // are exact or correctly rounded), so the walk ends at the same first s as the search
 // from 1 would, after a step or two.
 std::int32_t defect_count(std::int32_t mindefects, std::int32_t maxdefects, double r) {
@@ -16,7 +16,7 @@ std::int32_t defect_count(std::int32_t mindefects, std::int32_t maxdefects, doub
     const double step = 1.0 / (static_cast<double>(difference) + 1.0);
     const auto reaches = [step, r](std::int64_t s) { return static_cast<double>(s) * step >= r; };
 
-    std::int64_t s = static_cast<std::int64_t>(std::ceil(r * static_cast<double>(n)));
+    std::int64_t s = static_cast<std::int64_t>(r * static_cast<double>(n)) + 1;
     if (s < 1) {
         s = 1;
     }

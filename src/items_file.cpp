@@ -1,16 +1,23 @@
 #include "items_file.h"
 
-void write_item_block(OutputFile& out, const ItemTable& items, std::int32_t no_items) {
-    for (std::int32_t j = 0; j < no_items; ++j) {
-        const Rectangle& item = items.item[static_cast<std::size_t>(j)];
-        char* p = output_space(out, max_line_length);
+char* put_item_rows(char* p, const ItemRows& piece) {
+    std::size_t next_end = 0;
+    const std::size_t ends = piece.block_ends.size();
+    for (std::size_t j = 0; j <= piece.rows.size(); ++j) {
+        while (next_end < ends && piece.block_ends[next_end] == j) {
+            *p++ = '\n';
+            ++next_end;
+        }
+        if (j == piece.rows.size()) {
+            break;
+        }
+        const Rectangle& item = piece.rows[j];
         p = put_int_as_float(p, item.length);
         *p++ = '\t';
         p = put_int_as_float(p, item.width);
         *p++ = '\t';
         p = put_int_as_float(p, item.area);
         *p++ = '\n';
-        output_commit(out, p);
     }
-    output_newline(out);
+    return p;
 }

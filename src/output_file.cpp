@@ -24,7 +24,7 @@ void write_bytes(OutputFile& out, const char* bytes, std::size_t count) {
 void writer_loop(OutputFile& out) {
     std::unique_lock lock(out.mutex);
     for (;;) {
-        out.changed.wait(lock, [&out] {
+        out.slot_ready.wait(lock, [&out] {
             return (out.written < out.taken &&
                     out.slots[out.written % output_slot_count].state == SlotState::ready) ||
                    (out.closing && out.written == out.taken);
@@ -38,7 +38,17 @@ void writer_loop(OutputFile& out) {
         lock.lock();
         slot.state = SlotState::free;
         ++out.written;
-        out.changed.notify_all();
+        out.slot_free.notify_one();
+    }
+}
+
+// Marks a slot's bytes as complete; the writer is woken only when it waits for this
+// very slot, since it writes the slots in turn.
+void mark_ready(OutputFile& out, OutputSlot& slot, char* end) {
+    slot.end = end;
+    slot.state = SlotState::ready;
+    if (&slot == &out.slots[out.written % output_slot_count]) {
+        out.slot_ready.notify_one();
     }
 }
 
@@ -57,7 +67,7 @@ void formatter_loop(OutputFile& out) {
     std::unique_lock lock(out.mutex);
     for (;;) {
         OutputSlot* slot = nullptr;
-        out.changed.wait(lock, [&] {
+        out.job_queued.wait(lock, [&] {
             slot = pending_slot(out);
             return slot != nullptr || out.closing;
         });
@@ -69,16 +79,14 @@ void formatter_loop(OutputFile& out) {
         lock.unlock();
         char* end = job(slot->bytes.get());
         lock.lock();
-        slot->end = end;
-        slot->state = SlotState::ready;
-        out.changed.notify_all();
+        mark_ready(out, *slot, end);
     }
 }
 
 // Waits until the next slot in turn has been written out, and takes it.
 OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock, SlotState state) {
     OutputSlot& slot = out.slots[out.taken % output_slot_count];
-    out.changed.wait(lock, [&] { return slot.state == SlotState::free; });
+    out.slot_free.wait(lock, [&] { return slot.state == SlotState::free; });
     if (!slot.bytes) {
         slot.bytes = std::make_unique_for_overwrite<char[]>(output_slot_size);
     }
@@ -91,12 +99,10 @@ OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock, SlotS
 // Marks the slot being filled as ready for the writer.
 void hand_over_current(OutputFile& out) {
     if (out.current != nullptr) {
-        out.current->end = out.cursor;
-        out.current->state = SlotState::ready;
+        mark_ready(out, *out.current, out.cursor);
         out.current = nullptr;
         out.cursor = nullptr;
         out.limit = nullptr;
-        out.changed.notify_all();
     }
 }
 
@@ -157,12 +163,11 @@ void output_job(OutputFile& out, OutputJob job) {
         lock.unlock();
         char* end = job(slot.bytes.get());
         lock.lock();
-        slot.end = end;
-        slot.state = SlotState::ready;
+        mark_ready(out, slot, end);
     } else {
         slot.job = std::move(job);
+        out.job_queued.notify_one();
     }
-    out.changed.notify_all();
 }
 
 bool close_output(OutputFile& out) {
@@ -173,7 +178,8 @@ bool close_output(OutputFile& out) {
         std::unique_lock lock(out.mutex);
         hand_over_current(out);
         out.closing = true;
-        out.changed.notify_all();
+        out.job_queued.notify_all();
+        out.slot_ready.notify_all();
     }
     // Formatters finish the jobs already queued before they see `closing` with nothing
     // left; the writer writes every slot taken before it stops.

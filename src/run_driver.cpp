@@ -18,22 +18,52 @@ std::string cannot_write(const char* name) {
     return std::string("The file ") + name + " could not be written completely!";
 }
 
-// The item phase. Returns the message that ends the run, or an empty string.
+static_assert(item_rows_per_piece * max_line_length + item_block_ends_per_piece <=
+              output_slot_size);
+
+// Hands the gathered rows to a formatter thread and starts a new piece.
+void hand_over_rows(OutputFile& file, ItemRows& piece) {
+    if (piece.rows.empty() && piece.block_ends.empty()) {
+        return;
+    }
+    output_job(file, [rows = std::move(piece)](char* begin) { return put_item_rows(begin, rows); });
+    piece = ItemRows{};
+}
+
+// The item phase. Each instance's items are generated in order on this thread; their
+// lines are formatted on the formatter threads, in pieces of whole rows. Returns the
+// message that ends the run, or an empty string.
 std::string write_items_file(RunState& s, MemoryFiles* memory) {
     const RunParams& p = s.params;
     OutputFile file;
     if (!open_output(file, p.filename, memory)) {
         return cannot_create(p.filename);
     }
+    ItemRows piece;
     for (std::int32_t instance = 1; instance <= p.no_instances && !file.failed; ++instance) {
         if (!generate_item_types(p, s.stream, s.items)) {
             // The earlier instances' blocks stay complete in the file; nothing of this one
             // has been written.
-            (void)close_output(file);
+            // A write failure while the earlier blocks go out is the graver news: then
+            // even they are not complete.
+            hand_over_rows(file, piece);
+            if (!close_output(file)) {
+                return cannot_write(p.filename);
+            }
             return item_failure_message;
         }
-        write_item_block(file, s.items, p.no_items);
+        for (std::int32_t j = 0; j < p.no_items; ++j) {
+            piece.rows.push_back(s.items.item[static_cast<std::size_t>(j)]);
+            if (piece.rows.size() == item_rows_per_piece) {
+                hand_over_rows(file, piece);
+            }
+        }
+        piece.block_ends.push_back(static_cast<std::uint32_t>(piece.rows.size()));
+        if (piece.block_ends.size() == item_block_ends_per_piece) {
+            hand_over_rows(file, piece);
+        }
     }
+    hand_over_rows(file, piece);
     if (!close_output(file)) {
         return cannot_write(p.filename);
     }

@@ -79,6 +79,21 @@ TEST(Disk, FullDiskIsReportedForEachFile) {
     }
 }
 
+TEST(Memory, WriteFailureIsReportedEvenWhenAnItemFailsToo) {
+    // Thousands of small instances until an item cannot be repaired; with little room
+    // the earlier blocks cannot all be written, and that must not go unreported.
+    const std::string answers = "20000 1 100 1000 10 0.001 0.15 1 1 1 0 0 items d 20 1";
+    const RunResult roomy = run_in_memory(answers);
+    EXPECT_EQ(roomy.status, 1);
+    EXPECT_EQ(roomy.transcript, transcript_start(1, all_prompts(1).size()) + msg::item_failure);
+    ASSERT_GT(roomy.files.files.at("items").size(), 3U << 20);
+
+    const RunResult cramped = run_in_memory(answers, 3U << 20);
+    EXPECT_EQ(cramped.status, 1);
+    EXPECT_EQ(cramped.transcript,
+              transcript_start(1, all_prompts(1).size()) + cannot_write("items"));
+}
+
 TEST(Memory, FileThatOutgrowsItsRoomFailsLikeAFullDisk) {
     // The same failure path without a device: the fuzzer relies on it.
     MemoryFiles files;

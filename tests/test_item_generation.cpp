@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -81,6 +82,34 @@ TEST(ItemGeneration, OneRepairPassMovesOneSideByOneUnit) {
             EXPECT_EQ(width, c.new_width) << c.length << " x " << c.width << " r3 " << c.r3;
         }
     }
+}
+
+TEST(ItemGeneration, RoundingEqualsStandardRoundAndRefusesWhatDoesNotFit) {
+    RandomStream stream{777};
+    for (int i = 0; i < 200000; ++i) {
+        const double v = (uniform_random(stream) - 0.5) * 5e9;
+        std::int32_t rounded = 0;
+        const bool fits = round_to_int32(v, rounded);
+        const double expected = std::round(v);
+        ASSERT_EQ(fits, expected >= -2147483648.0 && expected <= 2147483647.0) << v;
+        if (fits) {
+            ASSERT_EQ(rounded, static_cast<std::int32_t>(expected)) << v;
+        }
+    }
+    for (const double whole :
+         {0.0, 1.0, 12.0, 70.0, 4503599.0, 2147483646.0, -1.0, -2147483647.0}) {
+        for (const double v : {whole + 0.5, std::nextafter(whole + 0.5, 0.0),
+                               std::nextafter(whole + 0.5, 1e12), whole - 0.5, whole + 0.25}) {
+            std::int32_t rounded = 0;
+            ASSERT_TRUE(round_to_int32(v, rounded)) << v;
+            ASSERT_EQ(rounded, static_cast<std::int32_t>(std::round(v))) << v;
+        }
+    }
+    std::int32_t unused = 0;
+    EXPECT_FALSE(round_to_int32(2147483647.5, unused));
+    EXPECT_FALSE(round_to_int32(-2147483648.5, unused));
+    EXPECT_FALSE(round_to_int32(std::nan(""), unused));
+    EXPECT_FALSE(round_to_int32(INFINITY, unused));
 }
 
 TEST(ItemGeneration, UnrepairableItemsFail) {

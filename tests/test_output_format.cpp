@@ -71,22 +71,22 @@ TEST(NumberFormat, MatchesPrintfForEveryValueTheFilesCanHold) {
     }
 }
 
-TEST(ItemsFile, BlockOfLinesAndAnEmptyLine) {
-    auto items = std::make_unique<ItemTable>();
-    items->item[0] = {60, 12, 5};
-    items->item[1] = {210, 7, 30};
-    MemoryFiles memory;
-    OutputFile out;
-    ASSERT_TRUE(open_output(out, "items", &memory));
-    write_item_block(out, *items, 2);
-    write_item_block(out, *items, 0);
-    write_item_block(out, *items, -3);
-    ASSERT_TRUE(close_output(out));
-    EXPECT_EQ(memory.files["items"], "12.000000\t5.000000\t60.000000\n"
-                                     "7.000000\t30.000000\t210.000000\n"
-                                     "\n"
-                                     "\n"
-                                     "\n");
+TEST(ItemsFile, RowsAndBlockEndsInFileOrder) {
+    ItemRows piece;
+    piece.rows = {{60, 12, 5}, {210, 7, 30}, {16777217, 16777217, 1}};
+    // A block of two items, two empty blocks, and a block whose rows continue in the
+    // next piece.
+    piece.block_ends = {2, 2, 2};
+    char buffer[1024];
+    EXPECT_EQ(std::string(buffer, put_item_rows(buffer, piece)),
+              "12.000000\t5.000000\t60.000000\n"
+              "7.000000\t30.000000\t210.000000\n"
+              "\n"
+              "\n"
+              "\n"
+              "16777216.000000\t1.000000\t16777216.000000\n");
+    const ItemRows empty_blocks{{}, {0, 0}};
+    EXPECT_EQ(std::string(buffer, put_item_rows(buffer, empty_blocks)), "\n\n");
 }
 
 TEST(DefectsFile, HeaderDefectLinesAndBlockEnds) {

@@ -11,22 +11,23 @@
 #include <system_error>
 
 namespace {
-RunResult run(const std::string& input, bool in_memory) {
+RunResult run(const std::string& input, bool in_memory, std::size_t max_file_size) {
     auto state = std::make_unique<RunState>();
     std::istringstream in(input);
     std::ostringstream out;
     RunResult result;
+    result.files.max_file_size = max_file_size;
     result.status = run_program(*state, in, out, in_memory ? &result.files : nullptr);
     result.transcript = out.str();
     return result;
 }
 } // namespace
 
-RunResult run_in_memory(const std::string& input) {
-    return run(input, true);
+RunResult run_in_memory(const std::string& input, std::size_t max_file_size) {
+    return run(input, true, max_file_size);
 }
 RunResult run_on_disk(const std::string& input) {
-    return run(input, false);
+    return run(input, false, SIZE_MAX);
 }
 
 const std::string banner_text =

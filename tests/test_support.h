@@ -3,6 +3,7 @@
 
 #include "output_file.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,9 @@ struct RunResult {
     MemoryFiles files;      // every file the run created, by name
 };
 
-// Runs the program in-process with `input` as its standard input, its files in memory.
-RunResult run_in_memory(const std::string& input);
+// Runs the program in-process with `input` as its standard input, its files in memory;
+// a file that would grow past `max_file_size` fails as on a full disk.
+RunResult run_in_memory(const std::string& input, std::size_t max_file_size = SIZE_MAX);
 
 // Runs the program in-process with its files on disk, relative names resolved by the
 // caller (pass absolute names in `input`).
