@@ -7,8 +7,10 @@
 #
 # FOLDER (default out/bench) is where the files go: put it on the disk to be measured.
 # Prints, side by side, the program writing both files and cat writing the same bytes to
-# the same folder; the program with both files on /dev/null (pure computing) and the
-# fprintf("%f") baseline on the same; and the program's peak resident memory.
+# the same folder, twice: until the bytes are in the page cache, and until they are on
+# the disk itself (each file synced); then the program with both files on /dev/null
+# (pure computing) against the fprintf("%f") baseline on the same; and the program's
+# peak resident memory.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -35,28 +37,41 @@ seconds() {
   awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }'
 }
 run_program() { answers "$1" "$2" | "$program"; }
+run_program_synced() {
+  run_program "$1" "$2"
+  sync "$1" "$2"
+}
 run_baseline() { answers "$1" "$2" | "$baseline"; }
 copy_with_cat() {
   cat "$dir/items.txt" >"$dir/cat-items.txt"
   cat "$dir/defects.txt" >"$dir/cat-defects.txt"
 }
+copy_with_cat_synced() {
+  copy_with_cat
+  sync "$dir/cat-items.txt" "$dir/cat-defects.txt"
+}
 smallest() { printf '%s\n' "$@" | sort -g | head -n 1; }
 
 echo "workload: $instances instances; files in $dir"
-program_times=()
-cat_times=()
-for ((round = 1; round <= rounds; round++)); do
-  rm -f "$dir"/items.txt "$dir"/defects.txt "$dir"/cat-*.txt
-  program_times+=("$(seconds run_program "$dir/items.txt" "$dir/defects.txt")")
-  cat_times+=("$(seconds copy_with_cat)")
-  echo "round $round: defectgen ${program_times[-1]} s, cat ${cat_times[-1]} s"
-done
+# One measurement of both, side by side, in alternating rounds; prints the best of each.
+compare() {
+  local how=$1 program_run=$2 cat_run=$3
+  local program_times=() cat_times=()
+  for ((round = 1; round <= rounds; round++)); do
+    rm -f "$dir"/items.txt "$dir"/defects.txt "$dir"/cat-*.txt
+    sync
+    program_times+=("$(seconds "$program_run" "$dir/items.txt" "$dir/defects.txt")")
+    sync
+    cat_times+=("$(seconds "$cat_run")")
+    echo "  round $round: defectgen ${program_times[-1]} s, cat ${cat_times[-1]} s"
+  done
+  awk -v p="$(smallest "${program_times[@]}")" -v c="$(smallest "${cat_times[@]}")" -v how="$how" \
+    'BEGIN { printf "%s: defectgen %.3f s, cat %.3f s, ratio %.2f\n", how, p, c, p / c }'
+}
+compare "to the page cache" run_program copy_with_cat
+compare "to the disk (synced)" run_program_synced copy_with_cat_synced
 bytes=$(($(stat -c %s "$dir/items.txt") + $(stat -c %s "$dir/defects.txt")))
-best_program=$(smallest "${program_times[@]}")
-best_cat=$(smallest "${cat_times[@]}")
 echo "bytes written: $bytes"
-awk -v p="$best_program" -v c="$best_cat" \
-  'BEGIN { printf "to disk: defectgen %.3f s, cat %.3f s, ratio %.2f\n", p, c, p / c }'
 
 null_times=()
 for ((round = 1; round <= rounds; round++)); do

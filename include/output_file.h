@@ -28,7 +28,7 @@ struct MemoryFiles {
 };
 
 inline constexpr std::size_t output_slot_size = std::size_t{512} * 1024;
-inline constexpr std::size_t output_slot_count = 6;
+inline constexpr std::size_t output_slot_count = 16;
 inline constexpr int output_formatter_count = 2;
 
 // Work that fills a slot on a formatter thread: writes from `begin` (at most
