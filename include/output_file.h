@@ -1,7 +1,8 @@
-// Output of the instance files, to disk or to memory. The bytes collect in a ring of
-// large slots; a writer thread hands full slots to the file in order while the run goes
-// on, and formatter threads may fill slots from jobs handed over ahead of time, so that
-// generating, formatting and the disk all work at once without changing a byte.
+// Output of the instance files, to disk or to memory. The run hands over jobs, each of
+// which writes one piece of the file; formatter threads run them into a ring of large
+// slots, and a writer thread hands the slots to the file in the order the jobs were
+// handed over. Generating, formatting and the disk thus all work at once without
+// changing a byte.
 #pragma once
 
 #include "number_format.h"
@@ -35,7 +36,7 @@ inline constexpr int output_formatter_count = 2;
 // output_slot_size bytes) and returns the end of what it wrote.
 using OutputJob = std::function<char*(char* begin)>;
 
-enum class SlotState { free, filling, pending, formatting, ready };
+enum class SlotState { free, pending, formatting, ready };
 
 struct OutputSlot {
     std::unique_ptr<char[]> bytes;
@@ -51,11 +52,6 @@ struct OutputFile {
     bool open = false;
     std::atomic<bool> failed{false}; // some bytes could not be written
 
-    // The slot the calling thread fills, and where in it.
-    OutputSlot* current = nullptr;
-    char* cursor = nullptr;
-    char* limit = nullptr;
-
     // Slots are taken in turn; a slot's sequence number modulo the ring size is its
     // place. The writer writes them in sequence order.
     std::array<OutputSlot, output_slot_count> slots;
@@ -66,7 +62,7 @@ struct OutputFile {
     std::mutex mutex;
     std::condition_variable slot_ready; // the writer waits for the next slot in turn
     std::condition_variable job_queued; // formatters wait for a job
-    std::condition_variable slot_free;  // the filling thread waits for a slot to reuse
+    std::condition_variable slot_free;  // the queueing thread waits for a slot to reuse
     std::thread writer;
     std::vector<std::thread> formatters;
 
@@ -81,26 +77,6 @@ bool open_output(OutputFile& out, const char* name, MemoryFiles* memory);
 // Writes everything handed over and closes the file. False when any byte could not be
 // written, now or earlier.
 bool close_output(OutputFile& out);
-// Hands the slot being filled to the writer and takes the next one.
-void next_output_slot(OutputFile& out);
-// Hands over what the calling thread has filled, then queues a job whose bytes follow.
+// Queues a job whose bytes follow those of every job queued before it. Waits while
+// every slot is in use.
 void output_job(OutputFile& out, OutputJob job);
-
-// Space for `n` more bytes (n at most output_slot_size); write them, then report the
-// end with output_commit.
-inline char* output_space(OutputFile& out, std::size_t n) {
-    if (static_cast<std::size_t>(out.limit - out.cursor) < n) {
-        next_output_slot(out);
-    }
-    return out.cursor;
-}
-
-inline void output_commit(OutputFile& out, char* end) {
-    out.cursor = end;
-}
-
-inline void output_newline(OutputFile& out) {
-    char* p = output_space(out, 1);
-    *p = '\n';
-    output_commit(out, p + 1);
-}

@@ -84,26 +84,16 @@ void formatter_loop(OutputFile& out) {
 }
 
 // Waits until the next slot in turn has been written out, and takes it.
-OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock, SlotState state) {
+OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock) {
     OutputSlot& slot = out.slots[out.taken % output_slot_count];
     out.slot_free.wait(lock, [&] { return slot.state == SlotState::free; });
     if (!slot.bytes) {
         slot.bytes = std::make_unique_for_overwrite<char[]>(output_slot_size);
     }
-    slot.state = state;
+    slot.state = SlotState::pending;
     slot.end = slot.bytes.get();
     ++out.taken;
     return slot;
-}
-
-// Marks the slot being filled as ready for the writer.
-void hand_over_current(OutputFile& out) {
-    if (out.current != nullptr) {
-        mark_ready(out, *out.current, out.cursor);
-        out.current = nullptr;
-        out.cursor = nullptr;
-        out.limit = nullptr;
-    }
 }
 
 } // namespace
@@ -136,18 +126,8 @@ bool open_output(OutputFile& out, const char* name, MemoryFiles* memory) {
     return true;
 }
 
-void next_output_slot(OutputFile& out) {
-    std::unique_lock lock(out.mutex);
-    hand_over_current(out);
-    OutputSlot& slot = take_slot(out, lock, SlotState::filling);
-    out.current = &slot;
-    out.cursor = slot.bytes.get();
-    out.limit = out.cursor + output_slot_size;
-}
-
 void output_job(OutputFile& out, OutputJob job) {
     std::unique_lock lock(out.mutex);
-    hand_over_current(out);
     if (out.formatters.empty()) {
         try {
             for (int i = 0; i < out.formatter_count; ++i) {
@@ -157,7 +137,7 @@ void output_job(OutputFile& out, OutputJob job) {
             // Fewer formatters only cost time; with none, jobs run right here.
         }
     }
-    OutputSlot& slot = take_slot(out, lock, SlotState::pending);
+    OutputSlot& slot = take_slot(out, lock);
     if (out.formatters.empty()) {
         slot.state = SlotState::formatting;
         lock.unlock();
@@ -176,7 +156,6 @@ bool close_output(OutputFile& out) {
     }
     {
         std::unique_lock lock(out.mutex);
-        hand_over_current(out);
         out.closing = true;
         out.job_queued.notify_all();
         out.slot_ready.notify_all();

@@ -42,10 +42,8 @@ std::string write_items_file(RunState& s, MemoryFiles* memory) {
     ItemRows piece;
     for (std::int32_t instance = 1; instance <= p.no_instances && !file.failed; ++instance) {
         if (!generate_item_types(p, s.stream, s.items)) {
-            // The earlier instances' blocks stay complete in the file; nothing of this one
-            // has been written.
-            // A write failure while the earlier blocks go out is the graver news: then
-            // even they are not complete.
+            // The earlier instances' blocks go out complete and nothing of this one. A
+            // write failure meanwhile is the graver news: then even they are incomplete.
             hand_over_rows(file, piece);
             if (!close_output(file)) {
                 return cannot_write(p.filename);

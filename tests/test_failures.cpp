@@ -101,8 +101,7 @@ TEST(Memory, FileThatOutgrowsItsRoomFailsLikeAFullDisk) {
     OutputFile out;
     ASSERT_TRUE(open_output(out, "small", &files));
     for (int i = 0; i < 200; ++i) {
-        char* p = output_space(out, 10);
-        output_commit(out, std::copy_n("123456789\n", 10, p));
+        output_job(out, [](char* p) { return std::copy_n("123456789\n", 10, p); });
     }
     EXPECT_FALSE(close_output(out));
     EXPECT_EQ(files.files.at("small").size(), 1000U);

@@ -107,7 +107,7 @@ TEST(DefectsFile, HeaderDefectLinesAndBlockEnds) {
               "\n\n");
 }
 
-TEST(OutputFile, SequentialBytesAndJobsArriveWholeAndInOrder) {
+TEST(OutputFile, JobsArriveWholeAndInTheOrderTheyWereQueued) {
     // With two formatter threads, one, or none (jobs then run on the calling thread).
     for (const int formatters : {2, 1, 0}) {
         MemoryFiles memory;
@@ -115,20 +115,22 @@ TEST(OutputFile, SequentialBytesAndJobsArriveWholeAndInOrder) {
         out.formatter_count = formatters;
         ASSERT_TRUE(open_output(out, "big", &memory));
         std::string expected;
-        for (std::int32_t v = 0; v < 1000000; ++v) {
-            char* p = output_space(out, max_line_length);
-            char* end = put_int_as_float(p, v);
-            *end++ = '\n';
-            expected.append(p, end);
-            output_commit(out, end);
-            if (v % 5000 == 0) {
-                // A job's bytes stand after everything written before it was queued.
-                const std::string piece = "job " + std::to_string(v) + "\n";
-                expected += piece;
-                output_job(out, [piece](char* begin) {
-                    return std::copy(piece.begin(), piece.end(), begin);
-                });
+        for (std::int32_t job = 0; job < 400; ++job) {
+            // Pieces of very different sizes, so that later jobs often finish first.
+            const std::int32_t lines = (job * 7919) % 3000;
+            for (std::int32_t v = 0; v < lines; ++v) {
+                char text[max_line_length];
+                char* end = put_int_as_float(text, job * 10000 + v);
+                *end++ = '\n';
+                expected.append(text, end);
             }
+            output_job(out, [job, lines](char* p) {
+                for (std::int32_t v = 0; v < lines; ++v) {
+                    p = put_int_as_float(p, job * 10000 + v);
+                    *p++ = '\n';
+                }
+                return p;
+            });
         }
         ASSERT_TRUE(close_output(out));
         EXPECT_GT(expected.size(), output_slot_count * output_slot_size); // the ring wraps
