@@ -8,13 +8,15 @@
 #include <cstdint>
 #include <cstring>
 
+// The two digits of each number from 0 to 99.
+inline constexpr char digit_pairs[] = "00010203040506070809101112131415161718192021222324"
+                                      "25262728293031323334353637383940414243444546474849"
+                                      "50515253545556575859606162636465666768697071727374"
+                                      "75767778798081828384858687888990919293949596979899";
+
 // Writes the decimal digits of `value`: counts them first, then fills them in from the
 // back two at a time, so that only fixed-size copies remain on this hot path.
 inline char* put_digits(char* p, std::uint64_t value) {
-    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
-                                    "25262728293031323334353637383940414243444546474849"
-                                    "50515253545556575859606162636465666768697071727374"
-                                    "75767778798081828384858687888990919293949596979899";
     std::size_t count = 1;
     for (std::uint64_t bound = 10; count < 20 && value >= bound; bound *= 10) {
         ++count;
@@ -23,11 +25,11 @@ inline char* put_digits(char* p, std::uint64_t value) {
     char* q = end;
     while (value >= 100) {
         q -= 2;
-        std::memcpy(q, pairs + 2 * (value % 100), 2);
+        std::memcpy(q, digit_pairs + 2 * (value % 100), 2);
         value /= 100;
     }
     if (value >= 10) {
-        std::memcpy(q - 2, pairs + 2 * value, 2);
+        std::memcpy(q - 2, digit_pairs + 2 * value, 2);
     } else {
         q[-1] = static_cast<char>('0' + value);
     }
@@ -41,17 +43,13 @@ inline char* put_digits_below_1e8(char* p, std::uint32_t value) {
     if constexpr (std::endian::native != std::endian::little) {
         return put_digits(p, value);
     } else {
-        static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
-                                        "25262728293031323334353637383940414243444546474849"
-                                        "50515253545556575859606162636465666768697071727374"
-                                        "75767778798081828384858687888990919293949596979899";
         const std::uint32_t high = value / 10000;
         const std::uint32_t low = value % 10000;
         const std::uint32_t parts[4] = {high / 100, high % 100, low / 100, low % 100};
         std::uint64_t text = 0;
         for (int i = 0; i < 4; ++i) {
             std::uint16_t pair = 0;
-            std::memcpy(&pair, pairs + 2 * parts[i], 2);
+            std::memcpy(&pair, digit_pairs + 2 * parts[i], 2);
             text |= static_cast<std::uint64_t>(pair) << (16 * i);
         }
         const unsigned count = 1U + (value >= 10U) + (value >= 100U) + (value >= 1000U) +

@@ -5,8 +5,6 @@
 // changing a byte.
 #pragma once
 
-#include "number_format.h"
-
 #include <array>
 #include <atomic>
 #include <condition_variable>

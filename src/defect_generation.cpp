@@ -1,7 +1,5 @@
 #include "defect_generation.h"
 
-#include <cmath>
-
 // The count is the first s for which s * step reaches r. A search from s = 1 would take
 // up to n (over two billion) steps for wide ranges, so the search starts at the
 // estimate r * n + 1 and walks from there. s * step is monotone in s (both factors
