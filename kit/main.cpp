@@ -1,0 +1,124 @@
+// defectkit's command line: one subcommand per job, each in a file of its own.
+#include "commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#ifndef DEFECTKIT_VERSION
+#define DEFECTKIT_VERSION "0"
+#endif
+
+namespace {
+
+// ANSWERS, or --object LxW with the files; every command that reads a set takes these.
+void add_set_options(CLI::App* command, SetOptions& set, bool answers_required = false) {
+    CLI::Option* answers = command->add_option(
+        "ANSWERS", set.answers, "The answers file that defectgen read on its standard input");
+    if (answers_required) {
+        answers->required();
+    }
+    command->add_option("--items", set.items, "The items file (overrides the answers' name)");
+    command->add_option("--defects", set.defects, "The defects file (overrides the answers' name)");
+    if (!answers_required) {
+        command
+            ->add_option("--object", set.object,
+                         "The large object's size as LxW, when there are no answers")
+            ->excludes(answers);
+        command
+            ->add_option("--objects", set.objects,
+                         "Objects per instance, when there are no answers and no defects file")
+            ->excludes(answers)
+            ->check(CLI::Range(0, MAXMOD));
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"defectkit: reads, checks, verifies, summarises, exports and draws the "
+                 "instance sets that defectgen writes."};
+    app.set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
+    app.require_subcommand(1);
+
+    SetOptions check;
+    CLI::App* check_cmd =
+        app.add_subcommand("check", "Check the files against everything defectgen guarantees");
+    add_set_options(check_cmd, check);
+
+    SetOptions verify;
+    CLI::App* verify_cmd = app.add_subcommand(
+        "verify", "Regenerate the set from its answers and compare it byte for byte");
+    add_set_options(verify_cmd, verify, true);
+
+    StatsOptions stats;
+    CLI::App* stats_cmd = app.add_subcommand("stats", "Figures of the set for a paper's table");
+    add_set_options(stats_cmd, stats.set);
+    stats_cmd->add_flag("--per-instance", stats.per_instance, "Figures for every instance too");
+    stats_cmd->add_flag("--json", stats.json, "One JSON document instead of tables");
+
+    ExportOptions exp;
+    CLI::App* export_cmd =
+        app.add_subcommand("export", "Write the set in a format that solvers read");
+    add_set_options(export_cmd, exp.set);
+    export_cmd->add_option("--format", exp.format, "jsonl or packingsolver")
+        ->required()
+        ->check(CLI::IsMember({"jsonl", "packingsolver"}));
+    export_cmd->add_option("--out", exp.out, "The file (jsonl) or folder (packingsolver)")
+        ->required();
+    export_cmd->add_option("--instance", exp.instance, "Export this instance only (from 1)")
+        ->check(CLI::Range(1, MAXMOD));
+    export_cmd->add_flag("--allow-rotation", exp.allow_rotation,
+                         "Items may be turned by 90 degrees");
+    export_cmd->add_option("--objective", exp.objective, "knapsack (default) or bin-packing")
+        ->check(CLI::IsMember({"knapsack", "bin-packing"}));
+    export_cmd->add_flag("--force", exp.force, "Write into a target that is not empty");
+
+    CheckSolutionOptions solution;
+    CLI::App* solution_cmd =
+        app.add_subcommand("check-solution", "Check that a placement of one instance is feasible");
+    add_set_options(solution_cmd, solution.set);
+    solution_cmd->add_option("--instance", solution.instance, "The instance (from 1)")
+        ->required()
+        ->check(CLI::Range(1, MAXMOD));
+    solution_cmd->add_option("--solution", solution.solution, "The placement, a CSV file")
+        ->required();
+    solution_cmd->add_flag("--allow-rotation", solution.allow_rotation,
+                           "Items may be turned by 90 degrees");
+
+    DrawOptions draw;
+    CLI::App* draw_cmd = app.add_subcommand("draw", "Draw an instance, or a placement, as SVG");
+    add_set_options(draw_cmd, draw.set);
+    draw_cmd->add_option("--instance", draw.instance, "The instance (from 1)")
+        ->required()
+        ->check(CLI::Range(1, MAXMOD));
+    draw_cmd->add_option("--out", draw.out, "The SVG file")->required();
+    draw_cmd->add_option("--solution", draw.solution, "A placement to draw");
+    draw_cmd->add_option("--max-objects", draw.max_objects, "Objects drawn at most (default 12)")
+        ->check(CLI::Range(1, MAXMOD));
+    draw_cmd->add_flag("--allow-rotation", draw.allow_rotation,
+                       "Items of the placement may be turned by 90 degrees");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        return status == 0 ? 0 : 2;
+    }
+    if (check_cmd->parsed()) {
+        return run_check(check);
+    }
+    if (verify_cmd->parsed()) {
+        return run_verify(verify);
+    }
+    if (stats_cmd->parsed()) {
+        return run_stats(stats);
+    }
+    if (export_cmd->parsed()) {
+        return run_export(exp);
+    }
+    if (solution_cmd->parsed()) {
+        return run_check_solution(solution);
+    }
+    return run_draw(draw);
+}

@@ -1,0 +1,7 @@
+// Placeholder until this job is built.
+#include "commands.h"
+#include <iostream>
+int run_verify(const SetOptions&) {
+    std::cerr << "defectkit: not built yet\n";
+    return 2;
+}
