@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -232,6 +234,55 @@ TEST(Disk, ComparisonOfARunWithTheFilesOnDisk) {
     EXPECT_FALSE(defects.identical);
     EXPECT_EQ(defects.first_difference, nine + 1);
     EXPECT_EQ(defects.line, 5U);
+}
+
+TEST(Disk, InterruptedRunLeavesAFileCutShort) {
+    const std::string dir = make_temp_dir();
+    const std::string items = dir + "/items.txt";
+    const std::string defects = dir + "/defects.txt";
+    const std::string answers =
+        "30 20000 1000 1000 20000 0.05 0.3 3 5 4 10 10 20 3 0 8 " + items + " " + defects + " 12 0";
+    std::ofstream(dir + "/answers") << answers;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int in = ::open((dir + "/answers").c_str(), O_RDONLY);
+        const int out = ::open("/dev/null", O_WRONLY);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        std::signal(SIGINT, SIG_DFL); // as on a console, whatever started the tests
+        ::execl(DEFECTGEN_BINARY, DEFECTGEN_BINARY, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Ctrl-C as soon as the first bytes are in the items file.
+    struct stat st {};
+    while (::stat(items.c_str(), &st) != 0 || st.st_size == 0) {
+        ::usleep(200);
+    }
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    // Each file there is the beginning of the complete one, and one is cut short.
+    OutputSink sink;
+    sink.kind = SinkKind::compare;
+    ASSERT_EQ(run_with_sink(answers, sink).status, 0);
+    const FileComparison& i = sink.compared.at(items);
+    ASSERT_TRUE(i.readable);
+    bool exists = false;
+    const std::string cut = read_file(items, &exists);
+    if (!i.identical) {
+        EXPECT_EQ(i.first_difference, cut.size() + 1) << "a prefix of the complete file";
+    }
+    const FileComparison& d = sink.compared.at(defects);
+    if (d.readable) {
+        EXPECT_TRUE(i.identical) << "the defects file only after the items file";
+        EXPECT_FALSE(d.identical);
+        EXPECT_EQ(d.first_difference, read_file(defects).size() + 1);
+    } else {
+        EXPECT_FALSE(i.identical);
+    }
 }
 
 TEST(Memory, WriteFailureIsReportedEvenWhenAnItemFailsToo) {
