@@ -40,23 +40,23 @@ bool ends_with(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-constexpr const char* banner =
+constexpr const char* banner_text =
     "This program generates problem instances of a two-dimensional rectangular Multiple Large "
     "Objects Placement Problem with defects. \nAll dimensions of the generated item types are "
     "integer, thus the dimensions of the large object and the defects should also be entered as "
     "integer numbers. For more details see: the defectgen documentation, README.md in the "
     "defectgen source tree \n \n";
 
-constexpr const char* closing_prompt = "\n\nProgram run finished. Enter a number to quit! ";
+constexpr const char* closing_text = "\n\nProgram run finished. Enter a number to quit! ";
 
-constexpr const char* item_failure_message =
+constexpr const char* item_failure_text =
     " Determination of integer length or width of the small items failed. Please check the "
     "chosen bounds for the relative size as well as the size of the large object!";
 
 // The console output of a run that has read every answer, up to and including the seed
 // prompt.
 std::string expected_dialogue(const RunParams& p) {
-    std::string t = banner;
+    std::string t = banner_text;
     t += "How many instances do you want to generate? ";
     t += "How many large objects are to be generated per instance? ";
     t += "Choose an integer length for the large object. ";
@@ -299,14 +299,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& files = outcome.memory.files;
 
     require(outcome.status == 0 || outcome.status == 1);
-    require(transcript.substr(0, std::string_view(banner).size()) == banner);
+    require(transcript.substr(0, std::string_view(banner_text).size()) == banner_text);
 
     const std::string items_name = p.filename;
     const std::string defects_name = p.defectfilename;
     const bool with_defects = p.no_def_type > 0;
 
     if (outcome.status == 0) {
-        require(transcript == expected_dialogue(p) + closing_prompt);
+        require(transcript == expected_dialogue(p) + closing_text);
         require(p.no_instances <= MAXMOD && p.no_objects <= MAXMOD && p.no_items <= MAXMOD);
         require(p.no_def_type <= MAXDEF && p.maxdefects <= MAXDEF);
         require(p.minrelsize > 0.0f && p.minrelsize <= p.maxrelsize && p.maxrelsize < 1.0f);
@@ -339,10 +339,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
         }
-        if (!known && ends_with(transcript, item_failure_message)) {
+        if (!known && ends_with(transcript, item_failure_text)) {
             // An item could not be repaired: whole blocks of the earlier instances only,
             // and no defects file.
-            require(transcript == expected_dialogue(p) + item_failure_message);
+            require(transcript == expected_dialogue(p) + item_failure_text);
             require(files.size() == 1 && files.count(items_name) == 1);
             check_items_file(p, files.at(items_name), Written::whole_blocks);
             known = true;
