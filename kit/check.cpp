@@ -305,6 +305,8 @@ int run_check(const SetOptions& options) {
         }
     }
     if (defects_missing && failure.empty()) {
+        std::size_t shown = 0;
+        print_problems(set.items_path, items.problems, shown);
         std::cerr << set.defects_path << ": cannot be opened: " << std::strerror(ENOENT) << '\n';
         return 2;
     }
@@ -331,29 +333,33 @@ int run_check(const SetOptions& options) {
         return 1;
     }
 
-    const std::uint64_t objects =
-        has_defects ? defects.objects
-                    : static_cast<std::uint64_t>(items.blocks) *
-                          static_cast<std::uint64_t>(std::max(set.objects_per_instance, 0));
     std::cout << "ok: "
               << counted(static_cast<std::uint64_t>(items.blocks), "instance", "instances") << ", "
-              << counted(items.items, "item type", "item types") << ", "
-              << counted(objects, "object", "objects") << ", "
-              << counted(defects.defects, "defect", "defects") << '\n';
+              << counted(items.items, "item type", "item types");
+    if (has_defects || set.objects_per_instance >= 0) {
+        const std::uint64_t objects =
+            has_defects ? defects.objects
+                        : static_cast<std::uint64_t>(items.blocks) *
+                              static_cast<std::uint64_t>(set.objects_per_instance);
+        std::cout << ", " << counted(objects, "object", "objects") << ", "
+                  << counted(defects.defects, "defect", "defects");
+    }
+    std::cout << '\n';
     if (items.beyond_object > 0) {
         std::cout << "note: " << counted(items.beyond_object, "item type is", "item types are")
                   << " longer or wider than the object (defectgen draws such items when the "
                      "object is too elongated for their area)\n";
     }
-    const bool constant = set.from_answers
-                              ? constant_stream(params.seed) && items.items + defects.defects > 0
-                              : items.items >= 2 && items.all_alike &&
-                                    (!has_defects || defects.defects == 0 || defects.all_at_origin);
-    if (constant) {
-        std::cout << "note: "
-                  << (set.from_answers ? "seed " + std::to_string(params.seed) + " gives"
-                                       : std::string("the set looks drawn from"))
-                  << " a constant random stream: every item alike, every defect at (0, 0)\n";
+    if (set.from_answers) {
+        if (constant_stream(params.seed) && items.items + defects.defects > 0) {
+            std::cout << "note: seed " << params.seed
+                      << " gives a constant random stream: every item alike, every defect at "
+                         "(0, 0)\n";
+        }
+    } else if (items.items >= 2 && items.all_alike && defects.all_at_origin) {
+        std::cout << "note: every item alike"
+                  << (defects.defects > 0 ? ", every defect at (0, 0)" : "")
+                  << ": the set looks drawn from a constant random stream (seed 0 and its like)\n";
     }
     if (!set.from_answers) {
         std::cout << "note: not checked without the answers: the numbers of instances, item "

@@ -284,7 +284,9 @@ void check_defect(DefectsScan& s, const SetRules& r, std::uint64_t number, const
 // Counts the object that ends here and holds its number of defects against the bounds.
 void end_object(DefectsScan& s, std::uint64_t line) {
     const SetRules& r = *s.rules;
-    if (s.in_object < r.min_defects) {
+    // An object beyond the instance's number has been told as a block too many.
+    const bool extra = s.per_instance >= 0 && s.objects_done >= s.per_instance;
+    if (s.in_object < r.min_defects && !extra) {
         add_problem(s.problems, line,
                     object_text(s) + " carries " +
                         counted(static_cast<std::uint64_t>(s.in_object), "defect", "defects") +
