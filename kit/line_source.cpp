@@ -156,7 +156,7 @@ void init_line_source(LineSource& source, std::string path, int fd, std::size_t 
     source.path = std::move(path);
     source.fd = fd;
     source.capacity = capacity < 2 * max_kit_line_length ? 2 * max_kit_line_length : capacity;
-    source.buffer = std::make_unique<char[]>(source.capacity + max_kit_line_length);
+    source.buffer = std::make_unique_for_overwrite<char[]>(source.capacity + max_kit_line_length);
     source.begin = 0;
     source.end = 0;
     source.at_end = false;
