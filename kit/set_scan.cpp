@@ -617,7 +617,7 @@ ItemsEvent next_items_event(ItemsScan& s, Item& item) {
                 const std::int64_t most = count_item_line(s, number);
                 const std::uint64_t before = s.problems.count;
                 check_item(s, r, number, v, item);
-                if (s.problems.count == before && s.in_block <= most) {
+                if (s.problems.count == before && s.in_block <= most && !s.quiet) {
                     return ItemsEvent::item;
                 }
                 continue;
@@ -693,6 +693,9 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
                 consume_line(s.source, 1);
                 s.state = DefectsState::want_object;
                 end_object(s, s.source.lines);
+                if (s.quiet) {
+                    continue;
+                }
                 return DefectsEvent::object_end;
             }
             std::int64_t v[4];
@@ -707,7 +710,7 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
                 count_defect_line(s, number);
                 const std::uint64_t before = s.problems.count;
                 check_defect(s, r, number, v, defect);
-                if (s.problems.count == before && s.in_object <= r.max_defects) {
+                if (s.problems.count == before && s.in_object <= r.max_defects && !s.quiet) {
                     return DefectsEvent::defect;
                 }
                 continue;
