@@ -20,8 +20,9 @@ kit=$build/defectkit
 gen=$build/defectgen
 cd "$(dirname "$answers")"
 # The file names are the answers' two words that end in ".txt" (no spaces in them).
-read -r items defects < <(tr -s ' \t\n' '\n' <"$answers" | grep -v '^[-+0-9.]*$' | head -n 2 |
-  tr '\n' ' ')
+mapfile -t names < <(tr -s ' \t\n' '\n' <"$answers" | grep -v '^[-+0-9.]*$' | head -n 2)
+items=${names[0]}
+defects=${names[1]}
 null_answers=$(mktemp)
 trap 'rm -f "$null_answers"' EXIT
 sed "s#$items#/dev/null#; s#$defects#/dev/null#" "$answers" >"$null_answers"
