@@ -185,7 +185,8 @@ void scan_defects(DefectsScan& scan, const SetRules& rules, const std::string& p
     run_defects(scan, show);
     join(second_work);
     close_line_source(second.source);
-    if (scan.source.error == 0 && scan.ends_cleanly && scan.instance + 1 == split.instance) {
+    if (scan.source.error == 0 && scan.ends_cleanly &&
+        std::int64_t{scan.instance} + 1 == split.instance) {
         join_parts(scan, second);
         return;
     }

@@ -29,6 +29,14 @@ void rounding_interval(std::int64_t value, std::int64_t& low, std::int64_t& high
     high = value + half_ulp;
 }
 
+// Counts of blocks and instances stop at the largest 32-bit number: a file of two
+// gigabytes of empty lines would pass it, and no such count means anything by then.
+void count_up(std::int32_t& count) {
+    if (count < INT32_MAX) {
+        ++count;
+    }
+}
+
 std::string text(std::int64_t value) {
     return std::to_string(value);
 }
@@ -37,7 +45,7 @@ std::string instances_text(std::int64_t n) {
     return counted(static_cast<std::uint64_t>(n), "instance", "instances");
 }
 
-std::string instance_text(std::int32_t instance) {
+std::string instance_text(std::int64_t instance) {
     return "instance " + std::to_string(instance);
 }
 
@@ -145,7 +153,7 @@ void start_block(ItemsScan& s, std::uint64_t number) {
     const SetRules& r = *s.rules;
     if (r.instances >= 0 && s.blocks == r.instances) {
         add_problem(s.problems, number,
-                    "a block too many: instance " + std::to_string(s.blocks + 1) +
+                    "a block too many: instance " + std::to_string(std::int64_t{s.blocks} + 1) +
                         " where the answers ask for " + instances_text(r.instances));
     }
 }
@@ -158,7 +166,7 @@ void finish_items(ItemsScan& s) {
     }
     if (s.in_block > 0) {
         s.ended_inside = true;
-        add_problem(s.problems, s.end_line, cut_short_message(s.blocks + 1));
+        add_problem(s.problems, s.end_line, cut_short_message(std::int64_t{s.blocks} + 1));
         return;
     }
     const SetRules& r = *s.rules;
@@ -321,7 +329,7 @@ void end_instance(DefectsScan& s, std::uint64_t line, bool closed) {
     if (s.per_instance < 0 && s.objects_done <= MAXMOD) {
         s.per_instance = s.objects_done;
     }
-    ++s.instances;
+    count_up(s.instances);
     s.state = DefectsState::want_header;
 }
 
@@ -367,7 +375,7 @@ std::string missing_instances_message(std::int32_t held, std::int32_t asked) {
            "; was the run cut short?";
 }
 
-std::string cut_short_message(std::int32_t instance) {
+std::string cut_short_message(std::int64_t instance) {
     return "the file ends inside instance " + std::to_string(instance) + "; was the run cut short?";
 }
 
@@ -581,7 +589,8 @@ std::int64_t count_item_line(ItemsScan& s, std::uint64_t number) {
     const std::int64_t most = s.per_block >= 0 ? s.per_block : MAXMOD;
     if (s.in_block == most + 1) {
         add_problem(s.problems, number,
-                    instance_text(s.blocks + 1) + " has more than " + text(most) + " item types" +
+                    instance_text(std::int64_t{s.blocks} + 1) + " has more than " + text(most) +
+                        " item types" +
                         (s.per_block >= 0 ? "; an empty line ending it is missing?" : " (MAXMOD)"));
     }
     return most;
@@ -649,7 +658,7 @@ ItemsEvent next_items_event(ItemsScan& s, Item& item) {
         const bool parse = clean_line(line, s.problems);
         if (!line.newline) {
             s.ended_inside = true;
-            add_problem(s.problems, line.number, cut_short_message(s.blocks + 1));
+            add_problem(s.problems, line.number, cut_short_message(std::int64_t{s.blocks} + 1));
             s.finished = true;
             s.end_line = line.number + 1;
             return ItemsEvent::end;
@@ -658,7 +667,7 @@ ItemsEvent next_items_event(ItemsScan& s, Item& item) {
             if (s.in_block == 0) {
                 start_block(s, line.number);
             }
-            ++s.blocks;
+            count_up(s.blocks);
             if (s.per_block >= 0 && s.in_block < s.per_block) {
                 add_problem(
                     s.problems, line.number,
@@ -754,8 +763,9 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
             parse = clean_line(line, s.problems);
             if (!line.newline) {
                 add_problem(s.problems, line.number,
-                            cut_short_message(s.state == DefectsState::want_header ? s.instance + 1
-                                                                                   : s.instance));
+                            cut_short_message(s.state == DefectsState::want_header
+                                                  ? std::int64_t{s.instance} + 1
+                                                  : s.instance));
                 s.finished = true;
                 s.end_line = line.number + 1;
                 return DefectsEvent::end;
@@ -770,7 +780,7 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
         case DefectsState::want_header: {
             if (is_header(line)) {
                 const std::int64_t k = header_number(line);
-                ++s.instance;
+                count_up(s.instance);
                 s.objects_done = 0;
                 s.in_object = 0;
                 s.told_too_many = false;
@@ -794,10 +804,10 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
             if (empty) {
                 add_problem(s.problems, line.number,
                             "an empty line where the header \"instance: " +
-                                std::to_string(s.instance + 1) + "\" is due");
+                                std::to_string(std::int64_t{s.instance} + 1) + "\" is due");
                 continue;
             }
-            ++s.instance;
+            count_up(s.instance);
             s.objects_done = 0;
             s.in_object = 0;
             s.told_too_many = false;

@@ -123,6 +123,6 @@ DefectsEvent next_defects_event(DefectsScan& scan, Defect& defect);
 std::string counted(std::uint64_t n, const char* one, const char* many);
 
 // "the file ends inside instance 17; was the run cut short?"
-std::string cut_short_message(std::int32_t instance);
+std::string cut_short_message(std::int64_t instance);
 // "the file ends after instance 16 of 200; was the run cut short?"
 std::string missing_instances_message(std::int32_t held, std::int32_t asked);
