@@ -3,10 +3,9 @@
 // the exit status and both files are checked against properties that hold for every
 // input. A violated property traps, so libFuzzer keeps the input as a crash.
 //
-// The expected prompts are written out here on purpose instead of being taken from the
-// program: a changed prompt is then caught as well.
+// The expected texts (banner, prompts, messages) are written out here on purpose instead
+// of being taken from the program: a changed text is then caught as well.
 
-#include "dialogue.h"
 #include "run_driver.h"
 
 #include <cstddef>
@@ -21,7 +20,7 @@
 namespace {
 
 // Small enough that a run asking for gigabytes fails quickly, as on a full disk, yet
-// larger than the output buffer so that several flushes happen.
+// larger than an output slot, so that several slots reach a file before it is full.
 constexpr std::size_t file_limit = std::size_t{3} << 20;
 
 // Outputs up to this size are produced a second time to confirm the run is repeatable.
@@ -41,10 +40,23 @@ bool ends_with(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+constexpr const char* banner_text =
+    "This program generates problem instances of a two-dimensional rectangular Multiple Large "
+    "Objects Placement Problem with defects. \nAll dimensions of the generated item types are "
+    "integer, thus the dimensions of the large object and the defects should also be entered as "
+    "integer numbers. For more details see: the defectgen documentation, README.md in the "
+    "defectgen source tree \n \n";
+
+constexpr const char* closing_text = "\n\nProgram run finished. Enter a number to quit! ";
+
+constexpr const char* item_failure_text =
+    " Determination of integer length or width of the small items failed. Please check the "
+    "chosen bounds for the relative size as well as the size of the large object!";
+
 // The console output of a run that has read every answer, up to and including the seed
 // prompt.
 std::string expected_dialogue(const RunParams& p) {
-    std::string t = banner;
+    std::string t = banner_text;
     t += "How many instances do you want to generate? ";
     t += "How many large objects are to be generated per instance? ";
     t += "Choose an integer length for the large object. ";
@@ -75,10 +87,20 @@ std::string expected_dialogue(const RunParams& p) {
 
 // Messages that end a run in the dialogue, before any file exists.
 constexpr const char* dialogue_messages[] = {
-    message::maxmod,          message::maxdef,     message::relsize_range,   message::relsize_order,
-    message::defect_positive, message::defect_fit, message::input_ended,     message::not_integer,
-    message::not_number,      message::int_range,  message::object_positive, message::object_area,
-    message::name_length,
+    "Please recompile code with larger MAXMOD value!\n",
+    "Please recompile code with larger MAXDEF value!\n",
+    "Value must lie between 0 and 1!",
+    "The upper bound for the relative size must not be smaller than the lower bound!",
+    "Values must be greater than 0!",
+    "This defect does not fit onto the large object!",
+    "The input ended before all questions were answered!",
+    "The answer must be an integer number!",
+    "The answer must be a number!",
+    "The answer must be an integer between -2147483648 and 2147483647!",
+    "The length and the width of the large object must be greater than 0!",
+    "The area of the large object must not be larger than 2147483647!",
+    "A file name must not be longer than 79 characters!",
+    "The items file and the defects file must not be the same file!",
 };
 
 // Reads "<digits>.000000" at `p`, as both files print their whole-numbered floats, and
@@ -256,9 +278,12 @@ Outcome run(const std::string& input, std::unique_ptr<RunState>& state) {
     state = std::make_unique<RunState>();
     Outcome result;
     result.memory.max_file_size = file_limit;
+    OutputSink sink;
+    sink.kind = SinkKind::memory;
+    sink.memory = &result.memory;
     std::istringstream in(input);
     std::ostringstream out;
-    result.status = run_program(*state, in, out, &result.memory);
+    result.status = run_program(*state, in, out, sink);
     result.transcript = std::move(out).str();
     return result;
 }
@@ -274,16 +299,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& files = outcome.memory.files;
 
     require(outcome.status == 0 || outcome.status == 1);
-    require(transcript.substr(0, std::string_view(banner).size()) == banner);
+    require(transcript.substr(0, std::string_view(banner_text).size()) == banner_text);
 
     const std::string items_name = p.filename;
     const std::string defects_name = p.defectfilename;
     const bool with_defects = p.no_def_type > 0;
-    // The defects file replaces an items file of the same name.
-    const bool items_kept = !with_defects || items_name != defects_name;
 
     if (outcome.status == 0) {
-        require(transcript == expected_dialogue(p) + closing_prompt);
+        require(transcript == expected_dialogue(p) + closing_text);
         require(p.no_instances <= MAXMOD && p.no_objects <= MAXMOD && p.no_items <= MAXMOD);
         require(p.no_def_type <= MAXDEF && p.maxdefects <= MAXDEF);
         require(p.minrelsize > 0.0f && p.minrelsize <= p.maxrelsize && p.maxrelsize < 1.0f);
@@ -293,12 +316,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(d.length > 0 && d.width > 0);
             require(d.length <= p.object.length && d.width <= p.object.width);
         }
-        require(files.size() == (with_defects && items_kept ? 2u : 1u));
-        if (items_kept) {
-            require(files.count(items_name) == 1);
-            check_items_file(p, files.at(items_name), Written::all);
-        }
+        require(files.size() == (with_defects ? 2u : 1u));
+        require(files.count(items_name) == 1);
+        check_items_file(p, files.at(items_name), Written::all);
         if (with_defects) {
+            // One file under both names is refused.
+            require(items_name != defects_name);
             require(files.count(defects_name) == 1);
             check_defects_file(p, files.at(defects_name));
         }
@@ -316,10 +339,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
         }
-        if (!known && ends_with(transcript, item_failure_message)) {
+        if (!known && ends_with(transcript, item_failure_text)) {
             // An item could not be repaired: whole blocks of the earlier instances only,
             // and no defects file.
-            require(transcript == expected_dialogue(p) + item_failure_message);
+            require(transcript == expected_dialogue(p) + item_failure_text);
             require(files.size() == 1 && files.count(items_name) == 1);
             check_items_file(p, files.at(items_name), Written::whole_blocks);
             known = true;
@@ -334,7 +357,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 prefix.size(), transcript.size() - prefix.size() - suffix.size()));
             require(name == items_name || (with_defects && name == defects_name));
             require(files.count(name) == 1 && files.at(name).size() == file_limit);
-            if (name == items_name && !(with_defects && name == defects_name)) {
+            if (name == items_name) {
                 // The run stops before the defect phase.
                 require(files.size() == 1);
                 check_items_file(p, files.at(name), Written::prefix);

@@ -53,6 +53,7 @@ struct OutputSlot {
     std::unique_ptr<char[]> bytes;
     char* end = nullptr; // end of the bytes to write, once ready
     SlotState state = SlotState::free;
+    bool commits = false; // its job's bytes end a whole part of the file
     OutputJob job;
 };
 
@@ -72,6 +73,7 @@ struct OutputFile {
     int lock = -1;             // disk, regular files: the descriptor that holds the lock
     std::string* memory = nullptr;
     std::size_t memory_limit = SIZE_MAX;
+    std::size_t memory_whole = 0;   // size of the memory file after its last committed slot
     std::FILE* reference = nullptr; // compare: the existing file, read as the bytes come
     FileComparison* comparison = nullptr;
     std::unique_ptr<char[]> reference_bytes;

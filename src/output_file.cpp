@@ -58,9 +58,11 @@ void finish_comparison(OutputFile& out) {
     out.comparison = nullptr;
 }
 
-// Hands the bytes to the file, to memory or to the comparison. Runs on the writer
+// Hands a slot's bytes to the file, to memory or to the comparison. Runs on the writer
 // thread only.
-void write_bytes(OutputFile& out, const char* bytes, std::size_t count) {
+void write_slot(OutputFile& out, const OutputSlot& slot) {
+    const char* bytes = slot.bytes.get();
+    const auto count = static_cast<std::size_t>(slot.end - bytes);
     if (count == 0 || out.failed.load(std::memory_order_relaxed)) {
         return;
     }
@@ -75,12 +77,17 @@ void write_bytes(OutputFile& out, const char* bytes, std::size_t count) {
         try {
             out.memory->append(bytes, count < room ? count : room);
         } catch (const std::bad_alloc&) {
+            // Back to the end of the last whole part, as a run stopped for want of
+            // memory leaves its files.
+            out.memory->resize(out.memory_whole);
             out.out_of_memory = true;
             out.failed = true;
             return;
         }
         if (count > room) {
             out.failed = true;
+        } else if (slot.commits) {
+            out.memory_whole = out.memory->size();
         }
         break;
     }
@@ -103,7 +110,7 @@ void writer_loop(OutputFile& out) {
         }
         slot.state = SlotState::writing;
         lock.unlock();
-        write_bytes(out, slot.bytes.get(), static_cast<std::size_t>(slot.end - slot.bytes.get()));
+        write_slot(out, slot);
         lock.lock();
         slot.state = SlotState::free;
         ++out.written;
@@ -294,6 +301,7 @@ OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& s
     out.out_of_memory = false;
     out.closing = false;
     out.taken = out.committed = out.written = 0;
+    out.memory_whole = 0;
     out.compared_bytes = out.compared_lines = 0;
     if (const OutputStatus started = start_threads(out, formatters); started != OutputStatus::ok) {
         return started;
@@ -321,6 +329,7 @@ void output_job(OutputFile& out, OutputJob job, bool commit) {
     std::unique_lock lock(out.mutex);
     OutputSlot& slot = take_slot(out, lock);
     slot.job = std::move(job);
+    slot.commits = commit;
     if (commit) {
         out.committed = out.taken;
     }

@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -76,6 +82,206 @@ TEST(Disk, FullDiskIsReportedForEachFile) {
         const RunResult reference = run_in_memory(answers + "i d 12 0");
         EXPECT_EQ(read_file(dir + "/i.txt"), reference.files.files.at("i"))
             << "the items file stays complete";
+    }
+}
+
+TEST(Disk, OneFileUnderBothNamesIsRefusedAndTheItemsFileKept) {
+    const std::string done = completed_transcript(3);
+    const std::string all_asked = transcript_start(3, all_prompts(3).size());
+    const std::string until_seed = transcript_start(3, all_prompts(3).size() - 1);
+    struct Case {
+        const char* name;
+        std::string items; // the two names as typed, relative to the test's folder
+        std::string defects;
+        bool items_exist; // the items file exists before the run
+        std::string transcript;
+    };
+    const Case cases[] = {
+        // Known once the name is read: nothing is created.
+        {"same string", "same.txt", "same.txt", false, until_seed + msg::same_file},
+        {"same string, existing", "same.txt", "same.txt", true, until_seed + msg::same_file},
+        {"two names of an existing file", "same.txt", "./same.txt", true,
+         until_seed + msg::same_file},
+        {"a link to an existing file", "same.txt", "link.txt", true, until_seed + msg::same_file},
+        // Known once the items file exists: it stays complete.
+        {"two names of a new file", "same.txt", "./same.txt", false, all_asked + msg::same_file},
+        {"a link to a new file", "same.txt", "link.txt", false, all_asked + msg::same_file},
+        {"two files", "same.txt", "other.txt", false, done},
+    };
+    for (const Case& c : cases) {
+        const std::string dir = make_temp_dir();
+        ASSERT_EQ(::symlink("same.txt", (dir + "/link.txt").c_str()), 0);
+        if (c.items_exist) {
+            std::ofstream(dir + "/same.txt") << "kept\n";
+        }
+        const RunResult r = run_on_disk(worked_answers + dir + "/" + c.items + " " + dir + "/" +
+                                        c.defects + " 12 7");
+        EXPECT_EQ(r.status, c.transcript == done ? 0 : 1) << c.name;
+        EXPECT_EQ(r.transcript, c.transcript) << c.name;
+        bool exists = false;
+        const std::string items = read_file(dir + "/same.txt", &exists);
+        if (c.transcript == until_seed + msg::same_file) {
+            EXPECT_EQ(exists, c.items_exist) << c.name;
+            EXPECT_EQ(items, c.items_exist ? "kept\n" : "") << c.name;
+        } else {
+            EXPECT_EQ(items, worked_in_memory().files.files.at("items")) << c.name;
+        }
+        read_file(dir + "/other.txt", &exists);
+        EXPECT_EQ(exists, c.defects == "other.txt") << c.name;
+    }
+    // Names that are not regular files may be given for both.
+    const RunResult null = run_on_disk(worked_answers + "/dev/null /dev/null 12 7");
+    EXPECT_EQ(null.status, 0);
+    EXPECT_EQ(null.transcript, done);
+}
+
+// Another run's lock, as it holds it while it writes the file.
+struct OtherRunsLock {
+    int fd;
+    explicit OtherRunsLock(const std::string& path) : fd(::open(path.c_str(), O_RDONLY)) {
+        EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    }
+    ~OtherRunsLock() { ::close(fd); }
+};
+
+TEST(Disk, FileLockedByAnotherRunIsLeftAlone) {
+    const std::string all_asked = transcript_start(3, all_prompts(3).size());
+    const std::string dir = make_temp_dir();
+    const std::string items = dir + "/items.txt";
+    const std::string defects = dir + "/defects.txt";
+    const std::string answers = worked_answers + items + " " + defects + " 12 7";
+    {
+        std::ofstream(items) << "the other run's items\n";
+        const OtherRunsLock other(items);
+        const RunResult r = run_on_disk(answers);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.transcript, all_asked + "The file " + items + " is locked by another run!");
+        EXPECT_EQ(read_file(items), "the other run's items\n");
+        bool exists = true;
+        read_file(defects, &exists);
+        EXPECT_FALSE(exists);
+    }
+    {
+        std::ofstream(defects) << "the other run's defects\n";
+        const OtherRunsLock other(defects);
+        const RunResult r = run_on_disk(answers);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.transcript, all_asked + "The file " + defects + " is locked by another run!");
+        EXPECT_EQ(read_file(items), worked_in_memory().files.files.at("items"));
+        EXPECT_EQ(read_file(defects), "the other run's defects\n");
+    }
+    // Once the other run is done, this one goes through.
+    const RunResult r = run_on_disk(answers);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(defects), worked_in_memory().files.files.at("defects"));
+}
+
+TEST(Disk, TwoRunsAtOnceNeverMixOneFile) {
+    // Two programs started together on the same names, with different seeds: each ends
+    // either complete or refused, and the files are the complete set of one of them.
+    const std::string dir = make_temp_dir();
+    const std::string base = "40 2000 1000 1000 2000 0.05 0.3 3 5 4 10 10 20 3 0 8 " + dir +
+                             "/items.txt " + dir + "/defects.txt ";
+    std::string command;
+    for (const char* seed : {"12", "13"}) {
+        std::ofstream(dir + "/answers" + seed) << base << seed << " 0";
+        command += std::string(DEFECTGEN_BINARY) + " < " + dir + "/answers" + seed + " > " + dir +
+                   "/console" + seed + " & ";
+    }
+    command += "wait";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string items = read_file(dir + "/items.txt");
+    const std::string defects = read_file(dir + "/defects.txt");
+    int completed = 0;
+    for (const char* seed : {"12", "13"}) {
+        const std::string console = read_file(dir + "/console" + seed);
+        if (console.size() >= closing.size() &&
+            console.compare(console.size() - closing.size(), closing.size(), closing) == 0) {
+            ++completed;
+            const RunResult own = run_in_memory(base + seed + " 0");
+            EXPECT_EQ(items, own.files.files.at(dir + "/items.txt")) << seed;
+            EXPECT_EQ(defects, own.files.files.at(dir + "/defects.txt")) << seed;
+        } else {
+            EXPECT_NE(console.find(" is locked by another run!"), std::string::npos) << console;
+        }
+    }
+    EXPECT_GE(completed, 1);
+}
+
+TEST(Disk, ComparisonOfARunWithTheFilesOnDisk) {
+    const std::string dir = make_temp_dir();
+    const std::string names = dir + "/items.txt " + dir + "/defects.txt 12 7";
+    ASSERT_EQ(run_on_disk(worked_answers + names).status, 0);
+    // The defects file differs in its fifth line, at "9.000000".
+    std::string changed = read_file(dir + "/defects.txt");
+    const std::size_t nine = changed.find("\n9.") + 1;
+    changed[nine] = '8';
+    std::ofstream(dir + "/changed.txt") << changed;
+
+    OutputSink sink;
+    sink.kind = SinkKind::compare;
+    sink.redirect[dir + "/defects.txt"] = dir + "/changed.txt";
+    const RunResult r = run_with_sink(worked_answers + names, sink);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.transcript, completed_transcript(3));
+    ASSERT_EQ(sink.compared.size(), 2U);
+    const FileComparison& items = sink.compared.at(dir + "/items.txt");
+    EXPECT_EQ(items.path, dir + "/items.txt");
+    EXPECT_TRUE(items.readable && items.identical);
+    const FileComparison& defects = sink.compared.at(dir + "/defects.txt");
+    EXPECT_EQ(defects.path, dir + "/changed.txt");
+    EXPECT_TRUE(defects.readable);
+    EXPECT_FALSE(defects.identical);
+    EXPECT_EQ(defects.first_difference, nine + 1);
+    EXPECT_EQ(defects.line, 5U);
+}
+
+TEST(Disk, InterruptedRunLeavesAFileCutShort) {
+    const std::string dir = make_temp_dir();
+    const std::string items = dir + "/items.txt";
+    const std::string defects = dir + "/defects.txt";
+    const std::string answers =
+        "30 20000 1000 1000 20000 0.05 0.3 3 5 4 10 10 20 3 0 8 " + items + " " + defects + " 12 0";
+    std::ofstream(dir + "/answers") << answers;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int in = ::open((dir + "/answers").c_str(), O_RDONLY);
+        const int out = ::open("/dev/null", O_WRONLY);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        std::signal(SIGINT, SIG_DFL); // as on a console, whatever started the tests
+        ::execl(DEFECTGEN_BINARY, DEFECTGEN_BINARY, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Ctrl-C as soon as the first bytes are in the items file.
+    struct stat st {};
+    while (::stat(items.c_str(), &st) != 0 || st.st_size == 0) {
+        ::usleep(200);
+    }
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    // Each file there is the beginning of the complete one, and one is cut short.
+    OutputSink sink;
+    sink.kind = SinkKind::compare;
+    ASSERT_EQ(run_with_sink(answers, sink).status, 0);
+    const FileComparison& i = sink.compared.at(items);
+    ASSERT_TRUE(i.readable);
+    bool exists = false;
+    const std::string cut = read_file(items, &exists);
+    if (!i.identical) {
+        EXPECT_EQ(i.first_difference, cut.size() + 1) << "a prefix of the complete file";
+    }
+    const FileComparison& d = sink.compared.at(defects);
+    if (d.readable) {
+        EXPECT_TRUE(i.identical) << "the defects file only after the items file";
+        EXPECT_FALSE(d.identical);
+        EXPECT_EQ(d.first_difference, read_file(defects).size() + 1);
+    } else {
+        EXPECT_FALSE(i.identical);
     }
 }
 

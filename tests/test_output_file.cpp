@@ -158,15 +158,6 @@ TEST(OutputFile, ComparisonWithAnExistingFile) {
     EXPECT_FALSE(sink.compared.at(dir).identical);
 }
 
-// Another holder of the file's lock, as another run would hold it.
-struct OtherHolder {
-    int fd = -1;
-    explicit OtherHolder(const std::string& path) : fd(::open(path.c_str(), O_RDONLY)) {
-        EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    }
-    ~OtherHolder() { ::close(fd); }
-};
-
 bool can_lock(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -174,20 +165,15 @@ bool can_lock(const std::string& path) {
     return locked;
 }
 
-TEST(OutputFile, LockedFileIsLeftAloneAndOwnLockIsHeldUntilUnlocked) {
-    const std::string dir = make_temp_dir();
-    const std::string path = dir + "/items.txt";
-    write_file(path, "another run's bytes\n");
+TEST(OutputFile, LockIsHeldFromOpeningUntilUnlocked) {
+    // Found locked, the file is left alone: see the Disk tests of whole runs.
+    const std::string path = make_temp_dir() + "/items.txt";
+    write_file(path, "an earlier run's bytes\n");
     OutputSink sink;
-    {
-        const OtherHolder other(path);
-        OutputFile out;
-        EXPECT_EQ(open_output(out, path, sink, output_formatter_count), OutputStatus::locked);
-        EXPECT_EQ(read_file(path), "another run's bytes\n") << "not emptied";
-    }
     OutputFile out;
     ASSERT_EQ(open_output(out, path, sink, output_formatter_count), OutputStatus::ok);
     EXPECT_EQ(read_file(path), "") << "emptied once locked";
+    EXPECT_FALSE(can_lock(path));
     queue_text(out, "mine\n", 100);
     ASSERT_EQ(close_output(out), OutputStatus::ok);
     EXPECT_EQ(read_file(path), "mine\n");

@@ -1,3 +1,4 @@
+#include "defect_generation.h"
 #include "defects_file.h"
 #include "items_file.h"
 #include "random_stream.h"
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -104,6 +106,50 @@ TEST(DefectsFile, HeaderDefectLinesAndBlockEnds) {
               "instance: 20000\n\n"
               "2147483648.000000\t16777216.000000\t4294967296.000000\t16777216.000000\n"
               "\n\n");
+}
+
+TEST(DefectsFile, PiecesOfAnInstanceEqualOneDrawAfterAnother) {
+    RunParams p;
+    p.object = {50 * 40, 50, 40};
+    p.no_def_type = 2;
+    p.defect[0] = {20, 5, 4};
+    p.defect[1] = {3, 3, 1};
+    p.no_objects = 5000;
+    DefectCounts counts;
+    for (std::int32_t o = 0; o < p.no_objects; ++o) {
+        counts.no_defects[static_cast<std::size_t>(o)] = o % 4 - 1; // -1 to 2 defects
+    }
+    const std::int32_t base = 4711;
+    // The instance as one stream drawn in turn.
+    std::string plain = "instance: 7\n\n";
+    RandomStream stream{base};
+    for (std::int32_t o = 0; o < p.no_objects; ++o) {
+        for (std::int32_t d = 0; d < counts.no_defects[static_cast<std::size_t>(o)]; ++d) {
+            const PlacedDefect placed = place_defect(p, stream);
+            char line[max_line_length];
+            plain.append(line, put_defect_line(line, placed.x, placed.y, p.defect[placed.type]));
+        }
+        plain += "\n";
+    }
+    plain += "\n";
+    // The same cut into pieces: the second starts mid-instance, at object 4096.
+    std::string pieces;
+    std::uint64_t defects_before = 0;
+    std::vector<DefectPiece> cut;
+    for (std::int32_t o = 0; o < p.no_objects;) {
+        cut.emplace_back();
+        o = gather_defect_piece(p, counts, 7, o, base, defects_before, cut.back());
+    }
+    ASSERT_EQ(cut.size(), 2U);
+    EXPECT_EQ(cut[1].counts.size(), 5000U - 4096U);
+    EXPECT_TRUE(cut[0].starts_instance && !cut[0].ends_instance);
+    EXPECT_TRUE(!cut[1].starts_instance && cut[1].ends_instance);
+    EXPECT_EQ(random_state_after(base, draws_per_defect * defects_before), stream.rng_state);
+    auto buffer = std::make_unique<char[]>(max_defect_piece_length);
+    for (const DefectPiece& piece : cut) {
+        pieces.append(buffer.get(), put_defect_piece(buffer.get(), p, piece));
+    }
+    EXPECT_EQ(pieces, plain);
 }
 
 } // namespace

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -216,6 +218,84 @@ TEST(Run, SameNameForBothFilesIsRefusedBeforeAnyFileExists) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.transcript, transcript_start(1, all_prompts(1).size() - 1) + msg::same_file);
     EXPECT_TRUE(r.files.files.empty());
+}
+
+// The lines of a file, each without its line end.
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The numbers of a line of either file.
+std::vector<double> numbers_of(const std::string& line) {
+    std::vector<double> numbers;
+    std::istringstream in(line);
+    for (double v = 0; in >> v;) {
+        numbers.push_back(v);
+    }
+    return numbers;
+}
+
+TEST(Run, ItemsLargerThanTheObjectWhenTheShareBoundsCross) {
+    // 10 x 1000: items of areas 100 to 1500 with a length share of at least 0.1 cannot
+    // all be at most 10 long; 477 of 2000 are 11 to 13 long.
+    const RunResult narrow = run_in_memory("1 1 10 1000 2000 0.01 0.15 0 0 0 i 12 0");
+    ASSERT_EQ(narrow.status, 0);
+    std::map<double, int> too_long;
+    for (const std::string& line : lines_of(narrow.files.files.at("i"))) {
+        if (!line.empty() && numbers_of(line)[0] > 10.0) {
+            ++too_long[numbers_of(line)[0]];
+        }
+    }
+    EXPECT_EQ(too_long, (std::map<double, int>{{11.0, 328}, {12.0, 139}, {13.0, 10}}));
+    // 2147483647 x 1: every item is wider than the object.
+    const RunResult flat = run_in_memory("1 1 2147483647 1 50 0.01 0.15 0 0 0 i 12 0");
+    ASSERT_EQ(flat.status, 0);
+    const std::vector<std::string> lines = lines_of(flat.files.files.at("i"));
+    ASSERT_EQ(lines.size(), 51U);
+    for (std::size_t j = 0; j < 50; ++j) {
+        EXPECT_GT(numbers_of(lines[j])[1], 1.0) << lines[j];
+    }
+}
+
+TEST(Run, CornersBeyondWhatSinglePrecisionHolds) {
+    // Beyond 16777216 a corner and the corner one further print alike, and a corner may
+    // print beyond the object's end: 99999999 is written 100000000.
+    const RunResult r = run_in_memory("1 2 99999999 1 1 0.01 0.15 2 1 1 99999999 1 20 20 i d 12 0");
+    ASSERT_EQ(r.status, 0);
+    int equal_corners = 0;
+    int past_the_end = 0;
+    for (const std::string& line : lines_of(r.files.files.at("d"))) {
+        const std::vector<double> v = numbers_of(line);
+        if (v.size() == 4) {
+            equal_corners += v[0] == v[2] ? 1 : 0;
+            past_the_end += line == "0.000000\t0.000000\t100000000.000000\t1.000000" ? 1 : 0;
+        }
+    }
+    EXPECT_GT(equal_corners, 0);
+    EXPECT_GT(past_the_end, 0);
+}
+
+TEST(Run, SeedsThatGiveAStreamOfZeros) {
+    // Every item alike, every object with the fewest defects, all of the first type at
+    // the origin.
+    const std::string corner = "0.000000\t0.000000\t5.000000\t4.000000\n";
+    const std::string object = corner + corner + "\n";
+    for (const char* seed : {"0", "2147483647", "-2147483647"}) {
+        const RunResult r = run_in_memory(
+            std::string("2 3 100 100 4 0.01 0.15 2 5 4 10 10 2 6 i d ") + seed + " 0");
+        ASSERT_EQ(r.status, 0) << seed;
+        const std::string item = "4.000000\t30.000000\t120.000000\n";
+        const std::string block = item + item + item + item + "\n";
+        EXPECT_EQ(r.files.files.at("i"), block + block) << seed;
+        EXPECT_EQ(r.files.files.at("d"), "instance: 1\n\n" + object + object + object + "\n" +
+                                             "instance: 2\n\n" + object + object + object + "\n")
+            << seed;
+    }
 }
 
 TEST(Run, GenerationFailureStopsAfterTheCompleteEarlierBlocks) {
