@@ -107,6 +107,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (items_size > size) {
         items_size = size;
     }
+    // The in-place parser of the usual lines may refuse any line, but what it takes the
+    // general parser takes too, with the same numbers.
+    for (const char* line = bytes; line < bytes + size;) {
+        const char* const end = bytes + size;
+        for (const int count : {3, 4}) {
+            std::int64_t fast[4] = {};
+            std::int64_t general[4] = {};
+            std::string why;
+            if (const std::size_t taken = parse_in_place(line, end, fast, count); taken > 0) {
+                require(line[taken - 1] == '\n');
+                require(parse_number_fields(line, line + taken - 1, general, count, why));
+                for (int i = 0; i < count; ++i) {
+                    require(fast[i] == general[i]);
+                }
+            }
+        }
+        const void* next = std::memchr(line, '\n', static_cast<std::size_t>(end - line));
+        line = next == nullptr ? end : static_cast<const char*>(next) + 1;
+    }
+
     const int items_fd = memory_file(bytes, items_size);
     const int defects_fd = with_defects ? memory_file(bytes + items_size, size - items_size) : -1;
     const KitSet set = make_set(mode & 0x7f, items_fd, defects_fd);

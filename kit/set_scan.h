@@ -56,6 +56,11 @@ SetRules make_set_rules(const KitSet& set);
 bool parse_number_fields(const char* p, const char* end, std::int64_t* values, int count,
                          std::string& why);
 
+// The same for a line exactly as defectgen writes it, parsed in place with its line end:
+// returns the bytes taken, or 0 for any other line (and sometimes for one that is fine,
+// near the end of what can be read), which the general path then reads.
+std::size_t parse_in_place(const char* p, const char* end, std::int64_t* values, int count);
+
 enum class ItemsEvent { item, block_end, end };
 
 struct ItemsScan {
