@@ -181,15 +181,8 @@ void limit_line_source(LineSource& source, std::uint64_t start, std::uint64_t st
     source.stop = stop;
 }
 
-const char* line_window(LineSource& source, std::size_t want, std::size_t& avail) {
-    if (source.peeked) {
-        return nullptr;
-    }
-    avail = source.end - source.begin;
-    if (avail < want && fill(source)) {
-        avail = source.end - source.begin;
-    }
-    return source.buffer.get() + source.begin;
+bool refill_line_source(LineSource& source) {
+    return fill(source);
 }
 
 bool next_line(LineSource& source, Line& line) {

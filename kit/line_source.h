@@ -55,7 +55,19 @@ void limit_line_source(LineSource& source, std::uint64_t start, std::uint64_t st
 // The unread bytes for parsing in place, at least `want` of them unless the file ends
 // first; nullptr while a line is peeked at. consume_line hands out the first `size`
 // bytes (a whole line, line end included) as the next line.
-const char* line_window(LineSource& source, std::size_t want, std::size_t& avail);
+// Moves the unread bytes to the front and reads more behind them; false when nothing
+// more could be read.
+bool refill_line_source(LineSource& source);
+inline const char* line_window(LineSource& source, std::size_t want, std::size_t& avail) {
+    if (source.peeked) {
+        return nullptr;
+    }
+    avail = source.end - source.begin;
+    if (avail < want && refill_line_source(source)) {
+        avail = source.end - source.begin;
+    }
+    return source.buffer.get() + source.begin;
+}
 inline void consume_line(LineSource& source, std::size_t size) {
     source.begin += size;
     source.bytes_done += size;
