@@ -52,12 +52,13 @@ void close_line_source(LineSource& source);
 // Reads only the part [start, stop) of the file, as if it were the whole file.
 void limit_line_source(LineSource& source, std::uint64_t start, std::uint64_t stop);
 
-// The unread bytes for parsing in place, at least `want` of them unless the file ends
-// first; nullptr while a line is peeked at. consume_line hands out the first `size`
-// bytes (a whole line, line end included) as the next line.
 // Moves the unread bytes to the front and reads more behind them; false when nothing
 // more could be read.
 bool refill_line_source(LineSource& source);
+
+// The unread bytes for parsing in place, at least `want` of them unless the file ends
+// first; nullptr while a line is peeked at. consume_line hands out the first `size`
+// bytes (a whole line, line end included) as the next line.
 inline const char* line_window(LineSource& source, std::size_t want, std::size_t& avail) {
     if (source.peeked) {
         return nullptr;
