@@ -4,6 +4,7 @@
 #include "export.h"
 
 #include "set.h"
+#include "set_problem.h"
 
 #include <filesystem>
 #include <iostream>
@@ -125,10 +126,7 @@ int run_export(const ExportOptions& options) {
     const int status = jsonl ? export_jsonl(run, reader) : export_packingsolver(run, reader);
     close_set_reader(reader);
     if (status == 1) {
-        std::cerr << reader.problem << "\n"
-                  << "defectkit: the set is not as defectgen writes it; run defectkit check for "
-                     "every problem\n";
-        return 1;
+        return report_set_problem(reader);
     }
     if (status == 0 && options.instance != 0 && !run.found) {
         std::cerr << "defectkit: the set has no instance " << options.instance << "\n";

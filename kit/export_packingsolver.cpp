@@ -19,9 +19,11 @@ namespace {
 
 constexpr std::size_t flush_size = std::size_t{1} << 18;
 
-// The four files of one instance, in the order they are opened.
+// The four files of one instance, in the order they are opened, and its folder.
 struct InstanceFiles {
     OutputTarget items, parameters, bins, defects;
+    fs::path folder;
+    bool made_folder = false; // this run made it, so it goes when it stays empty
 };
 
 void flush(OutputTarget& target, std::string& buffer) {
@@ -35,6 +37,10 @@ void remove_instance(InstanceFiles& files) {
     for (OutputTarget* t : {&files.items, &files.parameters, &files.bins, &files.defects}) {
         abandon_target(*t);
     }
+    if (files.made_folder) {
+        std::error_code ignored;
+        fs::remove(files.folder, ignored); // only when empty
+    }
 }
 
 // 0 when the instance's files are written; 2 after a reported failure (its files removed);
@@ -43,14 +49,15 @@ int write_instance(ExportRun& run, SetReader& reader, const InstanceHead& head,
                    std::vector<Defect>& defects) {
     const ExportOptions& options = *run.options;
     const fs::path folder = fs::path(options.out) / instance_folder(head.number, run.largest);
+    InstanceFiles files;
+    files.folder = folder;
     std::error_code error;
-    fs::create_directory(folder, error);
+    files.made_folder = fs::create_directory(folder, error);
     if (error || !fs::is_directory(folder)) {
         std::cerr << "defectkit: cannot create the folder " << folder.string() << ": "
                   << (error ? error.message() : "a file of that name is in the way") << "\n";
         return 2;
     }
-    InstanceFiles files;
     std::string buffer;
     const auto open = [&](OutputTarget& target, const char* name) {
         return open_target(target, (folder / name).string(), run.inputs);
@@ -63,6 +70,7 @@ int write_instance(ExportRun& run, SetReader& reader, const InstanceHead& head,
     };
 
     if (!open(files.items, "items.csv")) {
+        remove_instance(files);
         return 2;
     }
     buffer = "WIDTH,HEIGHT,PROFIT,COPIES,ORIENTED\n";

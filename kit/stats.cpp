@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "progress.h"
 #include "rect_union.h"
+#include "set_problem.h"
 
 #include <cmath>
 #include <cstdio>
@@ -402,7 +403,7 @@ nlohmann::ordered_json stats_json(const KitSet& kit, const StatsTally& set,
         for (const StatsTally& inst : instances) {
             list.push_back(tally_json(inst));
         }
-        j["instances"] = list;
+        j["per_instance"] = list;
     }
     return j;
 }
@@ -442,10 +443,7 @@ int run_stats(const StatsOptions& options) {
     end_progress(progress);
     close_set_reader(reader);
     if (!reader.problem.empty()) {
-        std::cerr << reader.problem << "\n"
-                  << "defectkit: the set is not as defectgen writes it; run defectkit check for "
-                     "every problem\n";
-        return 1;
+        return report_set_problem(reader);
     }
     if (options.json) {
         std::cout << stats_json(kit, set, instances, options.per_instance).dump(2) << "\n";

@@ -39,14 +39,14 @@ std::string quoted(const std::string& text) {
 
 } // namespace
 
-Run run_in(const fs::path& folder, const std::string& command) {
+ProgramRun run_in(const fs::path& folder, const std::string& command) {
     const fs::path out = folder / ".run_stdout";
     const fs::path err = folder / ".run_stderr";
     const std::string line = "cd " + quoted(folder.string()) + " && { " + command +
                              " ; } </dev/null >" + quoted(out.string()) + " 2>" +
                              quoted(err.string());
     const int status = std::system(line.c_str());
-    Run run;
+    ProgramRun run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = read_text(out);
     run.err = read_text(err);
@@ -61,7 +61,8 @@ std::string kit(const std::string& args) {
 
 void generate(const fs::path& folder, const std::string& answers) {
     write_text(folder / "answers.txt", answers);
-    const Run run = run_in(folder, std::string(DEFECTGEN_BINARY) + " < answers.txt > /dev/null");
+    const ProgramRun run =
+        run_in(folder, std::string(DEFECTGEN_BINARY) + " < answers.txt > /dev/null");
     ASSERT_EQ(run.status, 0) << run.err;
 }
 
@@ -83,10 +84,10 @@ int validate_jsonl(const fs::path& file) {
                                       "sys.exit(bad)\n";
     const fs::path folder = file.parent_path();
     write_text(folder / ".validate.py", script);
-    const Run run = run_in(folder, "python3 .validate.py " +
-                                       quoted(std::string(DEFECTKIT_SOURCE_DIR) +
-                                              "/docs/defectkit-jsonl.schema.json") +
-                                       " " + quoted(file.string()));
+    const ProgramRun run = run_in(folder, "python3 .validate.py " +
+                                              quoted(std::string(DEFECTKIT_SOURCE_DIR) +
+                                                     "/docs/defectkit-jsonl.schema.json") +
+                                              " " + quoted(file.string()));
     fs::remove(folder / ".validate.py");
     if (run.status == 1) {
         std::cerr << run.out;

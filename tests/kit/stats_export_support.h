@@ -20,13 +20,13 @@ std::string read_text(const fs::path& path);
 void write_text(const fs::path& path, const std::string& text);
 
 // A finished run of a program: its exit status, stdout and stderr.
-struct Run {
+struct ProgramRun {
     int status = -1;
     std::string out;
     std::string err;
 };
 // Runs `command` (a shell command line) in `folder`, with no standard input.
-Run run_in(const fs::path& folder, const std::string& command);
+ProgramRun run_in(const fs::path& folder, const std::string& command);
 // "defectkit ARGS" and "defectgen < ANSWERS" as command lines for run_in.
 std::string kit(const std::string& args);
 void generate(const fs::path& folder, const std::string& answers);

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# defectkit stats and export --format jsonl on the reference workload (200 instances of
+# 20000 objects and 20000 items, 845 MB), side by side with defectkit check (or wc -l on
+# the same two files while check is not there), all with the files in the page cache.
+#
+#   bench/kit_stats_export.sh [REFSET] [OUTFOLDER]
+#
+# REFSET (default /work/refset) holds answers.txt, items.txt and defects.txt; OUTFOLDER
+# (default a fresh temporary folder, removed afterwards) receives the exported file.
+# Prints, per command, the best wall-clock time of ROUNDS runs (default 2), its ratio to
+# the yardstick, and its peak resident memory.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build-bench-kit}
+refset=${1:-/work/refset}
+rounds=${ROUNDS:-2}
+out=${2:-$(mktemp -d)}
+[ -n "${2:-}" ] || trap 'rm -rf "$out"' EXIT
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDEFECTGEN_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target defectkit >/dev/null
+kit=$build/defectkit
+cd "$refset"
+cat items.txt defects.txt >/dev/null # into the page cache
+
+# "seconds peak-KB" of the best of $rounds runs of a command, its output discarded.
+measure() {
+  local best="" best_rss=0
+  for ((round = 1; round <= rounds; round++)); do
+    local report
+    report=$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+    local t=${report% *} rss=${report#* }
+    if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$t
+    fi
+    [ "$rss" -gt "$best_rss" ] && best_rss=$rss
+  done
+  echo "$best $best_rss"
+}
+
+yardstick_name="defectkit check"
+if ! "$kit" check answers.txt >/dev/null 2>&1; then
+  yardstick_name="wc -l"
+fi
+if [ "$yardstick_name" = "defectkit check" ]; then
+  yard=$(measure "$kit" check answers.txt)
+else
+  yard=$(measure wc -l items.txt defects.txt)
+fi
+yard_time=${yard% *}
+
+row() {
+  local name=$1 result=$2
+  local t=${result% *} rss=${result#* }
+  awk -v n="$name" -v t="$t" -v y="$yard_time" -v r="$rss" \
+    'BEGIN { printf "%-44s %8.2f s %7.2f x %8.1f MB\n", n, t, t / y, r / 1024 }'
+}
+
+echo "reference set: $refset ($(du -ch items.txt defects.txt | tail -n 1 | cut -f1)); best of $rounds"
+printf '%-44s %10s %9s %11s\n' command time "vs ${yardstick_name%% *}" "peak RSS"
+row "$yardstick_name" "$yard"
+row "defectkit stats" "$(measure "$kit" stats answers.txt)"
+row "defectkit stats --per-instance --json" "$(measure "$kit" stats answers.txt --per-instance --json)"
+row "defectkit export jsonl --out /dev/null" \
+  "$(measure "$kit" export answers.txt --format jsonl --out /dev/null)"
+row "defectkit export jsonl --out FILE" \
+  "$(measure "$kit" export answers.txt --format jsonl --out "$out/set.jsonl" --force)"
+echo "exported file: $(du -h "$out/set.jsonl" | cut -f1)"
