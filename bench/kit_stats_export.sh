@@ -23,19 +23,21 @@ kit=$build/defectkit
 cd "$refset"
 cat items.txt defects.txt >/dev/null # into the page cache
 
-# "seconds peak-KB" of the best of $rounds runs of a command, its output discarded.
+# "wall-seconds cpu-seconds peak-KB" of the fastest of $rounds runs of a command (its
+# output discarded); cpu is user + system time, which other work on the machine inflates less.
 measure() {
-  local best="" best_rss=0
+  local best="" best_cpu="" best_rss=0
   for ((round = 1; round <= rounds; round++)); do
     local report
-    report=$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
-    local t=${report% *} rss=${report#* }
+    report=$( { /usr/bin/time -f '%e %U %S %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+    read -r t user sys rss <<<"$report"
     if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then
       best=$t
+      best_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
     fi
     [ "$rss" -gt "$best_rss" ] && best_rss=$rss
   done
-  echo "$best $best_rss"
+  echo "$best $best_cpu $best_rss"
 }
 
 yardstick_name="defectkit check"
@@ -47,17 +49,17 @@ if [ "$yardstick_name" = "defectkit check" ]; then
 else
   yard=$(measure wc -l items.txt defects.txt)
 fi
-yard_time=${yard% *}
+read -r yard_time yard_cpu _ <<<"$yard"
 
 row() {
-  local name=$1 result=$2
-  local t=${result% *} rss=${result#* }
-  awk -v n="$name" -v t="$t" -v y="$yard_time" -v r="$rss" \
-    'BEGIN { printf "%-44s %8.2f s %7.2f x %8.1f MB\n", n, t, t / y, r / 1024 }'
+  local name=$1 t cpu rss
+  read -r t cpu rss <<<"$2"
+  awk -v n="$name" -v t="$t" -v c="$cpu" -v y="$yard_time" -v yc="$yard_cpu" -v r="$rss" \
+    'BEGIN { printf "%-40s %7.2f s %6.2f x %7.2f s %6.2f x %7.1f MB\n", n, t, t / y, c, c / yc, r / 1024 }'
 }
 
 echo "reference set: $refset ($(du -ch items.txt defects.txt | tail -n 1 | cut -f1)); best of $rounds"
-printf '%-44s %10s %9s %11s\n' command time "vs ${yardstick_name%% *}" "peak RSS"
+printf '%-40s %9s %8s %9s %8s %10s\n' command wall "vs ${yardstick_name%% *}" cpu "vs ${yardstick_name%% *}" "peak RSS"
 row "$yardstick_name" "$yard"
 row "defectkit stats" "$(measure "$kit" stats answers.txt)"
 row "defectkit stats --per-instance --json" "$(measure "$kit" stats answers.txt --per-instance --json)"

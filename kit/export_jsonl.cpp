@@ -9,6 +9,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -127,22 +128,44 @@ void append_jsonl_head(std::string& out, const KitSet& kit, const InstanceHead& 
     out += "],\"objects\":[";
 }
 
+namespace {
+
+// Copies a literal without its terminating zero; the size is known when compiling.
+template <std::size_t N> char* put(char* at, const char (&text)[N]) {
+    std::memcpy(at, text, N - 1);
+    return at + N - 1;
+}
+
+char* put_number(char* at, std::int64_t value) {
+    return std::to_chars(at, at + 20, value).ptr;
+}
+
+// The longest text of one defect: its four members with numbers of 20 characters each.
+constexpr std::size_t defect_room = sizeof(",{\"x\":,\"y\":,\"length\":,\"width\":}") + 4 * 20;
+
+} // namespace
+
+// Millions of defects: written straight into room made for the whole object at once.
 void append_jsonl_object(std::string& out, const std::vector<Defect>& defects, bool first) {
-    out += first ? "{\"defects\":[" : ",{\"defects\":[";
+    const std::size_t start = out.size();
+    out.resize(start + 32 + defects.size() * defect_room);
+    char* at = out.data() + start;
+    at = first ? put(at, "{\"defects\":[") : put(at, ",{\"defects\":[");
     bool first_defect = true;
     for (const Defect& d : defects) {
-        out += first_defect ? "{\"x\":" : ",{\"x\":";
+        at = first_defect ? put(at, "{\"x\":") : put(at, ",{\"x\":");
         first_defect = false;
-        append_number(out, d.x1);
-        out += ",\"y\":";
-        append_number(out, d.y1);
-        out += ",\"length\":";
-        append_number(out, d.x2 - d.x1);
-        out += ",\"width\":";
-        append_number(out, d.y2 - d.y1);
-        out += '}';
+        at = put_number(at, d.x1);
+        at = put(at, ",\"y\":");
+        at = put_number(at, d.y1);
+        at = put(at, ",\"length\":");
+        at = put_number(at, d.x2 - d.x1);
+        at = put(at, ",\"width\":");
+        at = put_number(at, d.y2 - d.y1);
+        at = put(at, "}");
     }
-    out += "]}";
+    at = put(at, "]}");
+    out.resize(static_cast<std::size_t>(at - out.data()));
 }
 
 void append_jsonl_end(std::string& out) {
