@@ -109,7 +109,7 @@ bool open_from_answers(const SetOptions& options, KitSet& set) {
     std::ostream out(&console);
     RunParams& p = set.params;
     if (const char* failure = run_dialogue(in, out, p)) {
-        if (truncated && failure == message::input_ended) {
+        if (truncated && std::strcmp(failure, message::input_ended) == 0) {
             std::cerr << options.answers << ": not an answers file: it goes on past "
                       << (answers_limit >> 20) << " MiB before its last answer\n";
             return false;
