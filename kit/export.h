@@ -31,7 +31,10 @@ void append_number(std::string& out, std::int64_t value);
 // JSON Lines, in three parts so that an instance is written as its objects come: the head
 // (instance, object, parameters, items), one object, and the end of the line.
 void append_jsonl_head(std::string& out, const KitSet& kit, const InstanceHead& head);
-void append_jsonl_object(std::string& out, const std::vector<Defect>& defects, bool first);
+void append_jsonl_object(std::string& out, const Defect* defects, std::size_t count, bool first);
+inline void append_jsonl_object(std::string& out, const std::vector<Defect>& defects, bool first) {
+    append_jsonl_object(out, defects.data(), defects.size(), first);
+}
 void append_jsonl_end(std::string& out);
 
 // "instance-K" with K zero-padded to the digits of `largest`.

@@ -6,6 +6,7 @@
 // written as the objects come from the reader, so no instance is ever held whole.
 #include "export.h"
 #include "progress.h"
+#include "read_ahead.h"
 
 #include <charconv>
 #include <cmath>
@@ -146,13 +147,14 @@ constexpr std::size_t defect_room = sizeof(",{\"x\":,\"y\":,\"length\":,\"width\
 } // namespace
 
 // Millions of defects: written straight into room made for the whole object at once.
-void append_jsonl_object(std::string& out, const std::vector<Defect>& defects, bool first) {
+void append_jsonl_object(std::string& out, const Defect* defects, std::size_t count, bool first) {
     const std::size_t start = out.size();
-    out.resize(start + 32 + defects.size() * defect_room);
+    out.resize(start + 32 + count * defect_room);
     char* at = out.data() + start;
     at = first ? put(at, "{\"defects\":[") : put(at, ",{\"defects\":[");
     bool first_defect = true;
-    for (const Defect& d : defects) {
+    for (const Defect* p = defects; p != defects + count; ++p) {
+        const Defect& d = *p;
         at = first_defect ? put(at, "{\"x\":") : put(at, ",{\"x\":");
         first_defect = false;
         at = put_number(at, d.x1);
@@ -180,43 +182,32 @@ int export_jsonl(ExportRun& run, SetReader& reader) {
     }
     std::string buffer;
     buffer.reserve(flush_size + (std::size_t{1} << 16));
-    InstanceHead head;
-    std::vector<Defect> defects;
+    bool first = true; // the next object is its instance's first
     Progress progress;
     start_progress(progress, "export", reader.bytes_total);
-    while (!target.failed && next_instance(reader, head)) {
-        const bool wanted = options.instance == 0 || head.number == options.instance;
-        if (wanted) {
+    read_ahead(reader, options.instance, progress, [&](const ObjectBatch& batch) {
+        if (batch.starts_instance) {
             run.found = true;
-            append_jsonl_head(buffer, *run.kit, head);
+            append_jsonl_head(buffer, *run.kit, batch.head);
+            first = true;
         }
-        bool first = true;
-        while (next_object(reader, defects)) {
-            if (wanted) {
-                append_jsonl_object(buffer, defects, first);
-                first = false;
-                if (buffer.size() >= flush_size) {
-                    write_target(target, buffer);
-                    buffer.clear();
-                    if (target.failed) {
-                        break;
-                    }
-                }
+        const Defect* defects = batch.defects.data();
+        for (const std::uint32_t size : batch.sizes) {
+            append_jsonl_object(buffer, defects, size, first);
+            defects += size;
+            first = false;
+            if (buffer.size() >= flush_size) {
+                write_target(target, buffer);
+                buffer.clear();
             }
         }
-        if (!reader.problem.empty()) {
-            break;
-        }
-        if (wanted) {
+        if (batch.ends_instance) {
             append_jsonl_end(buffer);
             write_target(target, buffer);
             buffer.clear();
         }
-        show_progress(progress, reader.bytes_done);
-        if (options.instance != 0 && head.number >= options.instance) {
-            break;
-        }
-    }
+        return !target.failed;
+    });
     end_progress(progress);
     if (!reader.problem.empty()) {
         abandon_target(target);

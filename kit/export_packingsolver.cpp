@@ -8,6 +8,7 @@
 // defects.csv are written as the objects come; a failed write removes the instance's files.
 #include "export.h"
 #include "progress.h"
+#include "read_ahead.h"
 
 #include <filesystem>
 #include <iostream>
@@ -43,37 +44,28 @@ void remove_instance(InstanceFiles& files) {
     }
 }
 
-// 0 when the instance's files are written; 2 after a reported failure (its files removed);
-// 1 on a problem in the set (its files removed too).
-int write_instance(ExportRun& run, SetReader& reader, const InstanceHead& head,
-                   std::vector<Defect>& defects) {
+// Opens the instance's folder and files and writes items.csv and parameters.csv whole;
+// bins.csv and defects.csv follow object by object. 0, or 2 after a reported failure (the
+// instance's files then removed).
+int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& files) {
     const ExportOptions& options = *run.options;
-    const fs::path folder = fs::path(options.out) / instance_folder(head.number, run.largest);
-    InstanceFiles files;
-    files.folder = folder;
+    files = InstanceFiles{};
+    files.folder = fs::path(options.out) / instance_folder(head.number, run.largest);
     std::error_code error;
-    files.made_folder = fs::create_directory(folder, error);
-    if (error || !fs::is_directory(folder)) {
-        std::cerr << "defectkit: cannot create the folder " << folder.string() << ": "
+    files.made_folder = fs::create_directory(files.folder, error);
+    if (error || !fs::is_directory(files.folder)) {
+        std::cerr << "defectkit: cannot create the folder " << files.folder.string() << ": "
                   << (error ? error.message() : "a file of that name is in the way") << "\n";
         return 2;
     }
-    std::string buffer;
     const auto open = [&](OutputTarget& target, const char* name) {
-        return open_target(target, (folder / name).string(), run.inputs);
+        return open_target(target, (files.folder / name).string(), run.inputs);
     };
-    // A failure to write: reported by close_target, which removes that file; the others go.
-    const auto fail = [&](OutputTarget& target) {
-        close_target(target);
-        remove_instance(files);
-        return 2;
-    };
-
     if (!open(files.items, "items.csv")) {
         remove_instance(files);
         return 2;
     }
-    buffer = "WIDTH,HEIGHT,PROFIT,COPIES,ORIENTED\n";
+    std::string buffer = "WIDTH,HEIGHT,PROFIT,COPIES,ORIENTED\n";
     const char* oriented = options.allow_rotation ? ",1,0\n" : ",1,1\n";
     for (const Item& item : head.items) {
         append_number(buffer, item.length);
@@ -87,72 +79,61 @@ int write_instance(ExportRun& run, SetReader& reader, const InstanceHead& head,
         }
     }
     flush(files.items, buffer);
-    if (!close_target(files.items)) {
-        remove_instance(files);
-        return 2;
-    }
-
-    if (!open(files.parameters, "parameters.csv")) {
+    if (!close_target(files.items) || !open(files.parameters, "parameters.csv")) {
         remove_instance(files);
         return 2;
     }
     write_target(files.parameters, "NAME,VALUE\nobjective," + options.objective + "\n");
-    if (!close_target(files.parameters)) {
+    if (!close_target(files.parameters) || !open(files.bins, "bins.csv") ||
+        !open(files.defects, "defects.csv")) {
         remove_instance(files);
         return 2;
     }
+    write_target(files.bins, std::string("WIDTH,HEIGHT,COPIES\n"));
+    write_target(files.defects, std::string("BIN,X,Y,WIDTH,HEIGHT\n"));
+    return 0;
+}
 
-    if (!open(files.bins, "bins.csv") || !open(files.defects, "defects.csv")) {
-        remove_instance(files);
-        return 2;
-    }
-    std::string bins = "WIDTH,HEIGHT,COPIES\n";
-    buffer = "BIN,X,Y,WIDTH,HEIGHT\n";
+// One bins.csv row per object, one defects.csv row per defect. False after a failure.
+bool add_objects(const ExportRun& run, const ObjectBatch& batch, InstanceFiles& files,
+                 std::int64_t& object, std::string& bins, std::string& rows) {
     std::string bin_row;
     append_number(bin_row, run.kit->params.object.length);
     bin_row += ',';
     append_number(bin_row, run.kit->params.object.width);
     bin_row += ",1\n";
-    std::int64_t object = 0;
-    while (next_object(reader, defects)) {
+    const Defect* d = batch.defects.data();
+    for (const std::uint32_t size : batch.sizes) {
         bins += bin_row;
-        for (const Defect& d : defects) {
-            append_number(buffer, object);
-            buffer += ',';
-            append_number(buffer, d.x1);
-            buffer += ',';
-            append_number(buffer, d.y1);
-            buffer += ',';
-            append_number(buffer, d.x2 - d.x1);
-            buffer += ',';
-            append_number(buffer, d.y2 - d.y1);
-            buffer += '\n';
+        for (const Defect* end = d + size; d != end; ++d) {
+            append_number(rows, object);
+            rows += ',';
+            append_number(rows, d->x1);
+            rows += ',';
+            append_number(rows, d->y1);
+            rows += ',';
+            append_number(rows, d->x2 - d->x1);
+            rows += ',';
+            append_number(rows, d->y2 - d->y1);
+            rows += '\n';
         }
         ++object;
-        if (bins.size() >= flush_size) {
-            flush(files.bins, bins);
-        }
-        if (buffer.size() >= flush_size) {
-            flush(files.defects, buffer);
-        }
-        if (files.bins.failed) {
-            return fail(files.bins);
-        }
-        if (files.defects.failed) {
-            return fail(files.defects);
-        }
     }
-    if (!reader.problem.empty()) {
-        remove_instance(files);
-        return 1;
+    if (bins.size() >= flush_size) {
+        flush(files.bins, bins);
     }
+    if (rows.size() >= flush_size) {
+        flush(files.defects, rows);
+    }
+    return !files.bins.failed && !files.defects.failed;
+}
+
+// Closes bins.csv and defects.csv. 0, or 2 after a reported failure (the files removed).
+int end_instance(InstanceFiles& files, std::string& bins, std::string& rows) {
     flush(files.bins, bins);
-    flush(files.defects, buffer);
-    if (!close_target(files.bins)) {
-        remove_instance(files);
-        return 2;
-    }
-    if (!close_target(files.defects)) {
+    flush(files.defects, rows);
+    const bool bins_ok = close_target(files.bins);
+    if (!bins_ok || !close_target(files.defects)) {
         remove_instance(files);
         return 2;
     }
@@ -169,32 +150,44 @@ std::string instance_folder(std::int32_t number, std::int32_t largest) {
 }
 
 int export_packingsolver(ExportRun& run, SetReader& reader) {
-    const ExportOptions& options = *run.options;
-    InstanceHead head;
-    std::vector<Defect> defects;
+    InstanceFiles files;
+    bool open = false; // an instance's files are being written
+    std::int64_t object = 0;
+    std::string bins;
+    std::string rows;
+    int status = 0;
     Progress progress;
     start_progress(progress, "export", reader.bytes_total);
-    int status = 0;
-    while (status == 0 && next_instance(reader, head)) {
-        const bool wanted = options.instance == 0 || head.number == options.instance;
-        if (wanted) {
+    read_ahead(reader, run.options->instance, progress, [&](const ObjectBatch& batch) {
+        if (batch.starts_instance) {
             run.found = true;
-            status = write_instance(run, reader, head, defects);
-        } else {
-            while (next_object(reader, defects)) {
+            status = begin_instance(run, batch.head, files);
+            open = status == 0;
+            object = 0;
+            if (status != 0) {
+                return false;
             }
         }
-        if (!reader.problem.empty()) {
-            status = 1;
+        if (!add_objects(run, batch, files, object, bins, rows)) {
+            // The failure is reported by closing the file that met it.
+            close_target(files.bins.failed ? files.bins : files.defects);
+            remove_instance(files);
+            open = false;
+            status = 2;
+            return false;
         }
-        show_progress(progress, reader.bytes_done);
-        if (options.instance != 0 && head.number >= options.instance) {
-            break;
+        if (batch.ends_instance) {
+            status = end_instance(files, bins, rows);
+            open = false;
         }
-    }
+        return status == 0;
+    });
     end_progress(progress);
-    if (status == 0 && !reader.problem.empty()) {
-        status = 1;
+    if (!reader.problem.empty()) {
+        if (open) {
+            remove_instance(files);
+        }
+        return 1;
     }
     return status;
 }

@@ -121,12 +121,12 @@ std::int64_t union_by_sweep(UnionScratch& s) {
 
 } // namespace
 
-std::int64_t union_area(const std::vector<Defect>& defects, std::int64_t length, std::int64_t width,
-                        UnionScratch& s) {
+std::int64_t union_area(const Defect* defects, std::size_t count, std::int64_t length,
+                        std::int64_t width, UnionScratch& s) {
     s.rects.clear();
-    for (const Defect& d : defects) {
-        const Rect r{std::max<std::int64_t>(d.x1, 0), std::max<std::int64_t>(d.y1, 0),
-                     std::min(d.x2, length), std::min(d.y2, width)};
+    for (const Defect* d = defects; d != defects + count; ++d) {
+        const Rect r{std::max<std::int64_t>(d->x1, 0), std::max<std::int64_t>(d->y1, 0),
+                     std::min(d->x2, length), std::min(d->y2, width)};
         if (r.x1 < r.x2 && r.y1 < r.y2) { // else nothing of it lies on the object
             s.rects.push_back(r);
         }

@@ -34,5 +34,9 @@ struct UnionScratch {
 // The area of the union of `defects` within the object [0, length] x [0, width] (parts of a
 // defect off the object do not count). At most length * width, so it fits 64 bits for any
 // object the generator accepts.
-std::int64_t union_area(const std::vector<Defect>& defects, std::int64_t length, std::int64_t width,
-                        UnionScratch& scratch);
+std::int64_t union_area(const Defect* defects, std::size_t count, std::int64_t length,
+                        std::int64_t width, UnionScratch& scratch);
+inline std::int64_t union_area(const std::vector<Defect>& defects, std::int64_t length,
+                               std::int64_t width, UnionScratch& scratch) {
+    return union_area(defects.data(), defects.size(), length, width, scratch);
+}
