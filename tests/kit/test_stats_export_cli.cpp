@@ -479,8 +479,11 @@ TEST(ExportCli, RefusalsAndForce) {
 // SIGXFSZ ignored gives EFBIG, as a full disk gives ENOSPC): reported, exit 2, and the cut
 // regular files removed.
 TEST(ExportCli, WriteFailures) {
+    // Two instances of 60 objects with 5 to 8 defects each: every defects.csv and the JSON
+    // Lines file exceed the limit below (2 KB in dash's blocks of 512 bytes, 4 KB in bash's
+    // of 1024), the other CSV files do not.
     const TempFolder folder("export_failures");
-    generate(folder.path, three_instances);
+    generate(folder.path, "2 60 100 60 6 0.01 0.2 2 30 20 7 5 5 8 items.txt defects.txt 5 0");
     ProgramRun run = run_in(folder.path, kit("export answers.txt --format jsonl --out /dev/full"));
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "defectkit: cannot write /dev/full: No space left on device\n");
@@ -492,13 +495,11 @@ TEST(ExportCli, WriteFailures) {
     EXPECT_EQ(run.err, "defectkit: cannot write set.jsonl: File too large\n");
     EXPECT_FALSE(fs::exists(folder.path / "set.jsonl"));
 
-    // A defects.csv beyond the limit: the instance's four files go, and its folder with them.
-    const TempFolder big("export_failures_big");
-    generate(big.path, "2 60 100 60 6 0.01 0.2 2 30 20 7 5 5 8 items.txt defects.txt 5 0");
-    run = run_in(big.path, limited + kit("export answers.txt --format packingsolver --out ps"));
+    // The instance's four files go, and the folder this run made for them.
+    run = run_in(folder.path, limited + kit("export answers.txt --format packingsolver --out ps"));
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "defectkit: cannot write ps/instance-1/defects.csv: File too large\n");
-    EXPECT_EQ(listing(big.path / "ps"), "");
+    EXPECT_EQ(listing(folder.path / "ps"), "");
 }
 
 } // namespace
