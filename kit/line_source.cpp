@@ -24,9 +24,9 @@ bool fill(LineSource& s) {
         if (s.stop - s.offset < room) {
             room = static_cast<std::size_t>(s.stop - s.offset);
         }
-        const ssize_t n = room == 0 ? 0
-                                    : ::pread(s.fd, s.buffer.get() + s.end, room,
-                                              static_cast<off_t>(s.offset));
+        const ssize_t n =
+            room == 0 ? 0
+                      : ::pread(s.fd, s.buffer.get() + s.end, room, static_cast<off_t>(s.offset));
         if (n > 0) {
             s.end += static_cast<std::size_t>(n);
             s.offset += static_cast<std::uint64_t>(n);
@@ -135,16 +135,13 @@ bool open_regular_file(const std::string& path, int& fd, std::uint64_t& size,
         fd = -1;
         return false;
     }
-    if (S_ISDIR(info.st_mode)) {
-        message = path + ": is a folder, not a file";
-        ::close(fd);
-        fd = -1;
-        return false;
-    }
     if (!S_ISREG(info.st_mode)) {
-        message = path + ": is not a regular file (a FIFO, a device or a socket)";
+        const bool folder = S_ISDIR(info.st_mode);
+        message = path + (folder ? ": is a folder, not a file"
+                                 : ": is not a regular file (a FIFO, a device or a socket)");
         ::close(fd);
         fd = -1;
+        errno = folder ? EISDIR : EINVAL;
         return false;
     }
     const int flags = ::fcntl(fd, F_GETFL);
@@ -159,7 +156,7 @@ void init_line_source(LineSource& source, std::string path, int fd, std::size_t 
     source.path = std::move(path);
     source.fd = fd;
     source.capacity = capacity < 2 * max_kit_line_length ? 2 * max_kit_line_length : capacity;
-    source.buffer = std::make_unique<char[]>(source.capacity + max_kit_line_length);
+    source.buffer = std::make_unique_for_overwrite<char[]>(source.capacity + max_kit_line_length);
     source.begin = 0;
     source.end = 0;
     source.at_end = false;
