@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <iostream>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 void add_term(CompensatedSum& total, double term) {
     const double sum = total.sum + term;
@@ -389,8 +390,8 @@ Json tally_json(const StatsTally& t) {
 
 } // namespace
 
-nlohmann::ordered_json stats_json(const KitSet& kit, const StatsTally& set,
-                                  const std::vector<StatsTally>& instances, bool per_instance) {
+void write_stats_json(std::ostream& out, const KitSet& kit, const StatsTally& set,
+                      const std::vector<StatsTally>& instances, bool per_instance) {
     Json j = Json::object();
     j["answers"] = kit.from_answers ? Json(kit.answers_path) : Json(nullptr);
     j["items_file"] = kit.items_path;
@@ -399,14 +400,30 @@ nlohmann::ordered_json stats_json(const KitSet& kit, const StatsTally& set,
                    {"width", set.object_width},
                    {"area", whole(object_area(set))}};
     j["set"] = tally_json(set);
-    if (per_instance) {
-        Json list = Json::array();
-        for (const StatsTally& inst : instances) {
-            list.push_back(tally_json(inst));
-        }
-        j["per_instance"] = list;
+    std::string text = j.dump(2);
+    if (!per_instance) {
+        out << text << "\n";
+        return;
     }
-    return j;
+    // The instances one at a time, as dump(2) would place them inside the document, so that
+    // 20000 of them never stand in memory as one tree.
+    text.resize(text.size() - 2); // "\n}"
+    out << text << ",\n  \"per_instance\": [";
+    const char* separator = "\n    ";
+    for (const StatsTally& inst : instances) {
+        std::string record = tally_json(inst).dump(2);
+        std::string indented;
+        indented.reserve(record.size() + record.size() / 8);
+        for (const char c : record) {
+            indented += c;
+            if (c == '\n') {
+                indented += "    ";
+            }
+        }
+        out << separator << indented;
+        separator = ",\n    ";
+    }
+    out << (instances.empty() ? "]\n}\n" : "\n  ]\n}\n");
 }
 
 int run_stats(const StatsOptions& options) {
@@ -449,7 +466,7 @@ int run_stats(const StatsOptions& options) {
         return report_set_problem(reader);
     }
     if (options.json) {
-        std::cout << stats_json(kit, set, instances, options.per_instance).dump(2) << "\n";
+        write_stats_json(std::cout, kit, set, instances, options.per_instance);
     } else {
         const std::string title =
             kit.from_answers

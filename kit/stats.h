@@ -9,7 +9,6 @@
 
 #include <array>
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -66,8 +65,8 @@ void tally_object(StatsTally& tally, std::int64_t defects, std::int64_t union_ar
 // Ends an instance's tally (its item area over its defect-free area) and adds it to the set's.
 void close_instance(StatsTally& instance, StatsTally& set);
 
-// The figures as text tables, and as JSON; `title` names the set.
+// The figures as text tables (`title` names the set), and as one JSON document.
 void write_stats_text(std::ostream& out, const std::string& title, const StatsTally& set,
                       const std::vector<StatsTally>& instances);
-nlohmann::ordered_json stats_json(const KitSet& kit, const StatsTally& set,
-                                  const std::vector<StatsTally>& instances, bool per_instance);
+void write_stats_json(std::ostream& out, const KitSet& kit, const StatsTally& set,
+                      const std::vector<StatsTally>& instances, bool per_instance);
