@@ -12,6 +12,7 @@ struct OutputTarget {
     std::FILE* file = nullptr;
     bool regular = false; // a regular file, which a failure removes
     bool failed = false;
+    int error = 0; // errno of the first failure
 };
 
 // Paths the command reads; an output that names one of them (or another name of the same
@@ -19,6 +20,9 @@ struct OutputTarget {
 struct InputPaths {
     std::vector<std::string> paths;
 };
+
+// True when `path` names one of the inputs (or another name of the same file).
+bool is_input(const std::string& path, const InputPaths& inputs);
 
 // Opens `path` for writing. False, with the problem on stderr, when it names an input or
 // cannot be created.
