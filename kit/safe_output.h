@@ -12,6 +12,7 @@ struct OutputTarget {
     std::FILE* file = nullptr;
     bool regular = false; // a regular file, which a failure removes
     bool failed = false;
+    int error = 0; // errno of the first failure
 };
 
 // Paths the command reads; an output that names one of them (or another name of the same

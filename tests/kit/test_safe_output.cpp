@@ -1,0 +1,121 @@
+// Writing results: refusing to write over an input, and what a failure to write leaves.
+#include "safe_output.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path fresh_folder(const std::string& name) {
+    const fs::path folder =
+        fs::temp_directory_path() / ("defectkit_" + name + "_" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(SafeOutput, RefusesEveryNameOfAnInputAndLeavesItWhole) {
+    const fs::path folder = fresh_folder("refuse");
+    const fs::path input = folder / "items.txt";
+    std::ofstream(input) << "1.000000\t1.000000\t1.000000\n\n";
+    fs::create_hard_link(input, folder / "hard.txt");
+    fs::create_symlink(input, folder / "soft.txt");
+    const InputPaths inputs{{input.string()}};
+    for (const fs::path& name :
+         {input, folder / "hard.txt", folder / "soft.txt", folder / "." / "items.txt"}) {
+        OutputTarget target;
+        EXPECT_FALSE(open_target(target, name.string(), inputs)) << name;
+        EXPECT_EQ(read_file(input), "1.000000\t1.000000\t1.000000\n\n") << name;
+    }
+    fs::remove_all(folder);
+}
+
+TEST(SafeOutput, WritesAFileAndDevNullStays) {
+    const fs::path folder = fresh_folder("write");
+    OutputTarget target;
+    ASSERT_TRUE(open_target(target, (folder / "out.jsonl").string(), {}));
+    EXPECT_TRUE(target.regular);
+    write_target(target, std::string("line\n"));
+    write_target(target, "more\n", 5);
+    ASSERT_TRUE(close_target(target));
+    EXPECT_EQ(read_file(folder / "out.jsonl"), "line\nmore\n");
+
+    ASSERT_TRUE(fs::is_character_file("/dev/null")); // else the test would remove a stray file
+    ASSERT_TRUE(open_target(target, "/dev/null", {}));
+    EXPECT_FALSE(target.regular);
+    write_target(target, std::string("gone\n"));
+    EXPECT_TRUE(close_target(target));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    // A folder that is not there cannot hold the file; nothing is made.
+    EXPECT_FALSE(open_target(target, (folder / "missing" / "out.jsonl").string(), {}));
+    EXPECT_FALSE(fs::exists(folder / "missing"));
+    fs::remove_all(folder);
+}
+
+TEST(SafeOutput, AFullDeviceIsReportedAndStays) {
+    OutputTarget target;
+    ASSERT_TRUE(open_target(target, "/dev/full", {}));
+    const std::string block(1 << 20, 'x');
+    write_target(target, block);
+    EXPECT_FALSE(close_target(target));
+    EXPECT_EQ(target.error, ENOSPC);
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+// A file-size limit makes the file system refuse bytes past it (EFBIG) as a full disk would;
+// it is set in a child process so that the test program itself keeps no limit.
+TEST(SafeOutput, AFileCutByAFailureIsRemoved) {
+    const fs::path folder = fresh_folder("cut");
+    const fs::path path = folder / "out.jsonl";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        OutputTarget target;
+        if (!open_target(target, path.string(), {})) {
+            ::_exit(3);
+        }
+        write_target(target, std::string(5000, 'x'));
+        const bool closed = close_target(target);
+        ::_exit(!closed && target.error == EFBIG ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(path));
+    fs::remove_all(folder);
+}
+
+TEST(SafeOutput, AbandonRemovesOnlyRegularFiles) {
+    const fs::path folder = fresh_folder("abandon");
+    OutputTarget target;
+    ASSERT_TRUE(open_target(target, (folder / "out.csv").string(), {}));
+    write_target(target, std::string("half"));
+    abandon_target(target);
+    EXPECT_FALSE(fs::exists(folder / "out.csv"));
+    ASSERT_TRUE(fs::is_character_file("/dev/null"));
+    ASSERT_TRUE(open_target(target, "/dev/null", {}));
+    abandon_target(target);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    fs::remove_all(folder);
+}
+
+} // namespace
