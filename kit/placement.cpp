@@ -1,6 +1,7 @@
 #include "placement.h"
 
 #include "defectgen.h"
+#include "rect_union.h"
 
 #include <algorithm>
 #include <iostream>
@@ -77,9 +78,10 @@ void sweep_defects(const std::vector<PlacedItem>& items, const std::vector<std::
     std::vector<std::uint32_t> active_defects;
     std::size_t next_item = 0;
     std::size_t next_defect = 0;
-    while (next_item < order.size()) {
-        const bool defect_first =
-            next_defect < by_x.size() && defects[by_x[next_defect]].x1 <= items[order[next_item]].x;
+    while (next_item < order.size() || next_defect < by_x.size()) {
+        const bool defect_first = next_defect < by_x.size() &&
+                                  (next_item == order.size() ||
+                                   defects[by_x[next_defect]].x1 <= items[order[next_item]].x);
         const std::int64_t x =
             defect_first ? defects[by_x[next_defect]].x1 : items[order[next_item]].x;
         std::erase_if(active_items, [&](std::uint32_t i) { return items[i].x + items[i].lx <= x; });
@@ -163,72 +165,6 @@ void check_object(std::int64_t length, std::int64_t width, const std::vector<Pla
     });
     sweep_items(items, order, findings);
     sweep_defects(items, order, defects, findings);
-}
-
-std::int64_t covered_area(std::int64_t length, std::int64_t width,
-                          const std::vector<Defect>& defects) {
-    // Sweep along x; a segment tree over the distinct y edges holds how much of the
-    // sweep line the defects cover.
-    struct Edge {
-        std::int64_t x, y1, y2;
-        int delta;
-    };
-    std::vector<Edge> edges;
-    std::vector<std::int64_t> ys;
-    for (const Defect& d : defects) {
-        const std::int64_t x1 = std::max<std::int64_t>(d.x1, 0);
-        const std::int64_t x2 = std::min(d.x2, length);
-        const std::int64_t y1 = std::max<std::int64_t>(d.y1, 0);
-        const std::int64_t y2 = std::min(d.y2, width);
-        if (x1 < x2 && y1 < y2) {
-            edges.push_back({x1, y1, y2, 1});
-            edges.push_back({x2, y1, y2, -1});
-            ys.push_back(y1);
-            ys.push_back(y2);
-        }
-    }
-    if (edges.empty()) {
-        return 0;
-    }
-    std::sort(ys.begin(), ys.end());
-    ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
-    std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.x < b.x; });
-    const std::size_t segments = ys.size() - 1;
-    std::vector<int> cover(4 * segments, 0);
-    std::vector<std::int64_t> covered(4 * segments, 0);
-    // Adds delta over the segments [lo, hi) within node's range [from, to).
-    auto update = [&](auto&& self, std::size_t node, std::size_t from, std::size_t to,
-                      std::size_t lo, std::size_t hi, int delta) -> void {
-        if (hi <= from || to <= lo) {
-            return;
-        }
-        if (lo <= from && to <= hi) {
-            cover[node] += delta;
-        } else {
-            const std::size_t mid = (from + to) / 2;
-            self(self, 2 * node, from, mid, lo, hi, delta);
-            self(self, 2 * node + 1, mid, to, lo, hi, delta);
-        }
-        if (cover[node] > 0) {
-            covered[node] = ys[to] - ys[from];
-        } else if (to - from == 1) {
-            covered[node] = 0;
-        } else {
-            covered[node] = covered[2 * node] + covered[2 * node + 1];
-        }
-    };
-    std::int64_t area = 0;
-    std::int64_t last_x = edges.front().x;
-    for (const Edge& e : edges) {
-        area += covered[1] * (e.x - last_x);
-        last_x = e.x;
-        const auto lo =
-            static_cast<std::size_t>(std::lower_bound(ys.begin(), ys.end(), e.y1) - ys.begin());
-        const auto hi =
-            static_cast<std::size_t>(std::lower_bound(ys.begin(), ys.end(), e.y2) - ys.begin());
-        update(update, 1, 0, segments, lo, hi, e.delta);
-    }
-    return area;
 }
 
 int check_placement(SetReader& reader, const InstanceHead& head, Solution& solution,
@@ -351,6 +287,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
     std::vector<Defect> defects;
+    UnionScratch scratch;
     std::vector<PlacedItem> items;
     std::vector<bool> items_bad;
     std::vector<ItemFinding> findings;
@@ -360,7 +297,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
     std::size_t next_run = 0;
     std::int64_t object = 0;
     for (; next_object(reader, defects); ++object) {
-        sum.free_area += length * width - covered_area(length, width, defects);
+        sum.free_area += length * width - union_area(defects, length, width, scratch);
         items.clear();
         items_bad.clear();
         findings.clear();

@@ -41,10 +41,6 @@ struct ItemFinding {
 void check_object(std::int64_t length, std::int64_t width, const std::vector<PlacedItem>& items,
                   const std::vector<Defect>& defects, std::vector<ItemFinding>& findings);
 
-// The area that the defects cover within the object, counting overlaps once.
-std::int64_t covered_area(std::int64_t length, std::int64_t width,
-                          const std::vector<Defect>& defects);
-
 // The figures of the summary; the areas are exact integers.
 struct PlacementSummary {
     std::int64_t items_total = 0;
