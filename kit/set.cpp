@@ -1,7 +1,192 @@
-// Placeholder until this job is built.
 #include "set.h"
+
+#include "dialogue.h"
+#include "line_source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
-bool open_set(const SetOptions&, KitSet&) {
-    std::cerr << "defectkit: not built yet\n";
+#include <sstream>
+#include <streambuf>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// An answers file is a few kilobytes; one that goes on past this before its last answer
+// is not an answers file, and reading it whole would cost memory for nothing.
+constexpr std::size_t answers_limit = std::size_t{1} << 20;
+
+// The console the dialogue talks to: keeps what it prints and where each flush fell.
+// Every prompt is flushed before its answer is read, so the text between the last two
+// flushes is the question that was being answered.
+struct ConsoleCapture : std::streambuf {
+    std::string text;
+    std::vector<std::size_t> flushes;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            text.push_back(traits_type::to_char_type(c));
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        text.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int sync() override {
+        flushes.push_back(text.size());
+        return 0;
+    }
+};
+
+std::string last_prompt(const ConsoleCapture& console) {
+    const std::size_t n = console.flushes.size();
+    if (n == 0) {
+        return {};
+    }
+    std::size_t begin = n >= 2 ? console.flushes[n - 2] : 0;
+    const std::size_t end = console.flushes[n - 1];
+    const std::string_view text(console.text);
+    if (text.substr(begin, end - begin).starts_with(banner)) {
+        begin += std::strlen(banner);
+    }
+    std::string prompt(text.substr(begin, end - begin));
+    while (!prompt.empty() && (prompt.back() == ' ' || prompt.back() == '\n')) {
+        prompt.pop_back();
+    }
+    return prompt;
+}
+
+std::string trimmed(std::string message) {
+    while (!message.empty() && message.back() == '\n') {
+        message.pop_back();
+    }
+    return message;
+}
+
+bool read_answers(const std::string& path, std::string& text, bool& truncated) {
+    int fd = -1;
+    std::uint64_t size = 0;
+    std::string message;
+    if (!open_regular_file(path, fd, size, message)) {
+        std::cerr << message << '\n';
+        return false;
+    }
+    text.assign(static_cast<std::size_t>(std::min<std::uint64_t>(size, answers_limit)), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            std::cerr << path << ": cannot be read: " << std::strerror(errno) << '\n';
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text.resize(got);
+    truncated = size > answers_limit;
+    return true;
+}
+
+bool open_from_answers(const SetOptions& options, KitSet& set) {
+    std::string text;
+    bool truncated = false;
+    if (!read_answers(options.answers, text, truncated)) {
+        return false;
+    }
+    std::istringstream in(text);
+    ConsoleCapture console;
+    std::ostream out(&console);
+    RunParams& p = set.params;
+    if (const char* failure = run_dialogue(in, out, p)) {
+        if (truncated && failure == message::input_ended) {
+            std::cerr << options.answers << ": not an answers file: it goes on past "
+                      << (answers_limit >> 20) << " MiB before its last answer\n";
+            return false;
+        }
+        std::cerr << options.answers << ": defectgen refuses these answers at the question \""
+                  << last_prompt(console) << "\": " << trimmed(failure) << '\n';
+        return false;
+    }
+    set.from_answers = true;
+    set.answers_path = options.answers;
+    set.items_path = options.items.empty() ? std::string(p.filename) : options.items;
+    if (p.no_def_type > 0) {
+        set.defects_path =
+            options.defects.empty() ? std::string(p.defectfilename) : options.defects;
+    } else if (!options.defects.empty()) {
+        std::cerr << "--defects: the answers enter no defect type, so defectgen writes no "
+                     "defects file\n";
+        return false;
+    }
+    set.instances = std::max(p.no_instances, 0);
+    set.objects_per_instance = std::max(p.no_objects, 0);
+    return true;
+}
+
+// A positive whole number of at most ten digits; advances `p`.
+bool parse_side(const char*& p, const char* end, std::int64_t& value) {
+    value = 0;
+    const char* start = p;
+    while (p < end && *p >= '0' && *p <= '9' && p - start < 10) {
+        value = value * 10 + (*p - '0');
+        ++p;
+    }
+    return p > start && (p == end || *p < '0' || *p > '9') && value > 0 && value <= INT32_MAX;
+}
+
+bool open_from_object(const SetOptions& options, KitSet& set) {
+    const char* p = options.object.data();
+    const char* end = p + options.object.size();
+    std::int64_t length = 0;
+    std::int64_t width = 0;
+    if (!parse_side(p, end, length) || p == end || (*p != 'x' && *p != 'X') ||
+        !parse_side(++p, end, width) || p != end) {
+        std::cerr << "--object " << options.object
+                  << ": expected LxW, the object's length and width as positive whole numbers "
+                     "(as 1000x1000)\n";
+        return false;
+    }
+    if (length * width > INT32_MAX) {
+        std::cerr << "--object " << options.object << ": " << message::object_area << '\n';
+        return false;
+    }
+    if (options.items.empty()) {
+        std::cerr << "--object needs --items FILE: without answers nothing names the items file\n";
+        return false;
+    }
+    set.params.object.length = static_cast<std::int32_t>(length);
+    set.params.object.width = static_cast<std::int32_t>(width);
+    set.params.object.area = static_cast<std::int32_t>(length * width);
+    set.items_path = options.items;
+    set.defects_path = options.defects;
+    set.objects_per_instance =
+        options.objects >= 0 ? static_cast<std::int32_t>(options.objects) : -1;
+    set.instances = -1;
+    return true;
+}
+
+} // namespace
+
+bool open_set(const SetOptions& options, KitSet& set) {
+    set = KitSet{};
+    if (!options.answers.empty()) {
+        return open_from_answers(options, set);
+    }
+    if (!options.object.empty()) {
+        return open_from_object(options, set);
+    }
+    std::cerr << "name the set: the ANSWERS file defectgen read, or --object LxW with --items "
+                 "FILE\n";
     return false;
 }

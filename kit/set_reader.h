@@ -41,6 +41,7 @@ struct SetReader {
     std::string problem;             // "FILE:LINE: message" of the first problem, else empty
     std::uint64_t bytes_total = 0;   // sizes of both files, for progress
     std::uint64_t bytes_done = 0;    // bytes consumed so far
+    bool unreadable = false;         // the problem is a failed read, not the files' content
 };
 
 // Opens the set's files. False, with the problem on stderr, when one cannot be read (exit 2).

@@ -1,0 +1,683 @@
+#include "set_scan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+constexpr std::int64_t exact_float_limit = std::int64_t{1} << 24;
+// The largest value either file can hold: a float sum of two values below 2^31.
+constexpr std::int64_t largest_value = std::int64_t{1} << 32;
+// The largest an item's length, width or area can print as: the float of INT32_MAX.
+constexpr std::int64_t largest_item_value = std::int64_t{1} << 31;
+
+// A whole number as single precision rounds it, for the values these files hold.
+std::int64_t as_float(std::int64_t value) {
+    return static_cast<std::int64_t>(static_cast<float>(value));
+}
+
+// The whole numbers that single precision rounds to `value` lie in [low, high].
+void rounding_interval(std::int64_t value, std::int64_t& low, std::int64_t& high) {
+    if (value <= exact_float_limit) {
+        low = high = value;
+        return;
+    }
+    const int exponent = std::bit_width(static_cast<std::uint64_t>(value)) - 1;
+    const std::int64_t half_ulp = std::int64_t{1} << (exponent - 24);
+    low = value - half_ulp;
+    high = value + half_ulp;
+}
+
+std::string text(std::int64_t value) {
+    return std::to_string(value);
+}
+
+std::string instances_text(std::int64_t n) {
+    return counted(static_cast<std::uint64_t>(n), "instance", "instances");
+}
+
+std::string instance_text(std::int32_t instance) {
+    return "instance " + std::to_string(instance);
+}
+
+// Removes a "\r" before the line end and reports a line that is too long or ends so.
+// Returns false when the line has been reported already and is not worth parsing.
+bool clean_line(Line& line, ProblemList& problems) {
+    if (line.too_long) {
+        add_problem(problems, line.number,
+                    "the line is longer than " + std::to_string(max_kit_line_length) +
+                        " bytes; defectgen writes none longer than 80");
+        return false;
+    }
+    if (line.size > 0 && line.data[line.size - 1] == '\r') {
+        add_problem(problems, line.number,
+                    "the line ends with \\r\\n (CRLF); defectgen ends its lines with \\n alone");
+        --line.size;
+    }
+    return true;
+}
+
+std::string unparsed_line(const Line& line, const char* what, const std::string& why) {
+    if (std::memchr(line.data, '\0', line.size) != nullptr) {
+        return std::string("not ") + what + ": the line holds a NUL byte";
+    }
+    return std::string("not ") + what + ": " + why;
+}
+
+bool is_header(const Line& line) {
+    return line.size >= 9 && std::memcmp(line.data, "instance:", 9) == 0;
+}
+
+// The number of a header "instance: k", or -1 when the line is not exactly one.
+std::int64_t header_number(const Line& line) {
+    constexpr std::size_t prefix = 10; // "instance: "
+    if (line.size <= prefix || line.size > prefix + 10 ||
+        std::memcmp(line.data, "instance: ", prefix) != 0) {
+        return -1;
+    }
+    if (line.data[prefix] == '0') {
+        return -1;
+    }
+    std::int64_t value = 0;
+    for (std::size_t i = prefix; i < line.size; ++i) {
+        const char c = line.data[i];
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// ---- The items file.
+
+void check_item(ItemsScan& s, const SetRules& r, const Line& line, const std::int64_t* v,
+                Item& item) {
+    item.length = v[0];
+    item.width = v[1];
+    item.area = v[2];
+    item.line = line.number;
+    for (int i = 0; i < 3; ++i) {
+        if (v[i] > largest_item_value) {
+            add_problem(s.problems, line.number,
+                        "the value " + text(v[i]) + " is larger than any item defectgen writes");
+            return;
+        }
+    }
+    std::int64_t l_low = 0, l_high = 0, w_low = 0, w_high = 0;
+    rounding_interval(item.length, l_low, l_high);
+    rounding_interval(item.width, w_low, w_high);
+    if (item.area < as_float(l_low * w_low) || item.area > as_float(l_high * w_high)) {
+        add_problem(s.problems, line.number,
+                    "the area " + text(item.area) + " is not length x width (" + text(item.length) +
+                        " x " + text(item.width) + " = " +
+                        text(as_float(item.length * item.width)) + ")");
+        return;
+    }
+    if (r.from_answers) {
+        if (item.area < r.minarea) {
+            add_problem(s.problems, line.number,
+                        "the area " + text(item.area) + " is below minarea " + text(r.minarea));
+        } else if (item.area > r.maxarea) {
+            add_problem(s.problems, line.number,
+                        "the area " + text(item.area) + " is above maxarea " + text(r.maxarea));
+        }
+    } else if (item.area < 1) {
+        add_problem(s.problems, line.number,
+                    "an item of area 0; defectgen draws no item smaller than 1");
+    } else if (item.area > as_float(r.area)) {
+        add_problem(s.problems, line.number,
+                    "the area " + text(item.area) + " is larger than the object's, " +
+                        text(r.area));
+    }
+    if (item.length > as_float(r.length) || item.width > as_float(r.width)) {
+        ++s.beyond_object;
+    }
+    if (s.items == 1) {
+        s.first_item = item;
+    } else if (item.length != s.first_item.length || item.width != s.first_item.width) {
+        s.all_alike = false;
+    }
+}
+
+void start_block(ItemsScan& s, const Line& line) {
+    const SetRules& r = *s.rules;
+    if (r.instances >= 0 && s.blocks == r.instances) {
+        add_problem(s.problems, line.number,
+                    "a block too many: instance " + std::to_string(s.blocks + 1) +
+                        " where the answers ask for " + instances_text(r.instances));
+    }
+}
+
+void finish_items(ItemsScan& s) {
+    s.finished = true;
+    s.end_line = s.source.lines + 1;
+    if (s.source.error != 0) {
+        return;
+    }
+    if (s.in_block > 0) {
+        s.ended_inside = true;
+        add_problem(s.problems, s.end_line, cut_short_message(s.blocks + 1));
+        return;
+    }
+    const SetRules& r = *s.rules;
+    if (s.report_missing_instances && r.instances >= 0 && s.blocks < r.instances) {
+        add_problem(s.problems, s.end_line, missing_instances_message(s.blocks, r.instances));
+    }
+}
+
+// ---- The defects file.
+
+std::string allowed_defects(const SetRules& r) {
+    if (!r.from_answers) {
+        return "no object carries more than " + std::to_string(MAXDEF) + " (MAXDEF)";
+    }
+    if (r.max_defects == 0 && r.min_defects == 0) {
+        return "the answers allow none";
+    }
+    return "the answers allow " + text(r.min_defects) + " to " + text(r.max_defects);
+}
+
+std::string object_text(const DefectsScan& s) {
+    return "object " + text(s.objects_done + 1) + " of " + instance_text(s.instance);
+}
+
+std::string type_list(const SetRules& r) {
+    if (r.types.size() > 5) {
+        return "none of the " + std::to_string(r.types.size()) + " defect types";
+    }
+    std::string list;
+    for (const Rectangle& t : r.types) {
+        list += (list.empty() ? "" : ", ") + text(t.length) + " x " + text(t.width);
+    }
+    return "none of the defect types (" + list + ")";
+}
+
+void check_defect(DefectsScan& s, const SetRules& r, const Line& line, const std::int64_t* v,
+                  Defect& d) {
+    d.x1 = v[0];
+    d.y1 = v[1];
+    d.x2 = v[2];
+    d.y2 = v[3];
+    d.line = line.number;
+    if (d.x1 != 0 || d.y1 != 0) {
+        s.all_at_origin = false;
+    }
+    if (d.x2 < d.x1 || d.y2 < d.y1) {
+        add_problem(
+            s.problems, line.number,
+            "the corner (x2, y2) lies before (x1, y1); defectgen writes x1 <= x2, y1 <= y2");
+        return;
+    }
+    const std::int64_t dx = d.x2 - d.x1;
+    const std::int64_t dy = d.y2 - d.y1;
+    const bool exact = d.x2 <= exact_float_limit && d.y2 <= exact_float_limit;
+    if (r.from_answers) {
+        if (exact) {
+            const std::uint64_t key =
+                (static_cast<std::uint64_t>(dx) << 32) | static_cast<std::uint64_t>(dy);
+            if (!std::binary_search(r.type_keys.begin(), r.type_keys.end(), key)) {
+                add_problem(s.problems, line.number,
+                            "a defect of size " + text(dx) + " x " + text(dy) + ", which is " +
+                                type_list(r));
+                return;
+            }
+            if (d.x2 > r.length || d.y2 > r.width) {
+                add_problem(s.problems, line.number,
+                            "the defect lies off the object: it reaches (" + text(d.x2) + ", " +
+                                text(d.y2) + ") on an object of " + text(r.length) + " x " +
+                                text(r.width));
+            }
+            return;
+        }
+        // Beyond 2^24 the corner and the sum are rounded: a type fits when the sums as
+        // single precision forms them give the far corner.
+        bool sized = false;
+        for (const Rectangle& t : r.types) {
+            const float x2 = static_cast<float>(d.x1) + static_cast<float>(t.length);
+            const float y2 = static_cast<float>(d.y1) + static_cast<float>(t.width);
+            if (static_cast<std::int64_t>(x2) != d.x2 || static_cast<std::int64_t>(y2) != d.y2) {
+                continue;
+            }
+            sized = true;
+            if (d.x1 <= as_float(r.length - t.length) && d.y1 <= as_float(r.width - t.width)) {
+                return;
+            }
+        }
+        add_problem(
+            s.problems, line.number,
+            sized
+                ? "the defect lies off the object: it starts at (" + text(d.x1) + ", " +
+                      text(d.y1) + ") on an object of " + text(r.length) + " x " + text(r.width)
+                : "a defect of size " + text(dx) + " x " + text(dy) + ", which is " + type_list(r));
+        return;
+    }
+    if (exact && (dx == 0 || dy == 0)) {
+        add_problem(s.problems, line.number,
+                    "a defect of size " + text(dx) + " x " + text(dy) +
+                        "; defectgen's defects are at least 1 x 1");
+        return;
+    }
+    // Past 2^24 the far corner may round up beyond the object's side, by one unit of the
+    // single-precision value at most.
+    const auto reach = [](std::int64_t side) {
+        const std::int64_t rounded = as_float(side);
+        if (rounded <= exact_float_limit) {
+            return rounded;
+        }
+        std::int64_t low = 0, high = 0;
+        rounding_interval(rounded, low, high);
+        return rounded + 2 * (high - rounded);
+    };
+    if (d.x2 > reach(r.length) || d.y2 > reach(r.width)) {
+        add_problem(s.problems, line.number,
+                    "the defect lies off the object: it reaches (" + text(d.x2) + ", " +
+                        text(d.y2) + ") on an object of " + text(r.length) + " x " + text(r.width));
+    }
+}
+
+// Counts the object that ends here and holds its number of defects against the bounds.
+void end_object(DefectsScan& s, std::uint64_t line) {
+    const SetRules& r = *s.rules;
+    if (s.in_object < r.min_defects) {
+        add_problem(s.problems, line,
+                    object_text(s) + " carries " +
+                        counted(static_cast<std::uint64_t>(s.in_object), "defect", "defects") +
+                        "; " + allowed_defects(r));
+    }
+    ++s.objects_done;
+    ++s.objects;
+    s.in_object = 0;
+}
+
+// An object (or its first defect line) begins: says once per instance when it is one
+// too many.
+void start_object(DefectsScan& s, std::uint64_t line) {
+    if (s.per_instance >= 0 && s.objects_done == s.per_instance && !s.told_too_many) {
+        s.told_too_many = true;
+        add_problem(s.problems, line,
+                    "a block too many: " + instance_text(s.instance) + " has more than " +
+                        text(s.per_instance) + " objects");
+    }
+    s.object_line = line;
+}
+
+void end_instance(DefectsScan& s, std::uint64_t line, bool closed) {
+    if (s.per_instance >= 0 && s.objects_done < s.per_instance) {
+        add_problem(s.problems, line,
+                    instance_text(s.instance) + " ends after " +
+                        counted(static_cast<std::uint64_t>(s.objects_done), "object", "objects") +
+                        " where " + text(s.per_instance) + " are due");
+    } else if (!closed) {
+        add_problem(s.problems, line, instance_text(s.instance) + " lacks its closing empty line");
+    }
+    if (s.per_instance < 0 && s.objects_done <= MAXMOD) {
+        s.per_instance = s.objects_done;
+    }
+    ++s.instances;
+    s.state = DefectsState::want_header;
+}
+
+void finish_defects(DefectsScan& s) {
+    s.finished = true;
+    s.end_line = s.source.lines + 1;
+    if (s.source.error != 0) {
+        return;
+    }
+    if (s.state != DefectsState::want_header) {
+        add_problem(s.problems, s.end_line, cut_short_message(s.instance));
+        return;
+    }
+    const SetRules& r = *s.rules;
+    if (r.instances >= 0 && s.instances < r.instances) {
+        add_problem(s.problems, s.end_line, missing_instances_message(s.instances, r.instances));
+    }
+}
+
+} // namespace
+
+std::string counted(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+void add_problem(ProblemList& list, std::uint64_t line, std::string message) {
+    ++list.count;
+    if (list.kept.size() < list.keep) {
+        list.kept.push_back(Problem{line, std::move(message)});
+    }
+}
+
+std::string missing_instances_message(std::int32_t held, std::int32_t asked) {
+    if (held == 0) {
+        return "the file is empty; the answers ask for " +
+               counted(static_cast<std::uint64_t>(asked), "instance", "instances");
+    }
+    return "the file ends after instance " + std::to_string(held) + " of " + std::to_string(asked) +
+           "; was the run cut short?";
+}
+
+std::string cut_short_message(std::int32_t instance) {
+    return "the file ends inside instance " + std::to_string(instance) + "; was the run cut short?";
+}
+
+SetRules make_set_rules(const KitSet& set) {
+    SetRules r;
+    const RunParams& p = set.params;
+    r.from_answers = set.from_answers;
+    r.length = p.object.length;
+    r.width = p.object.width;
+    r.area = p.object.area;
+    r.instances = set.instances;
+    r.objects_per_instance = set.objects_per_instance;
+    r.items_per_instance = -1;
+    if (!set.from_answers) {
+        return r;
+    }
+    r.items_per_instance = std::max(p.no_items, 0);
+    r.minarea = as_float(p.minarea);
+    r.maxarea = as_float(p.maxarea);
+    if (p.maxdefects < p.mindefects) {
+        r.min_defects = 0;
+        r.max_defects = 0;
+    } else {
+        r.min_defects = std::max(p.mindefects, 0);
+        r.max_defects = std::max(p.maxdefects, 0);
+    }
+    for (std::int32_t i = 0; i < p.no_def_type; ++i) {
+        const Rectangle& t = p.defect[static_cast<std::size_t>(i)];
+        r.types.push_back(t);
+        r.type_keys.push_back((static_cast<std::uint64_t>(t.length) << 32) |
+                              static_cast<std::uint64_t>(t.width));
+    }
+    std::sort(r.type_keys.begin(), r.type_keys.end());
+    return r;
+}
+
+bool parse_number_fields(const char* p, const char* end, std::int64_t* values, int count,
+                         std::string& why) {
+    for (int field = 0; field < count; ++field) {
+        const std::string name = "field " + std::to_string(field + 1);
+        if (p == end || *p < '0' || *p > '9') {
+            if (p != end && (*p == '+' || *p == '-')) {
+                why = name + " carries a sign";
+            } else if (p == end || *p == '\t') {
+                why = name + " is missing";
+            } else {
+                why = name + " is not a number";
+            }
+            return false;
+        }
+        if (*p == '0' && p + 1 < end && p[1] >= '0' && p[1] <= '9') {
+            why = name + " has a leading zero";
+            return false;
+        }
+        std::int64_t value = 0;
+        int digits = 0;
+        while (p < end && *p >= '0' && *p <= '9') {
+            if (++digits > 10) {
+                why = name + " is larger than any value the files hold";
+                return false;
+            }
+            value = value * 10 + (*p - '0');
+            ++p;
+        }
+        if (end - p < 7 || std::memcmp(p, ".000000", 7) != 0) {
+            why = name + " is not written with six zero decimals, as 12.000000";
+            return false;
+        }
+        p += 7;
+        if (value > largest_value || (value > exact_float_limit && as_float(value) != value)) {
+            why = name + " is " + text(value) + ", which single precision does not hold";
+            return false;
+        }
+        values[field] = value;
+        if (field + 1 < count) {
+            if (p == end || *p != '\t') {
+                why = p == end
+                          ? "the line ends after field " + std::to_string(field + 1)
+                          : "field " + std::to_string(field + 1) + " is not followed by one tab";
+                return false;
+            }
+            ++p;
+        }
+    }
+    if (p != end) {
+        why = "the line goes on after field " + std::to_string(count);
+        return false;
+    }
+    return true;
+}
+
+ItemsEvent next_items_event(ItemsScan& s, Item& item) {
+    const SetRules& r = *s.rules;
+    for (;;) {
+        if (s.finished || (s.stop_at_problem && s.problems.count > 0)) {
+            s.finished = true;
+            return ItemsEvent::end;
+        }
+        Line line;
+        if (!next_line(s.source, line)) {
+            finish_items(s);
+            return ItemsEvent::end;
+        }
+        const bool parse = clean_line(line, s.problems);
+        if (!line.newline) {
+            s.ended_inside = true;
+            add_problem(s.problems, line.number, cut_short_message(s.blocks + 1));
+            s.finished = true;
+            s.end_line = line.number + 1;
+            return ItemsEvent::end;
+        }
+        if (line.size == 0 && parse) {
+            if (s.in_block == 0) {
+                start_block(s, line);
+            }
+            ++s.blocks;
+            if (s.per_block >= 0 && s.in_block < s.per_block) {
+                add_problem(
+                    s.problems, line.number,
+                    instance_text(s.blocks) + " ends after " +
+                        counted(static_cast<std::uint64_t>(s.in_block), "item type", "item types") +
+                        " where " + text(s.per_block) + " are due");
+            }
+            if (s.per_block < 0) {
+                s.per_block = r.items_per_instance >= 0 ? r.items_per_instance : s.in_block;
+            }
+            s.in_block = 0;
+            if (s.stop_at_problem && s.problems.count > 0) {
+                continue;
+            }
+            return ItemsEvent::block_end;
+        }
+        if (s.in_block == 0) {
+            start_block(s, line);
+            if (s.per_block < 0 && r.items_per_instance >= 0) {
+                s.per_block = r.items_per_instance;
+            }
+        }
+        ++s.in_block;
+        ++s.items;
+        const std::int64_t most = s.per_block >= 0 ? s.per_block : MAXMOD;
+        if (s.in_block == most + 1) {
+            add_problem(
+                s.problems, line.number,
+                instance_text(s.blocks + 1) + " has more than " + text(most) + " item types" +
+                    (s.per_block >= 0 ? "; an empty line ending it is missing?" : " (MAXMOD)"));
+        }
+        if (!parse) {
+            continue;
+        }
+        std::int64_t v[3];
+        std::string why;
+        if (!parse_number_fields(line.data, line.data + line.size, v, 3, why)) {
+            add_problem(s.problems, line.number, unparsed_line(line, "an item line", why));
+            continue;
+        }
+        const std::uint64_t before = s.problems.count;
+        check_item(s, r, line, v, item);
+        if (s.problems.count == before && s.in_block <= most) {
+            return ItemsEvent::item;
+        }
+    }
+}
+
+DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
+    const SetRules& r = *s.rules;
+    if (s.per_instance < 0 && r.objects_per_instance >= 0) {
+        s.per_instance = r.objects_per_instance;
+    }
+    for (;;) {
+        if (s.finished || (s.stop_at_problem && s.problems.count > 0)) {
+            s.finished = true;
+            return DefectsEvent::end;
+        }
+        Line line;
+        bool parse = true;
+        if (s.holding) {
+            s.holding = false;
+            line = s.held;
+        } else {
+            if (!next_line(s.source, line)) {
+                finish_defects(s);
+                return DefectsEvent::end;
+            }
+            parse = clean_line(line, s.problems);
+            if (!line.newline) {
+                add_problem(s.problems, line.number,
+                            cut_short_message(s.state == DefectsState::want_header ? s.instance + 1
+                                                                                   : s.instance));
+                s.finished = true;
+                s.end_line = line.number + 1;
+                return DefectsEvent::end;
+            }
+            if (!parse) {
+                // An overlong line stands where a defect line would.
+                line.size = 1;
+            }
+        }
+        const bool empty = line.size == 0;
+        switch (s.state) {
+        case DefectsState::want_header: {
+            if (is_header(line)) {
+                const std::int64_t k = header_number(line);
+                ++s.instance;
+                s.objects_done = 0;
+                s.in_object = 0;
+                s.told_too_many = false;
+                if (k < 0) {
+                    add_problem(s.problems, line.number,
+                                "not a header: expected \"instance: " + std::to_string(s.instance) +
+                                    "\"");
+                } else if (k != s.instance) {
+                    add_problem(s.problems, line.number,
+                                "the header names instance " + text(k) + " where " +
+                                    instance_text(s.instance) + " is due");
+                }
+                if (r.instances >= 0 && s.instance == r.instances + 1) {
+                    add_problem(s.problems, line.number,
+                                "a block too many: " + instance_text(s.instance) +
+                                    " where the answers ask for " + instances_text(r.instances));
+                }
+                s.state = DefectsState::want_header_blank;
+                return DefectsEvent::instance_start;
+            }
+            if (empty) {
+                add_problem(s.problems, line.number,
+                            "an empty line where the header \"instance: " +
+                                std::to_string(s.instance + 1) + "\" is due");
+                continue;
+            }
+            ++s.instance;
+            s.objects_done = 0;
+            s.in_object = 0;
+            s.told_too_many = false;
+            add_problem(s.problems, line.number,
+                        "the header \"instance: " + std::to_string(s.instance) +
+                            "\" is missing here");
+            s.state = DefectsState::want_object;
+            s.held = line;
+            s.holding = true;
+            return DefectsEvent::instance_start;
+        }
+        case DefectsState::want_header_blank:
+            s.state = DefectsState::want_object;
+            if (!empty) {
+                add_problem(s.problems, line.number,
+                            "the header of " + instance_text(s.instance) +
+                                " is not followed by its empty line");
+                s.held = line;
+                s.holding = true;
+            }
+            continue;
+        case DefectsState::want_object: {
+            if (empty) {
+                // One line ahead tells an empty object from the instance's closing line:
+                // the latter comes before a header or the end of the file.
+                Line ahead;
+                const bool more = peek_line(s.source, ahead);
+                if (!more || is_header(ahead)) {
+                    if (!more && s.per_instance >= 0 && s.objects_done < s.per_instance) {
+                        finish_defects(s); // the file ends inside the instance
+                        return DefectsEvent::end;
+                    }
+                    end_instance(s, line.number, true);
+                    return DefectsEvent::instance_end;
+                }
+                start_object(s, line.number);
+                end_object(s, line.number);
+                return DefectsEvent::object_end;
+            }
+            if (is_header(line)) {
+                end_instance(s, line.number, false);
+                s.held = line;
+                s.holding = true;
+                return DefectsEvent::instance_end;
+            }
+            start_object(s, line.number);
+            s.state = DefectsState::in_object;
+            s.held = line;
+            s.holding = true;
+            continue;
+        }
+        case DefectsState::in_object: {
+            if (empty) {
+                s.state = DefectsState::want_object;
+                end_object(s, line.number);
+                return DefectsEvent::object_end;
+            }
+            if (is_header(line)) {
+                add_problem(s.problems, line.number,
+                            object_text(s) + " lacks its closing empty line");
+                s.state = DefectsState::want_object;
+                end_object(s, line.number);
+                s.held = line;
+                s.holding = true;
+                return DefectsEvent::object_end;
+            }
+            ++s.in_object;
+            ++s.defects;
+            if (s.in_object == r.max_defects + 1) {
+                add_problem(s.problems, line.number,
+                            object_text(s) + " carries more than " + text(r.max_defects) +
+                                " defects; " + allowed_defects(r));
+            }
+            if (!parse || line.too_long) {
+                continue;
+            }
+            std::int64_t v[4];
+            std::string why;
+            if (!parse_number_fields(line.data, line.data + line.size, v, 4, why)) {
+                add_problem(s.problems, line.number, unparsed_line(line, "a defect line", why));
+                continue;
+            }
+            const std::uint64_t before = s.problems.count;
+            check_defect(s, r, line, v, defect);
+            if (s.problems.count == before && s.in_object <= r.max_defects) {
+                return DefectsEvent::defect;
+            }
+            continue;
+        }
+        }
+    }
+}
