@@ -55,12 +55,26 @@ void choose_item_types(const InstanceHead& head, Picture& picture) {
                             ", by decreasing area";
 }
 
+// "12 of 20000 objects", or "2 objects" when all are drawn.
 std::string objects_note(std::int64_t shown, std::int64_t total, std::int64_t asked) {
     std::string note = shown < total ? std::to_string(shown) + " of " + std::to_string(total)
                                      : std::to_string(total);
     note += total == 1 ? " object" : " objects";
     if (shown < total && shown < asked) {
         note += " (at most " + std::to_string(picture_max_objects) + " are drawn)";
+    }
+    return note;
+}
+
+// "placement.csv uses 57 of the 20000 objects; 12 are drawn".
+std::string placement_note(const std::string& name, std::int64_t shown, std::int64_t used,
+                           std::int64_t total, std::int64_t asked) {
+    std::string note = name + " uses " + std::to_string(used) + " of the " + std::to_string(total) +
+                       (total == 1 ? " object; " : " objects; ");
+    note += shown < used ? std::to_string(shown) + (shown == 1 ? " is drawn" : " are drawn")
+                         : (used == 1 ? "it is drawn" : "all are drawn");
+    if (shown < used && shown < asked) {
+        note += " (at most " + std::to_string(picture_max_objects) + ")";
     }
     return note;
 }
@@ -121,10 +135,7 @@ int run_draw(const DrawOptions& options) {
             }
         }
         if (!reader.problem.empty()) {
-            std::cerr << reader.problem << "\n"
-                      << "defectkit: the set's files have a problem; `defectkit check` lists "
-                         "them all\n";
-            status = 1;
+            status = report_set_problem(reader);
         }
     }
     end_progress(progress);
@@ -143,9 +154,9 @@ int run_draw(const DrawOptions& options) {
         cut ? "; at most " + std::to_string(defect_limit) + " defects drawn on each object" : "";
     std::size_t problems = 0;
     if (placement) {
-        picture.subtitle = objects_note(shown, used, options.max_objects) +
-                           " used by the placement " + file_name(options.solution) + " (of " +
-                           std::to_string(objects) + ")" + defects_note;
+        picture.subtitle =
+            placement_note(file_name(options.solution), shown, used, objects, options.max_objects) +
+            defects_note;
         std::vector<SolutionProblem> all = solution.problems;
         all.insert(all.end(), check.violations.begin(), check.violations.end());
         std::stable_sort(

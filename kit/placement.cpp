@@ -111,12 +111,18 @@ void sweep_defects(const std::vector<PlacedItem>& items, const std::vector<std::
     }
 }
 
-void report_set_problem(const SetReader& reader) {
-    std::cerr << reader.problem << "\n"
-              << "defectkit: the set's files have a problem; `defectkit check` lists them all\n";
-}
-
 } // namespace
+
+// Prints the reader's problem; returns the exit status: 2 for a failed read, 1 for a
+// problem in the files' content.
+int report_set_problem(const SetReader& reader) {
+    std::cerr << reader.problem << "\n";
+    if (reader.unreadable) {
+        return 2;
+    }
+    std::cerr << "defectkit: the set's files have a problem; `defectkit check` lists them all\n";
+    return 1;
+}
 
 int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
                   InstanceHead& head) {
@@ -127,8 +133,7 @@ int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, S
     for (std::int32_t k = 1; k <= number; ++k) {
         if (!next_instance(reader, head)) {
             if (!reader.problem.empty()) {
-                report_set_problem(reader);
-                return 1;
+                return report_set_problem(reader);
             }
             std::cerr << "defectkit: there is no instance " << number << ": the set has " << k - 1
                       << (k - 1 == 1 ? " instance\n" : " instances\n");
@@ -138,8 +143,7 @@ int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, S
             while (next_object(reader, skipped)) {
             }
             if (!reader.problem.empty()) {
-                report_set_problem(reader);
-                return 1;
+                return report_set_problem(reader);
             }
         }
     }
@@ -377,8 +381,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
         }
     }
     if (!reader.problem.empty()) {
-        report_set_problem(reader);
-        return 1;
+        return report_set_problem(reader);
     }
     sum.objects_total = object;
     // Bins whose object the instance does not have: their items are not on any object.

@@ -97,8 +97,14 @@ std::string render_svg(const Picture& p) {
     const std::int64_t columns = std::max<std::int64_t>(1, std::min(fit, count));
     const std::int64_t rows = (count + columns - 1) / columns;
     const double grid_w = static_cast<double>(columns) * (cw + gap) - gap;
-    const double picture_w = std::max(grid_w, 760.0) + 2 * margin;
-    const double top = margin + 72;
+    // Wide enough for the legend and for the longest caption line (about 7.2 px a character
+    // at 13 px).
+    double text_w = 800;
+    for (const std::string& line : p.caption) {
+        text_w = std::max(text_w, 7.2 * static_cast<double>(line.size()));
+    }
+    const double picture_w = std::max(grid_w, text_w) + 2 * margin;
+    const double top = margin + 92;
 
     std::string body;
     // The objects: outline, label, items, then the defects over them.
@@ -132,7 +138,7 @@ std::string render_svg(const Picture& p) {
             body += "</g>\n";
         }
         if (!o.defects.empty()) {
-            body += "<g fill=\"#e4572e\" fill-opacity=\"0.45\">\n";
+            body += "<g fill=\"#e4572e\" fill-opacity=\"0.5\">\n";
             for (const Defect& d : o.defects) {
                 double x = 0, y = 0;
                 at(d.x1, d.y1, d.y2 - d.y1, x, y);
@@ -209,8 +215,12 @@ std::string render_svg(const Picture& p) {
     text(out, margin, margin + 16, p.title, " font-size=\"18\" font-weight=\"bold\"");
     text(out, margin, margin + 38, p.subtitle, " font-size=\"13\"");
     text(out, margin, margin + 56,
-         "x to the right, y up from each object's lower left corner; scale 1 : " + num(1 / s) +
-             "; defects translucent, darker where they overlap",
+         "x to the right, y up from each object's lower left corner; 1 unit = " + num(s) +
+             " px; objects and items numbered from 0, as in placement files",
+         " font-size=\"12\" fill=\"#444444\"");
+    rect(out, margin, margin + 65, 24, 10, " fill=\"#e4572e\" fill-opacity=\"0.5\"");
+    rect(out, margin + 12, margin + 68, 24, 10, " fill=\"#e4572e\" fill-opacity=\"0.5\"");
+    text(out, margin + 44, margin + 76, "defects, darker where they overlap",
          " font-size=\"12\" fill=\"#444444\"");
     out += body;
     out += "</svg>\n";
