@@ -28,31 +28,15 @@ PictureObject keep(std::int64_t index, const std::vector<Defect>& defects,
     return o;
 }
 
-// The item types by decreasing area (ties in file order); more than the picture holds are
-// sampled evenly from the largest to the smallest, so that the spread still shows.
-void choose_item_types(const InstanceHead& head, Picture& picture) {
-    std::vector<std::size_t> order(head.items.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return head.items[a].length * head.items[a].width >
-               head.items[b].length * head.items[b].width;
-    });
-    const std::size_t total = order.size();
-    const std::size_t shown = std::min(total, picture_max_item_types);
-    for (std::size_t k = 0; k < shown; ++k) {
-        const std::size_t i = order[k * total / shown];
+// The item types by decreasing area, ties in file order.
+void sort_item_types(const InstanceHead& head, Picture& picture) {
+    for (std::size_t i = 0; i < head.items.size(); ++i) {
         picture.item_types.push_back(
             {0, 0, head.items[i].length, head.items[i].width, static_cast<std::int64_t>(i), false});
     }
-    picture.item_types_total = static_cast<std::int64_t>(total);
-    picture.item_types_note =
-        shown < total ? std::to_string(shown) + " of " + std::to_string(total) +
-                            " item types, by decreasing area, evenly sampled from the largest "
-                            "to the smallest"
-                      : std::to_string(total) + (total == 1 ? " item type" : " item types") +
-                            ", by decreasing area";
+    std::stable_sort(
+        picture.item_types.begin(), picture.item_types.end(),
+        [](const PictureItem& a, const PictureItem& b) { return a.lx * a.ly > b.lx * b.ly; });
 }
 
 // "12 of 20000 objects", or "2 objects" when all are drawn.
@@ -186,7 +170,7 @@ int run_draw(const DrawOptions& options) {
         }
     } else {
         picture.subtitle = objects_note(shown, objects, options.max_objects) + defects_note;
-        choose_item_types(head, picture);
+        sort_item_types(head, picture);
     }
 
     const std::string svg = render_svg(picture);

@@ -7,13 +7,14 @@
 namespace {
 
 constexpr double margin = 24;
-constexpr double cell = 300;       // the longer side of an object, in pixels
+constexpr double cell = 290;       // the longer side of an object, in pixels
 constexpr double min_cell = 170;   // room for an object's label
 constexpr double gap = 24;         // between objects
 constexpr double label = 18;       // an object's label line above it
 constexpr double item_gap = 6;     // between the item types drawn below
-constexpr double content = 1240;   // the width the grid aims at
+constexpr double content = 1270;   // the width the grid aims at
 constexpr double line_height = 18; // of the caption's lines
+constexpr double min_defect = 2;   // the least side of a defect as drawn
 
 // Twenty colours far enough apart to tell neighbouring item types from one another.
 constexpr std::array<const char*, 20> palette = {
@@ -142,8 +143,18 @@ std::string render_svg(const Picture& p) {
             for (const Defect& d : o.defects) {
                 double x = 0, y = 0;
                 at(d.x1, d.y1, d.y2 - d.y1, x, y);
-                rect(body, x, y, static_cast<double>(d.x2 - d.x1) * s,
-                     static_cast<double>(d.y2 - d.y1) * s, "");
+                double w = static_cast<double>(d.x2 - d.x1) * s;
+                double h = static_cast<double>(d.y2 - d.y1) * s;
+                // Kept visible: a side below the least is widened about its centre.
+                if (w < min_defect) {
+                    x -= (min_defect - w) / 2;
+                    w = min_defect;
+                }
+                if (h < min_defect) {
+                    y -= (min_defect - h) / 2;
+                    h = min_defect;
+                }
+                rect(body, x, y, w, h, "");
             }
             body += "</g>\n";
         }
@@ -170,17 +181,36 @@ std::string render_svg(const Picture& p) {
     }
     double y = top + static_cast<double>(rows) * (label + oh + gap);
 
-    // The item types, in rows, to the objects' scale.
+    // The item types, in rows, to the objects' scale: an even sample over the order by
+    // area when they are too many for the picture.
     if (!p.placement) {
+        const std::size_t total = p.item_types.size();
+        double area = 0;
+        for (const PictureItem& it : p.item_types) {
+            area += static_cast<double>(it.lx * it.ly) * s * s;
+        }
+        const double room = (picture_w - 2 * margin) * picture_item_rows_px * 0.5;
+        std::size_t shown = std::min(total, picture_max_item_types);
+        if (area > 0) {
+            const double fit = room / (area / static_cast<double>(total));
+            shown = std::min(shown, static_cast<std::size_t>(std::max(1.0, fit)));
+        }
+        const std::string note =
+            shown < total
+                ? std::to_string(shown) + " of " + std::to_string(total) +
+                      " item types by decreasing area, evenly sampled from the "
+                      "largest to the smallest"
+                : plural(static_cast<std::int64_t>(total), "item type") + " by decreasing area";
         y += 8;
-        text(body, margin, y, p.item_types_note, " font-size=\"13\"");
+        text(body, margin, y, note, " font-size=\"13\"");
         y += 12;
         const double right = picture_w - margin;
         double x = margin;
         double row_h = 0;
         std::string boxes;
         std::string numbers;
-        for (const PictureItem& it : p.item_types) {
+        for (std::size_t k = 0; k < shown; ++k) {
+            const PictureItem& it = p.item_types[k * total / shown];
             const double w = static_cast<double>(it.lx) * s;
             const double h = static_cast<double>(it.ly) * s;
             if (x > margin && x + w > right) {
@@ -220,7 +250,8 @@ std::string render_svg(const Picture& p) {
          " font-size=\"12\" fill=\"#444444\"");
     rect(out, margin, margin + 65, 24, 10, " fill=\"#e4572e\" fill-opacity=\"0.5\"");
     rect(out, margin + 12, margin + 68, 24, 10, " fill=\"#e4572e\" fill-opacity=\"0.5\"");
-    text(out, margin + 44, margin + 76, "defects, darker where they overlap",
+    text(out, margin + 44, margin + 76,
+         "defects, darker where they overlap (drawn at least 2 px wide and high)",
          " font-size=\"12\" fill=\"#444444\"");
     out += body;
     out += "</svg>\n";

@@ -34,16 +34,16 @@ struct Picture {
     std::int64_t width = 0;
     std::vector<PictureObject> objects;
     bool placement = false;
-    // Without a placement: the item types to draw, by decreasing area, and how many the
-    // instance has.
-    std::vector<PictureItem> item_types; // lx, ly and type
-    std::int64_t item_types_total = 0;
-    std::string item_types_note;
+    // Without a placement: all the instance's item types (lx, ly and type), by decreasing
+    // area; the picture draws a sample of them.
+    std::vector<PictureItem> item_types;
     std::vector<std::string> caption; // lines under the picture
 };
 
-// Item types drawn at most; more are sampled evenly over the order by area.
+// Item types drawn at most; more are sampled evenly over the order by area, and fewer
+// when their boxes would fill more than about picture_item_rows_px of rows.
 inline constexpr std::size_t picture_max_item_types = 300;
+inline constexpr double picture_item_rows_px = 1500;
 // Objects drawn at most, and defects drawn at most over all the objects of a picture:
 // together they keep the file within a few megabytes.
 inline constexpr std::int64_t picture_max_objects = 400;
