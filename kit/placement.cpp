@@ -164,6 +164,9 @@ void check_object(std::int64_t length, std::int64_t width, const std::vector<Pla
             order.push_back(i);
         }
     }
+    if (order.empty()) {
+        return;
+    }
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
         return items[a].x != items[b].x ? items[a].x < items[b].x : items[a].y < items[b].y;
     });
