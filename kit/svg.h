@@ -46,7 +46,7 @@ inline constexpr std::size_t picture_max_item_types = 300;
 inline constexpr double picture_item_rows_px = 1500;
 // Objects drawn at most, and defects drawn at most over all the objects of a picture:
 // together they keep the file within a few megabytes.
-inline constexpr std::int64_t picture_max_objects = 400;
+inline constexpr std::int64_t picture_max_objects = 300;
 inline constexpr std::int64_t picture_max_defects = 40000;
 
 std::string render_svg(const Picture& picture);
