@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
         while (std::getline(defects_file, line) && !line.empty()) {
             double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
             std::istringstream(line) >> x1 >> y1 >> x2 >> y2;
-            defects.push_back({static_cast<long>(x1), static_cast<long>(y1),
-                               static_cast<long>(x2), static_cast<long>(y2)});
+            defects.push_back({static_cast<long>(x1), static_cast<long>(y1), static_cast<long>(x2),
+                               static_cast<long>(y2)});
         }
         if (!defects_file) {
             break;
@@ -74,8 +74,7 @@ int main(int argc, char** argv) {
                 break; // the rest of this object's row is taken: the next object
             }
             out += "ITEM," + std::to_string(next) + ",1," + std::to_string(object) + "," +
-                   std::to_string(x) + ",0," + std::to_string(l) + "," + std::to_string(w) +
-                   "\n";
+                   std::to_string(x) + ",0," + std::to_string(l) + "," + std::to_string(w) + "\n";
             x += l;
             ++next;
         }
