@@ -13,7 +13,7 @@
 
 int main() {
     auto params = std::make_unique<RunParams>();
-    if (const char* failure = run_dialogue(std::cin, std::cout, *params)) {
+    if (const char* failure = run_dialogue(std::cin, std::cout, *params, OutputSink{})) {
         std::cout << failure << '\n';
         return 1;
     }

@@ -28,7 +28,11 @@ struct PlacedDefect {
     std::int32_t y = 0;
 };
 
-// Three draws: the type, then x, then y. Expects at least one defect type.
+// Every placed defect takes this many draws: the type, then x, then y.
+inline constexpr std::int32_t draws_per_defect = 3;
+
+// Places one defect with the next draws_per_defect draws. Expects at least one defect
+// type.
 PlacedDefect place_defect(const RunParams& params, RandomStream& stream);
 
 // std::round for the values placement produces, from 0 to below 2^31, without the
@@ -39,7 +43,7 @@ inline std::int32_t round_position(double value) {
     return value - static_cast<double>(whole) >= 0.5 ? whole + 1 : whole;
 }
 
-// The same as place_defect from the three draws already made. Inline: it is the
+// The same as place_defect from the draws already made. Inline: it is the
 // innermost work of the defects file.
 inline PlacedDefect place_defect(const RunParams& p, double r_type, double r_x, double r_y) {
     PlacedDefect placed;

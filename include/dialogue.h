@@ -3,6 +3,7 @@
 #pragma once
 
 #include "defectgen.h"
+#include "output_sink.h"
 
 #include <cstdint>
 #include <istream>
@@ -45,6 +46,8 @@ inline constexpr const char* object_positive =
 inline constexpr const char* object_area =
     "The area of the large object must not be larger than 2147483647!";
 inline constexpr const char* name_length = "A file name must not be longer than 79 characters!";
+inline constexpr const char* same_file =
+    "The items file and the defects file must not be the same file!";
 } // namespace message
 
 inline constexpr const char* banner =
@@ -56,8 +59,10 @@ inline constexpr const char* banner =
 
 // Prints the banner, asks every question and fills `params`, deriving minarea and
 // maxarea. Returns nullptr when every answer was accepted, else the message of the first
-// refusal (nothing more has been asked or read after it).
-const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& params);
+// refusal (nothing more has been asked or read after it). `sink` tells whether the two
+// file names would write one file.
+const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& params,
+                         const OutputSink& sink);
 
 // The item-area range for an object area and the two relative bounds, in single
 // precision as the dialogue derives it. Expects a positive area and bounds in (0, 1).

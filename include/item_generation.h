@@ -29,9 +29,6 @@ bool repair_pass(const RunParams& params, double r3, std::int32_t& length, std::
 // Rounds halves away from zero to a 32-bit integer; false for NaN or out of range.
 bool round_to_int32(double value, std::int32_t& result);
 
-// Generates one item type; the building block of generate_item_types.
-bool generate_item_type(const RunParams& params, RandomStream& stream, Rectangle& item);
-
 inline constexpr const char* item_failure_message =
     " Determination of integer length or width of the small items failed. Please check the "
     "chosen bounds for the relative size as well as the size of the large object!";

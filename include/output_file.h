@@ -1,9 +1,31 @@
-// Output of the instance files, to disk or to memory. The run hands over jobs, each of
-// which writes one piece of the file; formatter threads run them into a ring of large
-// slots, and a writer thread hands the slots to the file in the order the jobs were
-// handed over. Generating, formatting and the disk thus all work at once without
-// changing a byte.
+// Output of the instance files: to disk, into memory, or held against files that exist
+// already (see output_sink.h).
+//
+// DESIGN
+// The run hands over jobs, each of which writes one piece of the file into a slot of a
+// ring of output_slot_count slots of output_slot_size bytes. Formatter threads run the
+// jobs, several at once and in any order; one writer thread hands the slots to the file
+// strictly in the order in which their jobs were handed over. Generating, formatting and
+// the disk thus all work at the same time without changing a byte.
+//
+// A slot goes through free -> pending (the run has put a job in it) -> formatting (a
+// formatter runs the job) -> ready (its bytes are complete) -> writing (the writer hands
+// them to the file) -> free again once written. Slots are taken in turn, and a slot's
+// sequence number modulo the ring size is its place: the run waits only for the slot
+// of sequence `taken` to be free, the writer only for the slot of sequence `written` to
+// be ready.
+//
+// One mutex guards every slot's state, job and end, the counters and the flags; one
+// condition variable, notified to all at every change, wakes whoever waits for one. A
+// slot's bytes are touched outside the mutex by one thread at a time: the formatter that
+// set the slot to formatting, then the writer that set it to writing; the change of
+// state under the mutex hands the bytes from one to the next. Order: the bytes reach the
+// file in the order of the jobs, whatever order the formatters finish them in. The
+// writer writes only the slots the run has committed (see output_job), so that a run
+// stopped midway can leave nothing of an unfinished block behind; closing commits all.
 #pragma once
+
+#include "output_sink.h"
 
 #include <array>
 #include <atomic>
@@ -11,30 +33,21 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-// Files kept in memory instead of on disk, by name: lets tests and the fuzzer run the
-// whole program without touching the file system. Opening a name empties its file. A
-// file that would grow past max_file_size fails as on a full disk.
-struct MemoryFiles {
-    std::map<std::string, std::string> files;
-    std::size_t max_file_size = SIZE_MAX;
-};
-
 inline constexpr std::size_t output_slot_size = std::size_t{512} * 1024;
 inline constexpr std::size_t output_slot_count = 16;
 inline constexpr int output_formatter_count = 2;
 
 // Work that fills a slot on a formatter thread: writes from `begin` (at most
-// output_slot_size bytes) and returns the end of what it wrote.
+// output_slot_size bytes) and returns the end of what it wrote. It must not throw.
 using OutputJob = std::function<char*(char* begin)>;
 
-enum class SlotState { free, pending, formatting, ready };
+enum class SlotState { free, pending, formatting, ready, writing };
 
 struct OutputSlot {
     std::unique_ptr<char[]> bytes;
@@ -43,24 +56,38 @@ struct OutputSlot {
     OutputJob job;
 };
 
+// How opening or closing an output file went.
+enum class OutputStatus {
+    ok,
+    cannot_create, // the file cannot be created or emptied
+    locked,        // another run holds the file's lock; it was left as it was
+    no_memory,     // memory for the output could not be had
+    no_thread,     // the writer or a formatter thread could not be started
+    cannot_write,  // some bytes could not be written
+};
+
 struct OutputFile {
-    std::FILE* file = nullptr;
+    SinkKind kind = SinkKind::disk;
+    std::FILE* file = nullptr; // disk
+    int lock = -1;             // disk, regular files: the descriptor that holds the lock
     std::string* memory = nullptr;
     std::size_t memory_limit = SIZE_MAX;
+    std::FILE* reference = nullptr; // compare: the existing file, read as the bytes come
+    FileComparison* comparison = nullptr;
+    std::unique_ptr<char[]> reference_bytes;
+    std::uint64_t compared_bytes = 0; // bytes of the run so far
+    std::uint64_t compared_lines = 0; // line ends among them, up to the first difference
     bool open = false;
     std::atomic<bool> failed{false}; // some bytes could not be written
+    bool out_of_memory = false;      // ... because memory ran out (written by the writer)
 
-    // Slots are taken in turn; a slot's sequence number modulo the ring size is its
-    // place. The writer writes them in sequence order.
     std::array<OutputSlot, output_slot_count> slots;
-    std::uint64_t taken = 0;   // sequence number of the next slot to take
-    std::uint64_t written = 0; // slots written so far
+    std::uint64_t taken = 0;     // sequence number of the next slot to take
+    std::uint64_t committed = 0; // slots before this one may be written
+    std::uint64_t written = 0;   // slots written so far
     bool closing = false;
-    int formatter_count = output_formatter_count; // threads started at the first job
     std::mutex mutex;
-    std::condition_variable slot_ready; // the writer waits for the next slot in turn
-    std::condition_variable job_queued; // formatters wait for a job
-    std::condition_variable slot_free;  // the queueing thread waits for a slot to reuse
+    std::condition_variable changed;
     std::thread writer;
     std::vector<std::thread> formatters;
 
@@ -70,11 +97,24 @@ struct OutputFile {
     ~OutputFile();
 };
 
-// Creates (or empties) the file, in text mode. False when it cannot be created.
-bool open_output(OutputFile& out, const char* name, MemoryFiles* memory);
-// Writes everything handed over and closes the file. False when any byte could not be
-// written, now or earlier.
-bool close_output(OutputFile& out);
+// Starts the writer and `formatters` formatter threads (with none, every job runs on the
+// thread that queues it), then creates or empties the file the sink gives `name`, in
+// text mode. A regular file on disk is locked before it is emptied, and stays locked
+// until unlock_output: a run that finds it locked leaves it alone. In compare mode
+// nothing is created, written or locked; a missing file is a comparison that is not
+// readable.
+OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& sink,
+                         int formatters);
 // Queues a job whose bytes follow those of every job queued before it. Waits while
-// every slot is in use.
-void output_job(OutputFile& out, OutputJob job);
+// every slot is in use; throws std::bad_alloc when a slot's memory cannot be had.
+// `commit`: this job's bytes end a whole part of the file, so they and everything
+// before them may reach the file even if the run stops before closing. Jobs queued
+// without it wait in the ring for a later committed one, so at most
+// output_slot_count - 1 may follow each other.
+void output_job(OutputFile& out, OutputJob job, bool commit = true);
+// Writes everything queued and closes the file; its lock stays held.
+OutputStatus close_output(OutputFile& out);
+// Writes only what has been committed and closes the file; its lock stays held.
+OutputStatus abandon_output(OutputFile& out);
+// Releases the file's lock, once the run is done with the file.
+void unlock_output(OutputFile& out);

@@ -5,12 +5,11 @@
 #include "defect_generation.h"
 #include "defectgen.h"
 #include "item_generation.h"
-#include "output_file.h"
+#include "output_sink.h"
 #include "random_stream.h"
 
 #include <istream>
 #include <ostream>
-#include <string_view>
 
 // Everything one run owns. The tables are large, so main keeps the record in static
 // storage rather than on its stack.
@@ -23,10 +22,12 @@ struct RunState {
 
 inline constexpr const char* closing_prompt = "\n\nProgram run finished. Enter a number to quit! ";
 
-// Prints the message unchanged, waits for one number (whatever it is, or nothing at the
-// end of input) and returns the status of an abandoned run, 1, for main to exit with.
-int pause_and_exit(std::istream& in, std::ostream& out, std::string_view message);
+// Messages of the failures the run itself meets, each printed through pause-and-exit.
+namespace message {
+inline constexpr const char* no_memory = "The run could not get enough memory!";
+inline constexpr const char* no_thread = "The run could not start a thread!";
+} // namespace message
 
-// Runs the whole program on the given console. Files go to disk, or into `memory` when
-// it is given. Returns the exit status: 0 after a completed run, 1 otherwise.
-int run_program(RunState& state, std::istream& in, std::ostream& out, MemoryFiles* memory);
+// Runs the whole program on the given console, its files going where `sink` says.
+// Returns the exit status: 0 after a completed run, 1 otherwise.
+int run_program(RunState& state, std::istream& in, std::ostream& out, OutputSink& sink);

@@ -20,9 +20,16 @@ bool fill(LineSource& s) {
         s.begin = 0;
     }
     for (;;) {
-        const ssize_t n = ::read(s.fd, s.buffer.get() + s.end, s.capacity - s.end);
+        std::size_t room = s.capacity - s.end;
+        if (s.stop - s.offset < room) {
+            room = static_cast<std::size_t>(s.stop - s.offset);
+        }
+        const ssize_t n =
+            room == 0 ? 0
+                      : ::pread(s.fd, s.buffer.get() + s.end, room, static_cast<off_t>(s.offset));
         if (n > 0) {
             s.end += static_cast<std::size_t>(n);
+            s.offset += static_cast<std::uint64_t>(n);
             return true;
         }
         if (n < 0 && errno == EINTR) {
@@ -128,16 +135,13 @@ bool open_regular_file(const std::string& path, int& fd, std::uint64_t& size,
         fd = -1;
         return false;
     }
-    if (S_ISDIR(info.st_mode)) {
-        message = path + ": is a folder, not a file";
-        ::close(fd);
-        fd = -1;
-        return false;
-    }
     if (!S_ISREG(info.st_mode)) {
-        message = path + ": is not a regular file (a FIFO, a device or a socket)";
+        const bool folder = S_ISDIR(info.st_mode);
+        message = path + (folder ? ": is a folder, not a file"
+                                 : ": is not a regular file (a FIFO, a device or a socket)");
         ::close(fd);
         fd = -1;
+        errno = folder ? EISDIR : EINVAL;
         return false;
     }
     const int flags = ::fcntl(fd, F_GETFL);
@@ -152,11 +156,13 @@ void init_line_source(LineSource& source, std::string path, int fd, std::size_t 
     source.path = std::move(path);
     source.fd = fd;
     source.capacity = capacity < 2 * max_kit_line_length ? 2 * max_kit_line_length : capacity;
-    source.buffer = std::make_unique<char[]>(source.capacity + max_kit_line_length);
+    source.buffer = std::make_unique_for_overwrite<char[]>(source.capacity + max_kit_line_length);
     source.begin = 0;
     source.end = 0;
     source.at_end = false;
     source.error = 0;
+    source.offset = 0;
+    source.stop = UINT64_MAX;
     source.lines = 0;
     source.bytes_done = 0;
     source.peeked = false;
@@ -168,6 +174,22 @@ void close_line_source(LineSource& source) {
         source.fd = -1;
     }
     source.buffer.reset();
+}
+
+void limit_line_source(LineSource& source, std::uint64_t start, std::uint64_t stop) {
+    source.offset = start;
+    source.stop = stop;
+}
+
+const char* line_window(LineSource& source, std::size_t want, std::size_t& avail) {
+    if (source.peeked) {
+        return nullptr;
+    }
+    avail = source.end - source.begin;
+    if (avail < want && fill(source)) {
+        avail = source.end - source.begin;
+    }
+    return source.buffer.get() + source.begin;
 }
 
 bool next_line(LineSource& source, Line& line) {

@@ -2,6 +2,7 @@
 
 #include "dialogue.h"
 #include "line_source.h"
+#include "output_sink.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -108,8 +109,11 @@ bool open_from_answers(const SetOptions& options, KitSet& set) {
     ConsoleCapture console;
     std::ostream out(&console);
     RunParams& p = set.params;
-    if (const char* failure = run_dialogue(in, out, p)) {
-        if (truncated && failure == message::input_ended) {
+    // The names as the generator itself would hold them against each other: on disk,
+    // against the current folder.
+    const OutputSink disk;
+    if (const char* failure = run_dialogue(in, out, p, disk)) {
+        if (truncated && std::strcmp(failure, message::input_ended) == 0) {
             std::cerr << options.answers << ": not an answers file: it goes on past "
                       << (answers_limit >> 20) << " MiB before its last answer\n";
             return false;
@@ -120,6 +124,7 @@ bool open_from_answers(const SetOptions& options, KitSet& set) {
     }
     set.from_answers = true;
     set.answers_path = options.answers;
+    set.answers_text = std::move(text);
     set.items_path = options.items.empty() ? std::string(p.filename) : options.items;
     if (p.no_def_type > 0) {
         set.defects_path =

@@ -20,6 +20,7 @@ struct SetOptions {
 struct KitSet {
     bool from_answers = false;
     std::string answers_path;
+    std::string answers_text; // the answers file as read (its first MiB), for verify
     // Every answer when from_answers (as the generator's own dialogue filled it); otherwise
     // only object.length, object.width and object.area.
     RunParams params;

@@ -92,15 +92,15 @@ std::int64_t header_number(const Line& line) {
 
 // ---- The items file.
 
-void check_item(ItemsScan& s, const SetRules& r, const Line& line, const std::int64_t* v,
+void check_item(ItemsScan& s, const SetRules& r, std::uint64_t number, const std::int64_t* v,
                 Item& item) {
     item.length = v[0];
     item.width = v[1];
     item.area = v[2];
-    item.line = line.number;
+    item.line = number;
     for (int i = 0; i < 3; ++i) {
         if (v[i] > largest_item_value) {
-            add_problem(s.problems, line.number,
+            add_problem(s.problems, number,
                         "the value " + text(v[i]) + " is larger than any item defectgen writes");
             return;
         }
@@ -109,7 +109,7 @@ void check_item(ItemsScan& s, const SetRules& r, const Line& line, const std::in
     rounding_interval(item.length, l_low, l_high);
     rounding_interval(item.width, w_low, w_high);
     if (item.area < as_float(l_low * w_low) || item.area > as_float(l_high * w_high)) {
-        add_problem(s.problems, line.number,
+        add_problem(s.problems, number,
                     "the area " + text(item.area) + " is not length x width (" + text(item.length) +
                         " x " + text(item.width) + " = " +
                         text(as_float(item.length * item.width)) + ")");
@@ -117,17 +117,17 @@ void check_item(ItemsScan& s, const SetRules& r, const Line& line, const std::in
     }
     if (r.from_answers) {
         if (item.area < r.minarea) {
-            add_problem(s.problems, line.number,
+            add_problem(s.problems, number,
                         "the area " + text(item.area) + " is below minarea " + text(r.minarea));
         } else if (item.area > r.maxarea) {
-            add_problem(s.problems, line.number,
+            add_problem(s.problems, number,
                         "the area " + text(item.area) + " is above maxarea " + text(r.maxarea));
         }
     } else if (item.area < 1) {
-        add_problem(s.problems, line.number,
+        add_problem(s.problems, number,
                     "an item of area 0; defectgen draws no item smaller than 1");
     } else if (item.area > as_float(r.area)) {
-        add_problem(s.problems, line.number,
+        add_problem(s.problems, number,
                     "the area " + text(item.area) + " is larger than the object's, " +
                         text(r.area));
     }
@@ -141,10 +141,10 @@ void check_item(ItemsScan& s, const SetRules& r, const Line& line, const std::in
     }
 }
 
-void start_block(ItemsScan& s, const Line& line) {
+void start_block(ItemsScan& s, std::uint64_t number) {
     const SetRules& r = *s.rules;
     if (r.instances >= 0 && s.blocks == r.instances) {
-        add_problem(s.problems, line.number,
+        add_problem(s.problems, number,
                     "a block too many: instance " + std::to_string(s.blocks + 1) +
                         " where the answers ask for " + instances_text(r.instances));
     }
@@ -194,19 +194,19 @@ std::string type_list(const SetRules& r) {
     return "none of the defect types (" + list + ")";
 }
 
-void check_defect(DefectsScan& s, const SetRules& r, const Line& line, const std::int64_t* v,
+void check_defect(DefectsScan& s, const SetRules& r, std::uint64_t number, const std::int64_t* v,
                   Defect& d) {
     d.x1 = v[0];
     d.y1 = v[1];
     d.x2 = v[2];
     d.y2 = v[3];
-    d.line = line.number;
+    d.line = number;
     if (d.x1 != 0 || d.y1 != 0) {
         s.all_at_origin = false;
     }
     if (d.x2 < d.x1 || d.y2 < d.y1) {
         add_problem(
-            s.problems, line.number,
+            s.problems, number,
             "the corner (x2, y2) lies before (x1, y1); defectgen writes x1 <= x2, y1 <= y2");
         return;
     }
@@ -217,14 +217,18 @@ void check_defect(DefectsScan& s, const SetRules& r, const Line& line, const std
         if (exact) {
             const std::uint64_t key =
                 (static_cast<std::uint64_t>(dx) << 32) | static_cast<std::uint64_t>(dy);
-            if (!std::binary_search(r.type_keys.begin(), r.type_keys.end(), key)) {
-                add_problem(s.problems, line.number,
+            const bool known =
+                r.type_keys.size() <= 8
+                    ? std::find(r.type_keys.begin(), r.type_keys.end(), key) != r.type_keys.end()
+                    : std::binary_search(r.type_keys.begin(), r.type_keys.end(), key);
+            if (!known) {
+                add_problem(s.problems, number,
                             "a defect of size " + text(dx) + " x " + text(dy) + ", which is " +
                                 type_list(r));
                 return;
             }
             if (d.x2 > r.length || d.y2 > r.width) {
-                add_problem(s.problems, line.number,
+                add_problem(s.problems, number,
                             "the defect lies off the object: it reaches (" + text(d.x2) + ", " +
                                 text(d.y2) + ") on an object of " + text(r.length) + " x " +
                                 text(r.width));
@@ -246,7 +250,7 @@ void check_defect(DefectsScan& s, const SetRules& r, const Line& line, const std
             }
         }
         add_problem(
-            s.problems, line.number,
+            s.problems, number,
             sized
                 ? "the defect lies off the object: it starts at (" + text(d.x1) + ", " +
                       text(d.y1) + ") on an object of " + text(r.length) + " x " + text(r.width)
@@ -254,7 +258,7 @@ void check_defect(DefectsScan& s, const SetRules& r, const Line& line, const std
         return;
     }
     if (exact && (dx == 0 || dy == 0)) {
-        add_problem(s.problems, line.number,
+        add_problem(s.problems, number,
                     "a defect of size " + text(dx) + " x " + text(dy) +
                         "; defectgen's defects are at least 1 x 1");
         return;
@@ -271,7 +275,7 @@ void check_defect(DefectsScan& s, const SetRules& r, const Line& line, const std
         return rounded + 2 * (high - rounded);
     };
     if (d.x2 > reach(r.length) || d.y2 > reach(r.width)) {
-        add_problem(s.problems, line.number,
+        add_problem(s.problems, number,
                     "the defect lies off the object: it reaches (" + text(d.x2) + ", " +
                         text(d.y2) + ") on an object of " + text(r.length) + " x " + text(r.width));
     }
@@ -280,7 +284,9 @@ void check_defect(DefectsScan& s, const SetRules& r, const Line& line, const std
 // Counts the object that ends here and holds its number of defects against the bounds.
 void end_object(DefectsScan& s, std::uint64_t line) {
     const SetRules& r = *s.rules;
-    if (s.in_object < r.min_defects) {
+    // An object beyond the instance's number has been told as a block too many.
+    const bool extra = s.per_instance >= 0 && s.objects_done >= s.per_instance;
+    if (s.in_object < r.min_defects && !extra) {
         add_problem(s.problems, line,
                     object_text(s) + " carries " +
                         counted(static_cast<std::uint64_t>(s.in_object), "defect", "defects") +
@@ -323,6 +329,10 @@ void finish_defects(DefectsScan& s) {
     s.finished = true;
     s.end_line = s.source.lines + 1;
     if (s.source.error != 0) {
+        return;
+    }
+    if (s.file_goes_on) {
+        s.ends_cleanly = s.state == DefectsState::want_header;
         return;
     }
     if (s.state != DefectsState::want_header) {
@@ -394,60 +404,202 @@ SetRules make_set_rules(const KitSet& set) {
     return r;
 }
 
-bool parse_number_fields(const char* p, const char* end, std::int64_t* values, int count,
-                         std::string& why) {
+namespace {
+
+// What is wrong with a line that parse_number_fields refused, worked out again slowly.
+std::string why_unparsed(const char* p, const char* end, int count) {
     for (int field = 0; field < count; ++field) {
         const std::string name = "field " + std::to_string(field + 1);
         if (p == end || *p < '0' || *p > '9') {
             if (p != end && (*p == '+' || *p == '-')) {
-                why = name + " carries a sign";
-            } else if (p == end || *p == '\t') {
-                why = name + " is missing";
-            } else {
-                why = name + " is not a number";
+                return name + " carries a sign";
             }
-            return false;
+            return p == end || *p == '\t' ? name + " is missing" : name + " is not a number";
         }
         if (*p == '0' && p + 1 < end && p[1] >= '0' && p[1] <= '9') {
-            why = name + " has a leading zero";
-            return false;
+            return name + " has a leading zero";
         }
         std::int64_t value = 0;
         int digits = 0;
         while (p < end && *p >= '0' && *p <= '9') {
             if (++digits > 10) {
-                why = name + " is larger than any value the files hold";
-                return false;
+                return name + " is larger than any value the files hold";
             }
             value = value * 10 + (*p - '0');
             ++p;
         }
         if (end - p < 7 || std::memcmp(p, ".000000", 7) != 0) {
-            why = name + " is not written with six zero decimals, as 12.000000";
-            return false;
+            return name + " is not written with six zero decimals, as 12.000000";
         }
         p += 7;
         if (value > largest_value || (value > exact_float_limit && as_float(value) != value)) {
-            why = name + " is " + text(value) + ", which single precision does not hold";
+            return name + " is " + text(value) + ", which single precision does not hold";
+        }
+        if (field + 1 < count) {
+            if (p == end) {
+                return "the line ends after field " + std::to_string(field + 1);
+            }
+            if (*p != '\t') {
+                return "field " + std::to_string(field + 1) + " is not followed by one tab";
+            }
+            ++p;
+        }
+    }
+    return "the line goes on after field " + std::to_string(count);
+}
+
+} // namespace
+
+bool parse_number_fields(const char* p, const char* end, std::int64_t* values, int count,
+                         std::string& why) {
+    const char* const start = p;
+    for (int field = 0; field < count; ++field) {
+        // At most ten digits, the first not a zero unless it stands alone.
+        const char* const digits = p;
+        std::int64_t value = 0;
+        while (p < end && static_cast<unsigned char>(*p - '0') < 10 && p - digits < 11) {
+            value = value * 10 + (*p - '0');
+            ++p;
+        }
+        const std::ptrdiff_t n = p - digits;
+        if (n == 0 || n > 10 || (n > 1 && *digits == '0') || end - p < 7 ||
+            std::memcmp(p, ".000000", 7) != 0 || value > largest_value ||
+            (value > exact_float_limit && as_float(value) != value)) {
+            why = why_unparsed(start, end, count);
             return false;
         }
+        p += 7;
         values[field] = value;
         if (field + 1 < count) {
             if (p == end || *p != '\t') {
-                why = p == end
-                          ? "the line ends after field " + std::to_string(field + 1)
-                          : "field " + std::to_string(field + 1) + " is not followed by one tab";
+                why = why_unparsed(start, end, count);
                 return false;
             }
             ++p;
         }
     }
     if (p != end) {
-        why = "the line goes on after field " + std::to_string(count);
+        why = why_unparsed(start, end, count);
         return false;
     }
     return true;
 }
+
+namespace {
+
+// The longest line the fast path below parses in place: four fields of ten digits.
+constexpr std::size_t fast_line_length = 4 * 18;
+
+// A line exactly as defectgen writes it, parsed in place: `count` fields of digits and
+// ".000000", tab-separated, with its line end. Returns the bytes taken, or 0 for anything
+// else (the general path then reads the line and says what is wrong).
+// The digits at `p` up to the point that ends them, when they are one to seven and at
+// least 16 bytes can be read: eight bytes at once, as a little-endian word. Returns the
+// number of digits, or 0 when the word way does not apply (the byte loop then does).
+inline int word_digits(const char* p, std::uint64_t& value) {
+    if constexpr (std::endian::native != std::endian::little) {
+        return 0;
+    } else {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p, 8);
+        // The first '.' in the word: its byte becomes zero, and the lowest zero byte is
+        // found exactly (the borrow goes only upwards).
+        const std::uint64_t dots = word ^ 0x2e2e2e2e2e2e2e2eULL;
+        const std::uint64_t zero = (dots - 0x0101010101010101ULL) & ~dots & 0x8080808080808080ULL;
+        if (zero == 0) {
+            return 0;
+        }
+        const int n = std::countr_zero(zero) / 8;
+        if (n == 0) {
+            return 0;
+        }
+        // The digits moved to the top and '0's put below them: a word of eight digits.
+        word = (word << (8 * (8 - n))) | (0x3030303030303030ULL >> (8 * n));
+        if (((word & 0xf0f0f0f0f0f0f0f0ULL) |
+             (((word + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) >> 4)) !=
+            0x3333333333333333ULL) {
+            return 0;
+        }
+        word -= 0x3030303030303030ULL;
+        word = (word * 10) + (word >> 8);
+        word = (((word & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +
+                (((word >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32)))) >>
+               32;
+        value = word;
+        return n;
+    }
+}
+
+// A line exactly as defectgen writes it, parsed in place: `count` fields of digits and
+// ".000000", tab-separated, with its line end. Returns the bytes taken, or 0 for anything
+// else (the general path then reads the line and says what is wrong).
+std::size_t parse_fast(const char* p, const char* end, std::int64_t* values, int count) {
+    static constexpr char tab_end[8] = {'.', '0', '0', '0', '0', '0', '0', '\t'};
+    static constexpr char line_end[8] = {'.', '0', '0', '0', '0', '0', '0', '\n'};
+    const char* const start = p;
+    for (int field = 0; field < count; ++field) {
+        const char* const digits = p;
+        std::int64_t value = 0;
+        std::uint64_t word_value = 0;
+        int n = end - p >= 16 ? word_digits(p, word_value) : 0;
+        if (n > 0) {
+            value = static_cast<std::int64_t>(word_value);
+            p += n;
+        } else {
+            while (p < end && static_cast<unsigned char>(*p - '0') < 10) {
+                value = value * 10 + (*p - '0');
+                if (++p - digits > 10) {
+                    return 0;
+                }
+            }
+            n = static_cast<int>(p - digits);
+        }
+        if (n == 0 || (n > 1 && *digits == '0') || end - p < 8 ||
+            std::memcmp(p, field + 1 < count ? tab_end : line_end, 8) != 0) {
+            return 0;
+        }
+        if (value > exact_float_limit && (value > largest_value || as_float(value) != value)) {
+            return 0;
+        }
+        values[field] = value;
+        p += 8;
+    }
+    return static_cast<std::size_t>(p - start);
+}
+
+// Counts an item line of the current block; returns the most the block may hold.
+std::int64_t count_item_line(ItemsScan& s, std::uint64_t number) {
+    const SetRules& r = *s.rules;
+    if (s.in_block == 0) {
+        start_block(s, number);
+        if (s.per_block < 0 && r.items_per_instance >= 0) {
+            s.per_block = r.items_per_instance;
+        }
+    }
+    ++s.in_block;
+    ++s.items;
+    const std::int64_t most = s.per_block >= 0 ? s.per_block : MAXMOD;
+    if (s.in_block == most + 1) {
+        add_problem(s.problems, number,
+                    instance_text(s.blocks + 1) + " has more than " + text(most) + " item types" +
+                        (s.per_block >= 0 ? "; an empty line ending it is missing?" : " (MAXMOD)"));
+    }
+    return most;
+}
+
+// Counts a defect line of the current object.
+void count_defect_line(DefectsScan& s, std::uint64_t number) {
+    const SetRules& r = *s.rules;
+    ++s.in_object;
+    ++s.defects;
+    if (s.in_object == r.max_defects + 1) {
+        add_problem(s.problems, number,
+                    object_text(s) + " carries more than " + text(r.max_defects) + " defects; " +
+                        allowed_defects(r));
+    }
+}
+
+} // namespace
 
 ItemsEvent next_items_event(ItemsScan& s, Item& item) {
     const SetRules& r = *s.rules;
@@ -455,6 +607,21 @@ ItemsEvent next_items_event(ItemsScan& s, Item& item) {
         if (s.finished || (s.stop_at_problem && s.problems.count > 0)) {
             s.finished = true;
             return ItemsEvent::end;
+        }
+        std::size_t avail = 0;
+        if (const char* w = line_window(s.source, fast_line_length, avail); w != nullptr) {
+            std::int64_t v[3];
+            if (const std::size_t size = parse_fast(w, w + avail, v, 3); size > 0) {
+                consume_line(s.source, size);
+                const std::uint64_t number = s.source.lines;
+                const std::int64_t most = count_item_line(s, number);
+                const std::uint64_t before = s.problems.count;
+                check_item(s, r, number, v, item);
+                if (s.problems.count == before && s.in_block <= most) {
+                    return ItemsEvent::item;
+                }
+                continue;
+            }
         }
         Line line;
         if (!next_line(s.source, line)) {
@@ -471,7 +638,7 @@ ItemsEvent next_items_event(ItemsScan& s, Item& item) {
         }
         if (line.size == 0 && parse) {
             if (s.in_block == 0) {
-                start_block(s, line);
+                start_block(s, line.number);
             }
             ++s.blocks;
             if (s.per_block >= 0 && s.in_block < s.per_block) {
@@ -490,21 +657,7 @@ ItemsEvent next_items_event(ItemsScan& s, Item& item) {
             }
             return ItemsEvent::block_end;
         }
-        if (s.in_block == 0) {
-            start_block(s, line);
-            if (s.per_block < 0 && r.items_per_instance >= 0) {
-                s.per_block = r.items_per_instance;
-            }
-        }
-        ++s.in_block;
-        ++s.items;
-        const std::int64_t most = s.per_block >= 0 ? s.per_block : MAXMOD;
-        if (s.in_block == most + 1) {
-            add_problem(
-                s.problems, line.number,
-                instance_text(s.blocks + 1) + " has more than " + text(most) + " item types" +
-                    (s.per_block >= 0 ? "; an empty line ending it is missing?" : " (MAXMOD)"));
-        }
+        const std::int64_t most = count_item_line(s, line.number);
         if (!parse) {
             continue;
         }
@@ -515,7 +668,7 @@ ItemsEvent next_items_event(ItemsScan& s, Item& item) {
             continue;
         }
         const std::uint64_t before = s.problems.count;
-        check_item(s, r, line, v, item);
+        check_item(s, r, line.number, v, item);
         if (s.problems.count == before && s.in_block <= most) {
             return ItemsEvent::item;
         }
@@ -531,6 +684,34 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
         if (s.finished || (s.stop_at_problem && s.problems.count > 0)) {
             s.finished = true;
             return DefectsEvent::end;
+        }
+        if (!s.holding &&
+            (s.state == DefectsState::in_object || s.state == DefectsState::want_object)) {
+            std::size_t avail = 0;
+            const char* w = line_window(s.source, fast_line_length, avail);
+            if (w != nullptr && avail > 0 && *w == '\n' && s.state == DefectsState::in_object) {
+                consume_line(s.source, 1);
+                s.state = DefectsState::want_object;
+                end_object(s, s.source.lines);
+                return DefectsEvent::object_end;
+            }
+            std::int64_t v[4];
+            if (const std::size_t size = w != nullptr ? parse_fast(w, w + avail, v, 4) : 0;
+                size > 0) {
+                consume_line(s.source, size);
+                const std::uint64_t number = s.source.lines;
+                if (s.state == DefectsState::want_object) {
+                    start_object(s, number);
+                    s.state = DefectsState::in_object;
+                }
+                count_defect_line(s, number);
+                const std::uint64_t before = s.problems.count;
+                check_defect(s, r, number, v, defect);
+                if (s.problems.count == before && s.in_object <= r.max_defects) {
+                    return DefectsEvent::defect;
+                }
+                continue;
+            }
         }
         Line line;
         bool parse = true;
@@ -655,13 +836,7 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
                 s.holding = true;
                 return DefectsEvent::object_end;
             }
-            ++s.in_object;
-            ++s.defects;
-            if (s.in_object == r.max_defects + 1) {
-                add_problem(s.problems, line.number,
-                            object_text(s) + " carries more than " + text(r.max_defects) +
-                                " defects; " + allowed_defects(r));
-            }
+            count_defect_line(s, line.number);
             if (!parse || line.too_long) {
                 continue;
             }
@@ -672,7 +847,7 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
                 continue;
             }
             const std::uint64_t before = s.problems.count;
-            check_defect(s, r, line, v, defect);
+            check_defect(s, r, line.number, v, defect);
             if (s.problems.count == before && s.in_object <= r.max_defects) {
                 return DefectsEvent::defect;
             }

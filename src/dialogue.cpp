@@ -242,7 +242,8 @@ void derive_area_range(RunParams& p) {
     p.maxarea = static_cast<std::int32_t>(static_cast<double>(high));
 }
 
-const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p) {
+const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p,
+                         const OutputSink& sink) {
     out << banner;
     if (const char* f =
             ask_int(in, out, "How many instances do you want to generate? ", p.no_instances)) {
@@ -339,6 +340,10 @@ const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p) {
                 in, out, "Enter a name for the file to hold the defects (e.g. defects.txt). ",
                 p.defectfilename)) {
             return f;
+        }
+        // Refused before any file exists: the defects file would replace the items file.
+        if (names_one_file(sink, p.filename, p.defectfilename)) {
+            return message::same_file;
         }
     }
     return ask_int(in, out, "Enter an integer seed (e.g. 12): ", p.seed);

@@ -64,6 +64,9 @@ bool repair_pass(const RunParams& p, double r3, std::int32_t& length, std::int32
     return true;
 }
 
+namespace {
+
+// One item type: its area, its length share, the rounded dimensions, the repairs.
 bool generate_item_type(const RunParams& p, RandomStream& stream, Rectangle& item) {
     const std::int32_t object_length = p.object.length;
     const std::int32_t object_width = p.object.width;
@@ -103,6 +106,8 @@ bool generate_item_type(const RunParams& p, RandomStream& stream, Rectangle& ite
     item.area = static_cast<std::int32_t>(area);
     return true;
 }
+
+} // namespace
 
 bool generate_item_types(const RunParams& p, RandomStream& stream, ItemTable& items) {
     for (std::int32_t j = 0; j < p.no_items; ++j) {

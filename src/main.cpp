@@ -4,5 +4,6 @@
 
 int main() {
     static RunState state;
-    return run_program(state, std::cin, std::cout, nullptr);
+    OutputSink disk;
+    return run_program(state, std::cin, std::cout, disk);
 }

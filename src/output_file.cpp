@@ -1,54 +1,113 @@
 #include "output_file.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <utility>
 
 namespace {
 
-// Hands the bytes to the file or to memory. Runs on the writer thread only.
+// Holds the run's bytes against the existing file, reading as many of its bytes as
+// came. After the first difference only the bytes are counted.
+void compare_bytes(OutputFile& out, const char* bytes, std::size_t count) {
+    FileComparison& c = *out.comparison;
+    const std::uint64_t before = out.compared_bytes;
+    out.compared_bytes += count;
+    if (!c.readable || c.first_difference != 0) {
+        return;
+    }
+    const std::size_t got = std::fread(out.reference_bytes.get(), 1, count, out.reference);
+    if (got < count && std::ferror(out.reference) != 0) {
+        c.readable = false;
+        return;
+    }
+    // Where the two differ, or where the existing file ends.
+    const std::size_t same = static_cast<std::size_t>(
+        std::mismatch(bytes, bytes + got, out.reference_bytes.get()).first - bytes);
+    out.compared_lines += static_cast<std::uint64_t>(std::count(bytes, bytes + same, '\n'));
+    if (same < count) {
+        c.first_difference = before + same + 1;
+        c.line = out.compared_lines + 1;
+    }
+}
+
+// After the run's last byte: the existing file must end there too.
+void finish_comparison(OutputFile& out) {
+    FileComparison& c = *out.comparison;
+    if (c.readable && c.first_difference == 0) {
+        char extra = 0;
+        if (std::fread(&extra, 1, 1, out.reference) == 1) {
+            c.first_difference = out.compared_bytes + 1;
+            c.line = out.compared_lines + 1;
+        } else if (std::ferror(out.reference) != 0) {
+            c.readable = false;
+        }
+    }
+    c.identical = c.readable && c.first_difference == 0;
+    if (out.reference != nullptr) {
+        std::fclose(out.reference);
+        out.reference = nullptr;
+    }
+    out.reference_bytes.reset();
+    out.comparison = nullptr;
+}
+
+// Hands the bytes to the file, to memory or to the comparison. Runs on the writer
+// thread only.
 void write_bytes(OutputFile& out, const char* bytes, std::size_t count) {
     if (count == 0 || out.failed.load(std::memory_order_relaxed)) {
         return;
     }
-    if (out.memory != nullptr) {
+    switch (out.kind) {
+    case SinkKind::disk:
+        if (std::fwrite(bytes, 1, count, out.file) != count) {
+            out.failed = true;
+        }
+        break;
+    case SinkKind::memory: {
         const std::size_t room = out.memory_limit - out.memory->size();
-        out.memory->append(bytes, count < room ? count : room);
+        try {
+            out.memory->append(bytes, count < room ? count : room);
+        } catch (const std::bad_alloc&) {
+            out.out_of_memory = true;
+            out.failed = true;
+            return;
+        }
         if (count > room) {
             out.failed = true;
         }
-    } else if (std::fwrite(bytes, 1, count, out.file) != count) {
-        out.failed = true;
+        break;
+    }
+    case SinkKind::compare:
+        compare_bytes(out, bytes, count);
+        break;
     }
 }
 
 void writer_loop(OutputFile& out) {
     std::unique_lock lock(out.mutex);
     for (;;) {
-        out.slot_ready.wait(lock, [&out] {
-            return (out.written < out.taken &&
-                    out.slots[out.written % output_slot_count].state == SlotState::ready) ||
-                   (out.closing && out.written == out.taken);
+        OutputSlot& slot = out.slots[out.written % output_slot_count];
+        out.changed.wait(lock, [&] {
+            return (out.written < out.committed && slot.state == SlotState::ready) ||
+                   (out.closing && out.written == out.committed);
         });
-        if (out.written == out.taken) {
+        if (out.written == out.committed) {
             return;
         }
-        OutputSlot& slot = out.slots[out.written % output_slot_count];
+        slot.state = SlotState::writing;
         lock.unlock();
         write_bytes(out, slot.bytes.get(), static_cast<std::size_t>(slot.end - slot.bytes.get()));
         lock.lock();
         slot.state = SlotState::free;
         ++out.written;
-        out.slot_free.notify_one();
-    }
-}
-
-// Marks a slot's bytes as complete; the writer is woken only when it waits for this
-// very slot, since it writes the slots in turn.
-void mark_ready(OutputFile& out, OutputSlot& slot, char* end) {
-    slot.end = end;
-    slot.state = SlotState::ready;
-    if (&slot == &out.slots[out.written % output_slot_count]) {
-        out.slot_ready.notify_one();
+        out.changed.notify_all();
     }
 }
 
@@ -63,30 +122,135 @@ OutputSlot* pending_slot(OutputFile& out) {
     return nullptr;
 }
 
+// Runs a slot's job with the mutex released, and marks its bytes complete.
+void run_job(OutputFile& out, OutputSlot& slot, std::unique_lock<std::mutex>& lock) {
+    slot.state = SlotState::formatting;
+    OutputJob job = std::move(slot.job);
+    slot.job = nullptr;
+    lock.unlock();
+    char* end = job(slot.bytes.get());
+    lock.lock();
+    slot.end = end;
+    slot.state = SlotState::ready;
+    out.changed.notify_all();
+}
+
 void formatter_loop(OutputFile& out) {
     std::unique_lock lock(out.mutex);
     for (;;) {
         OutputSlot* slot = nullptr;
-        out.job_queued.wait(lock, [&] {
+        out.changed.wait(lock, [&] {
             slot = pending_slot(out);
             return slot != nullptr || out.closing;
         });
         if (slot == nullptr) {
             return;
         }
-        slot->state = SlotState::formatting;
-        OutputJob job = std::move(slot->job);
-        lock.unlock();
-        char* end = job(slot->bytes.get());
-        lock.lock();
-        mark_ready(out, *slot, end);
+        run_job(out, *slot, lock);
     }
+}
+
+// Lets the threads finish what was queued (writing it only if committed) and joins
+// them.
+void stop_threads(OutputFile& out, bool commit_all) {
+    {
+        std::lock_guard lock(out.mutex);
+        if (commit_all) {
+            out.committed = out.taken;
+        }
+        out.closing = true;
+        out.changed.notify_all();
+    }
+    for (std::thread& formatter : out.formatters) {
+        formatter.join();
+    }
+    out.formatters.clear();
+    if (out.writer.joinable()) {
+        out.writer.join();
+    }
+}
+
+OutputStatus start_threads(OutputFile& out, int formatters) {
+    try {
+        out.writer = std::thread(writer_loop, std::ref(out));
+        for (int i = 0; i < formatters; ++i) {
+            out.formatters.emplace_back(formatter_loop, std::ref(out));
+        }
+    } catch (const std::system_error&) {
+        stop_threads(out, false);
+        return OutputStatus::no_thread;
+    } catch (const std::bad_alloc&) {
+        stop_threads(out, false);
+        return OutputStatus::no_memory;
+    }
+    return OutputStatus::ok;
+}
+
+// Creates the file, or opens it without emptying it yet; a regular file is emptied only
+// once this run holds its lock. Two descriptors of one open file: the stream's, closed
+// with the stream, and the lock's, closed when the run is done with the file.
+OutputStatus open_disk_file(OutputFile& out, const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return OutputStatus::cannot_create;
+    }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    int stream_fd = fd;
+    if (regular) {
+        // A file system without locks lets the run go on unlocked.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            ::close(fd);
+            return OutputStatus::locked;
+        }
+        stream_fd = ::ftruncate(fd, 0) == 0 ? ::dup(fd) : -1;
+        if (stream_fd < 0) {
+            ::close(fd);
+            return OutputStatus::cannot_create;
+        }
+        out.lock = fd;
+    }
+    out.file = ::fdopen(stream_fd, "w");
+    if (out.file == nullptr) {
+        ::close(stream_fd);
+        unlock_output(out);
+        return OutputStatus::cannot_create;
+    }
+    return OutputStatus::ok;
+}
+
+OutputStatus open_destination(OutputFile& out, const std::string& name, OutputSink& sink) {
+    const std::string path = sink_path(sink, name);
+    switch (sink.kind) {
+    case SinkKind::disk:
+        return open_disk_file(out, path);
+    case SinkKind::memory: {
+        std::string& contents = sink.memory->files[path];
+        contents.clear();
+        out.memory = &contents;
+        out.memory_limit = sink.memory->max_file_size;
+        return OutputStatus::ok;
+    }
+    case SinkKind::compare: {
+        FileComparison& c = sink.compared[name];
+        c = FileComparison{};
+        c.path = path;
+        out.comparison = &c;
+        out.reference = std::fopen(path.c_str(), "rb");
+        c.readable = out.reference != nullptr;
+        if (c.readable) {
+            out.reference_bytes = std::make_unique_for_overwrite<char[]>(output_slot_size);
+        }
+        return OutputStatus::ok;
+    }
+    }
+    return OutputStatus::cannot_create;
 }
 
 // Waits until the next slot in turn has been written out, and takes it.
 OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock) {
     OutputSlot& slot = out.slots[out.taken % output_slot_count];
-    out.slot_free.wait(lock, [&] { return slot.state == SlotState::free; });
+    out.changed.wait(lock, [&] { return slot.state == SlotState::free; });
     if (!slot.bytes) {
         slot.bytes = std::make_unique_for_overwrite<char[]>(output_slot_size);
     }
@@ -96,88 +260,93 @@ OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock) {
     return slot;
 }
 
-} // namespace
-
-bool open_output(OutputFile& out, const char* name, MemoryFiles* memory) {
-    if (memory != nullptr) {
-        std::string& contents = memory->files[name];
-        contents.clear();
-        out.memory = &contents;
-        out.memory_limit = memory->max_file_size;
-    } else {
-        out.file = std::fopen(name, "w");
-        if (out.file == nullptr) {
-            return false;
-        }
-    }
-    out.failed = false;
-    out.closing = false;
-    try {
-        out.writer = std::thread(writer_loop, std::ref(out));
-    } catch (const std::system_error&) {
-        // Without a writer nothing could reach the file.
-        if (out.file != nullptr) {
-            std::fclose(out.file);
-            out.file = nullptr;
-        }
-        return false;
-    }
-    out.open = true;
-    return true;
-}
-
-void output_job(OutputFile& out, OutputJob job) {
-    std::unique_lock lock(out.mutex);
-    if (out.formatters.empty()) {
-        try {
-            for (int i = 0; i < out.formatter_count; ++i) {
-                out.formatters.emplace_back(formatter_loop, std::ref(out));
-            }
-        } catch (const std::system_error&) {
-            // Fewer formatters only cost time; with none, jobs run right here.
-        }
-    }
-    OutputSlot& slot = take_slot(out, lock);
-    if (out.formatters.empty()) {
-        slot.state = SlotState::formatting;
-        lock.unlock();
-        char* end = job(slot.bytes.get());
-        lock.lock();
-        mark_ready(out, slot, end);
-    } else {
-        slot.job = std::move(job);
-        out.job_queued.notify_one();
-    }
-}
-
-bool close_output(OutputFile& out) {
+OutputStatus finish(OutputFile& out, bool commit_all) {
     if (!out.open) {
-        return !out.failed;
+        return OutputStatus::ok;
     }
-    {
-        std::unique_lock lock(out.mutex);
-        out.closing = true;
-        out.job_queued.notify_all();
-        out.slot_ready.notify_all();
-    }
-    // Formatters finish the jobs already queued before they see `closing` with nothing
-    // left; the writer writes every slot taken before it stops.
-    for (std::thread& formatter : out.formatters) {
-        formatter.join();
-    }
-    out.formatters.clear();
-    out.writer.join();
+    stop_threads(out, commit_all);
     if (out.file != nullptr) {
         if (std::fclose(out.file) != 0) {
             out.failed = true;
         }
         out.file = nullptr;
     }
+    if (out.comparison != nullptr) {
+        finish_comparison(out);
+    }
+    for (OutputSlot& slot : out.slots) {
+        slot = OutputSlot{};
+    }
     out.memory = nullptr;
     out.open = false;
-    return !out.failed;
+    if (out.out_of_memory) {
+        return OutputStatus::no_memory;
+    }
+    return out.failed ? OutputStatus::cannot_write : OutputStatus::ok;
+}
+
+} // namespace
+
+OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& sink,
+                         int formatters) {
+    out.kind = sink.kind;
+    out.failed = false;
+    out.out_of_memory = false;
+    out.closing = false;
+    out.taken = out.committed = out.written = 0;
+    out.compared_bytes = out.compared_lines = 0;
+    if (const OutputStatus started = start_threads(out, formatters); started != OutputStatus::ok) {
+        return started;
+    }
+    OutputStatus opened = OutputStatus::ok;
+    try {
+        opened = open_destination(out, name, sink);
+    } catch (const std::bad_alloc&) {
+        opened = OutputStatus::no_memory;
+    }
+    if (opened != OutputStatus::ok) {
+        stop_threads(out, false);
+        if (out.reference != nullptr) {
+            std::fclose(out.reference);
+            out.reference = nullptr;
+        }
+        out.comparison = nullptr;
+        return opened;
+    }
+    out.open = true;
+    return OutputStatus::ok;
+}
+
+void output_job(OutputFile& out, OutputJob job, bool commit) {
+    std::unique_lock lock(out.mutex);
+    OutputSlot& slot = take_slot(out, lock);
+    slot.job = std::move(job);
+    if (commit) {
+        out.committed = out.taken;
+    }
+    if (out.formatters.empty()) {
+        run_job(out, slot, lock);
+    } else {
+        out.changed.notify_all();
+    }
+}
+
+OutputStatus close_output(OutputFile& out) {
+    return finish(out, true);
+}
+
+OutputStatus abandon_output(OutputFile& out) {
+    return finish(out, false);
+}
+
+void unlock_output(OutputFile& out) {
+    if (out.lock >= 0) {
+        ::close(out.lock);
+        out.lock = -1;
+    }
 }
 
 OutputFile::~OutputFile() {
     (void)close_output(*this);
+    unlock_output(*this);
 }

@@ -94,19 +94,6 @@ TEST(Memory, WriteFailureIsReportedEvenWhenAnItemFailsToo) {
               transcript_start(1, all_prompts(1).size()) + cannot_write("items"));
 }
 
-TEST(Memory, FileThatOutgrowsItsRoomFailsLikeAFullDisk) {
-    // The same failure path without a device: the fuzzer relies on it.
-    MemoryFiles files;
-    files.max_file_size = 1000;
-    OutputFile out;
-    ASSERT_TRUE(open_output(out, "small", &files));
-    for (int i = 0; i < 200; ++i) {
-        output_job(out, [](char* p) { return std::copy_n("123456789\n", 10, p); });
-    }
-    EXPECT_FALSE(close_output(out));
-    EXPECT_EQ(files.files.at("small").size(), 1000U);
-}
-
 // Answers of a complete run with one defect type, one per question (the defect type's
 // length and width are two answers to one prompt).
 const std::vector<std::string> answers = {"2", "3", "100", "100", "5", "0.01", "0.15", "1",

@@ -1,6 +1,5 @@
 #include "defects_file.h"
 #include "items_file.h"
-#include "output_file.h"
 #include "random_stream.h"
 
 #include <gtest/gtest.h>
@@ -105,37 +104,6 @@ TEST(DefectsFile, HeaderDefectLinesAndBlockEnds) {
               "instance: 20000\n\n"
               "2147483648.000000\t16777216.000000\t4294967296.000000\t16777216.000000\n"
               "\n\n");
-}
-
-TEST(OutputFile, JobsArriveWholeAndInTheOrderTheyWereQueued) {
-    // With two formatter threads, one, or none (jobs then run on the calling thread).
-    for (const int formatters : {2, 1, 0}) {
-        MemoryFiles memory;
-        OutputFile out;
-        out.formatter_count = formatters;
-        ASSERT_TRUE(open_output(out, "big", &memory));
-        std::string expected;
-        for (std::int32_t job = 0; job < 400; ++job) {
-            // Pieces of very different sizes, so that later jobs often finish first.
-            const std::int32_t lines = (job * 7919) % 3000;
-            for (std::int32_t v = 0; v < lines; ++v) {
-                char text[max_line_length];
-                char* end = put_int_as_float(text, job * 10000 + v);
-                *end++ = '\n';
-                expected.append(text, end);
-            }
-            output_job(out, [job, lines](char* p) {
-                for (std::int32_t v = 0; v < lines; ++v) {
-                    p = put_int_as_float(p, job * 10000 + v);
-                    *p++ = '\n';
-                }
-                return p;
-            });
-        }
-        ASSERT_TRUE(close_output(out));
-        EXPECT_GT(expected.size(), output_slot_count * output_slot_size); // the ring wraps
-        EXPECT_EQ(memory.files["big"], expected) << formatters << " formatters";
-    }
 }
 
 } // namespace

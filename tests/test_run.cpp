@@ -154,7 +154,7 @@ std::string plain_defects_file(const std::string& answers) {
     auto p = std::make_unique<RunParams>();
     std::istringstream in(answers);
     std::ostringstream console;
-    EXPECT_EQ(run_dialogue(in, console, *p), nullptr);
+    EXPECT_EQ(run_dialogue(in, console, *p, OutputSink{}), nullptr);
     RandomStream stream;
     seed_random_stream(stream, p->seed);
     auto items = std::make_unique<ItemTable>();
@@ -211,11 +211,11 @@ TEST(Run, NoInstancesLeavesBothFilesEmpty) {
     }
 }
 
-TEST(Run, DefectsFileReplacesAnItemsFileOfTheSameName) {
+TEST(Run, SameNameForBothFilesIsRefusedBeforeAnyFileExists) {
     const RunResult r = run_in_memory("1 2 100 100 5 0.01 0.15 1 5 4 0 0 same same 12 0");
-    EXPECT_EQ(r.status, 0);
-    ASSERT_EQ(r.files.files.size(), 1U);
-    EXPECT_EQ(r.files.files.at("same"), "instance: 1\n\n\n\n\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.transcript, transcript_start(1, all_prompts(1).size() - 1) + msg::same_file);
+    EXPECT_TRUE(r.files.files.empty());
 }
 
 TEST(Run, GenerationFailureStopsAfterTheCompleteEarlierBlocks) {

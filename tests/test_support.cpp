@@ -9,25 +9,32 @@
 #include <memory>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
-namespace {
-RunResult run(const std::string& input, bool in_memory, std::size_t max_file_size) {
+RunResult run_with_sink(const std::string& input, OutputSink& sink) {
     auto state = std::make_unique<RunState>();
     std::istringstream in(input);
     std::ostringstream out;
     RunResult result;
-    result.files.max_file_size = max_file_size;
-    result.status = run_program(*state, in, out, in_memory ? &result.files : nullptr);
+    result.status = run_program(*state, in, out, sink);
     result.transcript = out.str();
     return result;
 }
-} // namespace
 
 RunResult run_in_memory(const std::string& input, std::size_t max_file_size) {
-    return run(input, true, max_file_size);
+    MemoryFiles files;
+    files.max_file_size = max_file_size;
+    OutputSink sink;
+    sink.kind = SinkKind::memory;
+    sink.memory = &files;
+    RunResult result = run_with_sink(input, sink);
+    result.files = std::move(files);
+    return result;
 }
+
 RunResult run_on_disk(const std::string& input) {
-    return run(input, false, SIZE_MAX);
+    OutputSink sink;
+    return run_with_sink(input, sink);
 }
 
 const std::string banner_text =

@@ -1,7 +1,8 @@
 // Helpers shared by the tests: running the whole program on a console held in strings.
 #pragma once
 
-#include "output_file.h"
+#include "memory_files.h"
+#include "output_sink.h"
 
 #include <cstdint>
 #include <string>
@@ -20,6 +21,9 @@ RunResult run_in_memory(const std::string& input, std::size_t max_file_size = SI
 // Runs the program in-process with its files on disk, relative names resolved by the
 // caller (pass absolute names in `input`).
 RunResult run_on_disk(const std::string& input);
+
+// Runs the program in-process with the given sink (its memory, if any, is the sink's).
+RunResult run_with_sink(const std::string& input, OutputSink& sink);
 
 // The prompts of the dialogue in order, for questions without defect types.
 extern const std::vector<std::string> prompts_before_defects;
@@ -46,6 +50,10 @@ inline const std::string object_positive =
 inline const std::string object_area =
     "The area of the large object must not be larger than 2147483647!";
 inline const std::string name_length = "A file name must not be longer than 79 characters!";
+inline const std::string same_file =
+    "The items file and the defects file must not be the same file!";
+inline const std::string no_memory = "The run could not get enough memory!";
+inline const std::string no_thread = "The run could not start a thread!";
 inline const std::string item_failure =
     " Determination of integer length or width of the small items failed. Please check the "
     "chosen bounds for the relative size as well as the size of the large object!";

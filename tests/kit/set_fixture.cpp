@@ -54,7 +54,7 @@ void generate_set(const std::string& folder, const std::string& answers) {
 
 KitRun run_kit_in(const std::string& folder, const std::string& args) {
     KitRun run;
-    run.status = shell("cd '" + folder + "' && '" DEFECTKIT_BINARY "' " + args +
+    run.status = shell("cd '" + folder + "' && timeout 60 '" DEFECTKIT_BINARY "' " + args +
                        " > .kit-out 2> .kit-err < /dev/null");
     run.out = read_whole_file(folder + "/.kit-out");
     run.err = read_whole_file(folder + "/.kit-err");

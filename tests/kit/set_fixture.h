@@ -21,7 +21,8 @@ struct KitRun {
     std::string err;
 };
 
-// Runs defectkit with the arguments (a shell word list) in `folder`.
+// Runs defectkit with the arguments (a shell word list) in `folder`; a run that hangs is
+// ended after a minute.
 KitRun run_kit_in(const std::string& folder, const std::string& args);
 
 // The README's example: 1 instance, 2 objects of 100 x 100, 5 items, 3 defect types, seed 12.

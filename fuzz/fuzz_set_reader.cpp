@@ -1,0 +1,172 @@
+// libFuzzer entry for defectkit's readers. The input is a pair of files: its first byte
+// picks what the set is held against (the README example's answers, or an object alone,
+// with or without the number of objects), the next two give the items file's length, the
+// rest is split there into the items file and the defects file. Both are read from memory
+// files, with a small buffer so that lines cross its refills, once by the scanners of
+// check to their end and once by the set reader; the findings must agree. A violated
+// property traps, so libFuzzer keeps the input as a crash.
+
+#include "set_reader.h"
+#include "set_scan.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void fail() {
+    __builtin_trap();
+}
+
+void require(bool condition) {
+    if (!condition) {
+        fail();
+    }
+}
+
+int memory_file(const char* bytes, std::size_t size) {
+    const int fd = ::memfd_create("kit-fuzz", MFD_CLOEXEC);
+    require(fd >= 0);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, bytes + done, size - done);
+        require(n > 0);
+        done += static_cast<std::size_t>(n);
+    }
+    return fd;
+}
+
+std::string fd_path(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+KitSet make_set(std::uint8_t mode, int items_fd, int defects_fd) {
+    KitSet set;
+    RunParams& p = set.params;
+    p.object = Rectangle{10000, 100, 100};
+    set.items_path = fd_path(items_fd);
+    set.defects_path = defects_fd >= 0 ? fd_path(defects_fd) : std::string();
+    switch (mode % 3) {
+    case 0: // the README example's answers
+        set.from_answers = true;
+        p.no_instances = 1 + mode / 3 % 3;
+        p.no_objects = 2;
+        p.no_items = 5;
+        p.minrelsize = 0.01f;
+        p.maxrelsize = 0.15f;
+        p.minarea = 100;
+        p.maxarea = 1500;
+        p.no_def_type = 3;
+        p.defect[0] = Rectangle{20, 5, 4};
+        p.defect[1] = Rectangle{100, 10, 10};
+        p.defect[2] = Rectangle{60, 20, 3};
+        p.mindefects = 1;
+        p.maxdefects = 3;
+        set.instances = p.no_instances;
+        set.objects_per_instance = 2;
+        break;
+    case 1: // --object alone: the files tell the rest
+        break;
+    default: // --object with --objects
+        set.objects_per_instance = mode / 3 % 4;
+        break;
+    }
+    return set;
+}
+
+// Problems come out in file order, and as many are kept as the list keeps.
+void require_ordered(const ProblemList& list) {
+    require(list.kept.size() == (list.count < list.keep ? list.count : list.keep));
+    for (std::size_t i = 1; i < list.kept.size(); ++i) {
+        require(list.kept[i - 1].line <= list.kept[i].line);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) {
+        return 0;
+    }
+    const std::uint8_t mode = data[0];
+    const bool with_defects = (mode & 0x80) == 0;
+    std::size_t items_size = static_cast<std::size_t>(data[1]) << 8 | data[2];
+    const char* bytes = reinterpret_cast<const char*>(data + 3);
+    size -= 3;
+    if (items_size > size) {
+        items_size = size;
+    }
+    const int items_fd = memory_file(bytes, items_size);
+    const int defects_fd = with_defects ? memory_file(bytes + items_size, size - items_size) : -1;
+    const KitSet set = make_set(mode & 0x7f, items_fd, defects_fd);
+    const SetRules rules = make_set_rules(set);
+
+    // check's scanners, to the end of both files.
+    ItemsScan items;
+    items.rules = &rules;
+    init_line_source(items.source, set.items_path, ::dup(items_fd), 2048);
+    Item item;
+    std::uint64_t items_seen = 0;
+    for (ItemsEvent e; (e = next_items_event(items, item)) != ItemsEvent::end;) {
+        items_seen += e == ItemsEvent::item ? 1 : 0;
+    }
+    require(items.finished && items.source.error == 0);
+    require(items_seen <= items.items);
+    require_ordered(items.problems);
+    close_line_source(items.source);
+
+    DefectsScan defects;
+    defects.rules = &rules;
+    std::uint64_t objects_seen = 0;
+    if (with_defects) {
+        init_line_source(defects.source, set.defects_path, ::dup(defects_fd), 2048);
+        Defect defect;
+        for (DefectsEvent e; (e = next_defects_event(defects, defect)) != DefectsEvent::end;) {
+            objects_seen += e == DefectsEvent::object_end ? 1 : 0;
+            require(defects.in_object <= MAXDEF + 1);
+        }
+        require(defects.finished && defects.source.error == 0);
+        require(objects_seen == defects.objects);
+        require_ordered(defects.problems);
+        close_line_source(defects.source);
+    }
+    const bool clean = items.problems.count == 0 && defects.problems.count == 0 &&
+                       (!with_defects || defects.instances == items.blocks);
+
+    // The set reader: it stops at a problem, and finds one exactly when check does (or
+    // when the two files disagree on the number of instances).
+    SetReader reader;
+    require(open_set_reader(reader, set));
+    InstanceHead head;
+    std::vector<Defect> found;
+    std::uint64_t read_items = 0;
+    std::int32_t instances = 0;
+    while (next_instance(reader, head)) {
+        require(head.number == ++instances);
+        require(head.items.size() <= static_cast<std::size_t>(MAXMOD));
+        read_items += head.items.size();
+        while (next_object(reader, found)) {
+            require(found.size() <= static_cast<std::size_t>(MAXDEF));
+        }
+    }
+    require(!reader.unreadable);
+    require(reader.problem.empty() == clean);
+    if (clean) {
+        require(read_items == items.items && instances == items.blocks);
+    }
+    if (!with_defects && !clean) {
+        const Problem& first = items.problems.kept.front();
+        require(reader.problem ==
+                set.items_path + ":" + std::to_string(first.line) + ": " + first.message);
+    }
+    close_set_reader(reader);
+    ::close(items_fd);
+    if (defects_fd >= 0) {
+        ::close(defects_fd);
+    }
+    return 0;
+}
