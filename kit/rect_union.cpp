@@ -1,16 +1,66 @@
-// The union of axis-parallel rectangles by a sweep along x: the distinct y values split the
-// object's width into elementary pieces, a segment tree over those pieces keeps how much of
-// the width the defects crossing the sweep line cover, and each stretch between two
-// consecutive edges adds that length times its breadth. O(n log n) for n defects.
+// The union of axis-parallel rectangles, exactly, in integers. Objects carry few defects as
+// a rule, and those seldom overlap: a pairwise test settles that case (the union is then
+// the sum of the areas). A handful of overlapping defects is cut into slabs between
+// consecutive distinct x values, merging the y spans that cross each slab. Many defects go
+// through a sweep along x with a segment tree over the elementary pieces between distinct
+// y values, which keeps the covered length of the sweep line: O(n log n).
 #include "rect_union.h"
 
 #include <algorithm>
 
 namespace {
 
-struct Clipped {
-    std::int64_t x1, y1, x2, y2;
-};
+using Rect = UnionScratch::Rect;
+
+// Up to this many defects the quadratic methods are the fastest.
+constexpr std::size_t few = 32;
+
+bool overlap(const Rect& a, const Rect& b) {
+    return a.x1 < b.x2 && b.x1 < a.x2 && a.y1 < b.y2 && b.y1 < a.y2;
+}
+
+std::int64_t area_of(const Rect& r) {
+    return (r.x2 - r.x1) * (r.y2 - r.y1);
+}
+
+std::int64_t union_by_slabs(UnionScratch& s) {
+    s.xs.clear();
+    for (const Rect& r : s.rects) {
+        s.xs.push_back(r.x1);
+        s.xs.push_back(r.x2);
+    }
+    std::sort(s.xs.begin(), s.xs.end());
+    s.xs.erase(std::unique(s.xs.begin(), s.xs.end()), s.xs.end());
+    std::int64_t area = 0;
+    for (std::size_t i = 0; i + 1 < s.xs.size(); ++i) {
+        const std::int64_t from = s.xs[i];
+        const std::int64_t to = s.xs[i + 1];
+        s.spans.clear();
+        for (const Rect& r : s.rects) {
+            if (r.x1 <= from && to <= r.x2) {
+                s.spans.push_back({r.y1, r.y2});
+            }
+        }
+        std::sort(
+            s.spans.begin(), s.spans.end(),
+            [](const UnionScratch::Span& a, const UnionScratch::Span& b) { return a.low < b.low; });
+        std::int64_t covered = 0;
+        std::int64_t reach = 0; // the end of the spans merged so far
+        bool started = false;
+        for (const UnionScratch::Span& span : s.spans) {
+            if (!started || span.low >= reach) {
+                covered += span.high - span.low;
+                reach = span.high;
+                started = true;
+            } else if (span.high > reach) {
+                covered += span.high - reach;
+                reach = span.high;
+            }
+        }
+        area += covered * (to - from);
+    }
+    return area;
+}
 
 // Adds `delta` over the pieces [low, high) below `node`, which spans the pieces [from, to).
 void update(UnionScratch& s, std::size_t node, std::int32_t from, std::int32_t to, std::int32_t low,
@@ -34,50 +84,25 @@ void update(UnionScratch& s, std::size_t node, std::int32_t from, std::int32_t t
     }
 }
 
-} // namespace
+std::int32_t index_of(const std::vector<std::int64_t>& values, std::int64_t value) {
+    return static_cast<std::int32_t>(std::lower_bound(values.begin(), values.end(), value) -
+                                     values.begin());
+}
 
-std::int64_t union_area(const std::vector<Defect>& defects, std::int64_t length, std::int64_t width,
-                        UnionScratch& s) {
-    s.edges.clear();
+std::int64_t union_by_sweep(UnionScratch& s) {
     s.ys.clear();
-    std::int64_t single = 0;
-    std::size_t kept = 0;
-    for (const Defect& d : defects) {
-        const Clipped c{std::max<std::int64_t>(d.x1, 0), std::max<std::int64_t>(d.y1, 0),
-                        std::min(d.x2, length), std::min(d.y2, width)};
-        if (c.x1 >= c.x2 || c.y1 >= c.y2) {
-            continue; // nothing of it lies on the object
-        }
-        ++kept;
-        single = (c.x2 - c.x1) * (c.y2 - c.y1);
-        s.ys.push_back(c.y1);
-        s.ys.push_back(c.y2);
-        s.edges.push_back({c.x1, 0, 0, +1});
-        s.edges.push_back({c.x2, 0, 0, -1});
-    }
-    if (kept <= 1) {
-        return kept == 0 ? 0 : single;
+    for (const Rect& r : s.rects) {
+        s.ys.push_back(r.y1);
+        s.ys.push_back(r.y2);
     }
     std::sort(s.ys.begin(), s.ys.end());
     s.ys.erase(std::unique(s.ys.begin(), s.ys.end()), s.ys.end());
-    // The y indices of each edge, now that the distinct values are known; edges were pushed
-    // in pairs in the order of the defects that were kept.
-    std::size_t pair = 0;
-    for (const Defect& d : defects) {
-        const std::int64_t x1 = std::max<std::int64_t>(d.x1, 0);
-        const std::int64_t y1 = std::max<std::int64_t>(d.y1, 0);
-        const std::int64_t x2 = std::min(d.x2, length);
-        const std::int64_t y2 = std::min(d.y2, width);
-        if (x1 >= x2 || y1 >= y2) {
-            continue;
-        }
-        const auto low = static_cast<std::int32_t>(std::lower_bound(s.ys.begin(), s.ys.end(), y1) -
-                                                   s.ys.begin());
-        const auto high = static_cast<std::int32_t>(std::lower_bound(s.ys.begin(), s.ys.end(), y2) -
-                                                    s.ys.begin());
-        s.edges[2 * pair].low = s.edges[2 * pair + 1].low = low;
-        s.edges[2 * pair].high = s.edges[2 * pair + 1].high = high;
-        ++pair;
+    s.edges.clear();
+    for (const Rect& r : s.rects) {
+        const std::int32_t low = index_of(s.ys, r.y1);
+        const std::int32_t high = index_of(s.ys, r.y2);
+        s.edges.push_back({r.x1, low, high, +1});
+        s.edges.push_back({r.x2, low, high, -1});
     }
     std::sort(s.edges.begin(), s.edges.end(),
               [](const UnionScratch::Edge& a, const UnionScratch::Edge& b) { return a.x < b.x; });
@@ -92,4 +117,32 @@ std::int64_t union_area(const std::vector<Defect>& defects, std::int64_t length,
         update(s, 1, 0, pieces, e.low, e.high, e.delta);
     }
     return area;
+}
+
+} // namespace
+
+std::int64_t union_area(const Defect* defects, std::size_t count, std::int64_t length,
+                        std::int64_t width, UnionScratch& s) {
+    s.rects.clear();
+    for (const Defect* d = defects; d != defects + count; ++d) {
+        const Rect r{std::max<std::int64_t>(d->x1, 0), std::max<std::int64_t>(d->y1, 0),
+                     std::min(d->x2, length), std::min(d->y2, width)};
+        if (r.x1 < r.x2 && r.y1 < r.y2) { // else nothing of it lies on the object
+            s.rects.push_back(r);
+        }
+    }
+    const std::size_t n = s.rects.size();
+    if (n > few) {
+        return union_by_sweep(s);
+    }
+    std::int64_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (overlap(s.rects[i], s.rects[j])) {
+                return union_by_slabs(s);
+            }
+        }
+        sum += area_of(s.rects[i]);
+    }
+    return sum;
 }

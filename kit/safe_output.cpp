@@ -21,7 +21,9 @@ void report(const std::string& path, int error) {
     std::cerr << "defectkit: cannot write " << path << ": " << std::strerror(error) << "\n";
 }
 
-bool names_input(const std::string& path, const InputPaths& inputs) {
+} // namespace
+
+bool is_input(const std::string& path, const InputPaths& inputs) {
     struct stat target {};
     if (::stat(path.c_str(), &target) != 0) {
         return false; // not there yet: it cannot be an input
@@ -36,6 +38,8 @@ bool names_input(const std::string& path, const InputPaths& inputs) {
     return false;
 }
 
+namespace {
+
 void remove_if_regular(OutputTarget& target) {
     if (target.regular) {
         ::unlink(target.path.c_str());
@@ -47,7 +51,7 @@ void remove_if_regular(OutputTarget& target) {
 bool open_target(OutputTarget& target, const std::string& path, const InputPaths& inputs) {
     target = OutputTarget{};
     target.path = path;
-    if (names_input(path, inputs)) {
+    if (is_input(path, inputs)) {
         std::cerr << "defectkit: " << path
                   << " is a file this command reads; not writing over it\n";
         return false;

@@ -21,6 +21,9 @@ struct InputPaths {
     std::vector<std::string> paths;
 };
 
+// True when `path` names one of the inputs (or another name of the same file).
+bool is_input(const std::string& path, const InputPaths& inputs);
+
 // Opens `path` for writing. False, with the problem on stderr, when it names an input or
 // cannot be created.
 bool open_target(OutputTarget& target, const std::string& path, const InputPaths& inputs);

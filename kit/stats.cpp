@@ -4,7 +4,9 @@
 
 #include "commands.h"
 #include "progress.h"
+#include "read_ahead.h"
 #include "rect_union.h"
+#include "set_problem.h"
 
 #include <cmath>
 #include <cstdio>
@@ -402,7 +404,7 @@ nlohmann::ordered_json stats_json(const KitSet& kit, const StatsTally& set,
         for (const StatsTally& inst : instances) {
             list.push_back(tally_json(inst));
         }
-        j["instances"] = list;
+        j["per_instance"] = list;
     }
     return j;
 }
@@ -418,34 +420,33 @@ int run_stats(const StatsOptions& options) {
     }
     StatsTally set = empty_tally(kit.params.object.length, kit.params.object.width);
     std::vector<StatsTally> instances;
+    StatsTally inst;
     UnionScratch scratch;
-    InstanceHead head;
-    std::vector<Defect> defects;
     Progress progress;
     start_progress(progress, "stats", reader.bytes_total);
-    while (next_instance(reader, head)) {
-        StatsTally inst = empty_tally(set.object_length, set.object_width);
-        tally_items(inst, head);
-        while (next_object(reader, defects)) {
-            tally_object(inst, static_cast<std::int64_t>(defects.size()),
-                         union_area(defects, set.object_length, set.object_width, scratch));
+    read_ahead(reader, 0, progress, [&](const ObjectBatch& batch) {
+        if (batch.starts_instance) {
+            inst = empty_tally(set.object_length, set.object_width);
+            tally_items(inst, batch.head);
         }
-        if (!reader.problem.empty()) {
-            break;
+        const Defect* defects = batch.defects.data();
+        for (const std::uint32_t size : batch.sizes) {
+            tally_object(inst, size,
+                         union_area(defects, size, set.object_length, set.object_width, scratch));
+            defects += size;
         }
-        close_instance(inst, set);
-        if (options.per_instance) {
-            instances.push_back(inst);
+        if (batch.ends_instance) {
+            close_instance(inst, set);
+            if (options.per_instance) {
+                instances.push_back(inst);
+            }
         }
-        show_progress(progress, reader.bytes_done);
-    }
+        return true;
+    });
     end_progress(progress);
     close_set_reader(reader);
     if (!reader.problem.empty()) {
-        std::cerr << reader.problem << "\n"
-                  << "defectkit: the set is not as defectgen writes it; run defectkit check for "
-                     "every problem\n";
-        return 1;
+        return report_set_problem(reader);
     }
     if (options.json) {
         std::cout << stats_json(kit, set, instances, options.per_instance).dump(2) << "\n";
