@@ -5,6 +5,7 @@
 #include "placement.h"
 #include "progress.h"
 #include "safe_output.h"
+#include "set_problem.h"
 #include "svg.h"
 
 #include <algorithm>

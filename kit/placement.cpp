@@ -2,6 +2,7 @@
 
 #include "defectgen.h"
 #include "rect_union.h"
+#include "set_problem.h"
 
 #include <algorithm>
 #include <iostream>
@@ -112,17 +113,6 @@ void sweep_defects(const std::vector<PlacedItem>& items, const std::vector<std::
 }
 
 } // namespace
-
-// Prints the reader's problem; returns the exit status: 2 for a failed read, 1 for a
-// problem in the files' content.
-int report_set_problem(const SetReader& reader) {
-    std::cerr << reader.problem << "\n";
-    if (reader.unreadable) {
-        return 2;
-    }
-    std::cerr << "defectkit: the set's files have a problem; `defectkit check` lists them all\n";
-    return 1;
-}
 
 int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
                   InstanceHead& head) {

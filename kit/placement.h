@@ -82,10 +82,6 @@ std::string summary_text(const PlacementSummary& summary);
 // a / b as a percentage with two decimals, rounded half up ("0.00" when b is 0).
 std::string percent(std::int64_t a, std::int64_t b);
 
-// Prints the reader's problem on stderr, with the hint to run check when it lies in the
-// files' content; returns the exit status (1, or 2 for a file that could not be read).
-int report_set_problem(const SetReader& reader);
-
 // Opens the set and reads up to instance `number` (from 1): the reader then stands at its
 // first object. Returns 0, or the exit status after printing the problem: 2 when the set
 // cannot be opened or has no such instance, 1 on a problem in its files.

@@ -155,8 +155,9 @@ TEST_F(ExampleSet, RefusalsAndProblemsOfTheSet) {
     run = run_kit_in(folder, "check-solution answers.txt --instance 1 --solution placement.csv");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.substr(run.err.find('\n') + 1),
-              "defectkit: the set's files have a problem; `defectkit check` lists them all\n");
+    EXPECT_EQ(
+        run.err.substr(run.err.find('\n') + 1),
+        "defectkit: the set is not as defectgen writes it; defectkit check lists every problem\n");
 }
 
 // Renders an SVG file to PNG with rsvg-convert, which parses it as XML first; skipped
@@ -202,11 +203,11 @@ TEST_F(ExampleSet, PicturesOfTheInstanceAndOfPlacements) {
     }
     // The README's pictures are these same files.
     EXPECT_EQ(read_whole_file(std::string(DEFECTKIT_TEST_DATA) + "/draw-example.svg"),
-              read_whole_file(std::string(DEFECTKIT_DOCS) + "/example.svg"));
+              read_whole_file(std::string(DEFECTKIT_SOURCE_DIR) + "/docs/example.svg"));
     EXPECT_EQ(read_whole_file(std::string(DEFECTKIT_TEST_DATA) + "/draw-example-placement.svg"),
-              read_whole_file(std::string(DEFECTKIT_DOCS) + "/example-placement.svg"));
-    EXPECT_EQ(join(feasible),
-              read_whole_file(std::string(DEFECTKIT_DOCS) + "/example-placement.csv"));
+              read_whole_file(std::string(DEFECTKIT_SOURCE_DIR) + "/docs/example-placement.svg"));
+    EXPECT_EQ(join(feasible), read_whole_file(std::string(DEFECTKIT_SOURCE_DIR) + "/docs" +
+                                              "/example-placement.csv"));
     if (!have_rsvg) {
         GTEST_SKIP() << "rsvg-convert (Debian librsvg2-bin) is missing: pictures not rendered";
     }
