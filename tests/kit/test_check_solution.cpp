@@ -160,6 +160,45 @@ TEST_F(ExampleSet, RefusalsAndProblemsOfTheSet) {
         "defectkit: the set is not as defectgen writes it; defectkit check lists every problem\n");
 }
 
+// The pipeline: a placement written from the export's CSV files (every bin of bins.csv,
+// every item of items.csv at the feasible place above, every defect of defects.csv echoed)
+// is the feasible placement.
+TEST_F(ExampleSet, APlacementWrittenFromTheExportIsAccepted) {
+    ASSERT_EQ(run_kit_in(folder, "export answers.txt --format packingsolver --out ps").status, 0);
+    const std::string bins = read_whole_file(folder + "/ps/instance-1/bins.csv");
+    const std::string items = read_whole_file(folder + "/ps/instance-1/items.csv");
+    const std::string defects = read_whole_file(folder + "/ps/instance-1/defects.csv");
+    EXPECT_EQ(bins, "WIDTH,HEIGHT,COPIES\n100,100,1\n100,100,1\n");
+    const std::vector<std::string> places = {"0,0,0", "0,13,0", "0,13,34", "1,24,0", "1,0,26"};
+    std::string placement = "TYPE,ID,COPIES,BIN,X,Y,LX,LY\nBIN,0,1,0,0,0,100,100\n"
+                            "BIN,1,1,1,0,0,100,100\n";
+    std::size_t at = items.find('\n') + 1;
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const std::size_t end = items.find('\n', at);
+        const std::string row = items.substr(at, end - at); // WIDTH,HEIGHT,PROFIT,...
+        const std::size_t second = row.find(',', row.find(',') + 1);
+        const std::size_t comma = places[i].find(',');
+        placement += "ITEM," + std::to_string(i) + ",1," + places[i].substr(0, comma) + "," +
+                     places[i].substr(comma + 1) + "," + row.substr(0, second) + "\n";
+        at = end + 1;
+    }
+    std::vector<int> next_id(2, 0);
+    at = defects.find('\n') + 1;
+    while (at < defects.size()) {
+        const std::size_t end = defects.find('\n', at);
+        const std::string row = defects.substr(at, end - at); // BIN,X,Y,WIDTH,HEIGHT
+        const int bin = row[0] - '0';
+        placement += "DEFECT," + std::to_string(next_id[bin]++) + ",," + row + "\n";
+        at = end + 1;
+    }
+    write_file(folder + "/exported.csv", placement);
+    const KitRun run =
+        run_kit_in(folder, "check-solution answers.txt --instance 1 --solution exported.csv");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, summary);
+    EXPECT_EQ(run.status, 0);
+}
+
 // Renders an SVG file to PNG with rsvg-convert, which parses it as XML first; skipped
 // where rsvg-convert (Debian librsvg2-bin) is missing.
 bool renders(const std::string& svg, const std::string& png) {
