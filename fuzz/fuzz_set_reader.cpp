@@ -2,9 +2,9 @@
 // picks what the set is held against (the README example's answers, or an object alone,
 // with or without the number of objects), the next two give the items file's length, the
 // rest is split there into the items file and the defects file. Both are read from memory
-// files, with a small buffer so that lines cross its refills, once by the scanners of
-// check to their end and once by the set reader; the findings must agree. A violated
-// property traps, so libFuzzer keeps the input as a crash.
+// files, with a small buffer so that lines cross its refills: by check's scanners to their
+// end, once telling every event and once quiet, and by the set reader; all must agree. A
+// violated property traps, so libFuzzer keeps the input as a crash.
 
 #include "set_reader.h"
 #include "set_scan.h"
@@ -86,6 +86,13 @@ void require_ordered(const ProblemList& list) {
     }
 }
 
+void require_same(const ProblemList& a, const ProblemList& b) {
+    require(a.count == b.count && a.kept.size() == b.kept.size());
+    for (std::size_t i = 0; i < a.kept.size(); ++i) {
+        require(a.kept[i].line == b.kept[i].line && a.kept[i].message == b.kept[i].message);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -105,34 +112,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const KitSet set = make_set(mode & 0x7f, items_fd, defects_fd);
     const SetRules rules = make_set_rules(set);
 
-    // check's scanners, to the end of both files.
+    // check's scanners, to the end of both files, once telling every event and once
+    // quiet as check runs them: both must find the same.
     ItemsScan items;
-    items.rules = &rules;
-    init_line_source(items.source, set.items_path, ::dup(items_fd), 2048);
-    Item item;
-    std::uint64_t items_seen = 0;
-    for (ItemsEvent e; (e = next_items_event(items, item)) != ItemsEvent::end;) {
-        items_seen += e == ItemsEvent::item ? 1 : 0;
+    ItemsScan quiet_items;
+    quiet_items.quiet = true;
+    for (ItemsScan* scan : {&items, &quiet_items}) {
+        scan->rules = &rules;
+        init_line_source(scan->source, set.items_path, ::dup(items_fd), 2048);
+        Item item;
+        std::uint64_t seen = 0;
+        for (ItemsEvent e; (e = next_items_event(*scan, item)) != ItemsEvent::end;) {
+            seen += e == ItemsEvent::item ? 1 : 0;
+        }
+        require(scan->finished && scan->source.error == 0);
+        require(seen <= scan->items);
+        require_ordered(scan->problems);
+        close_line_source(scan->source);
     }
-    require(items.finished && items.source.error == 0);
-    require(items_seen <= items.items);
-    require_ordered(items.problems);
-    close_line_source(items.source);
+    require_same(items.problems, quiet_items.problems);
+    require(items.items == quiet_items.items && items.blocks == quiet_items.blocks);
 
     DefectsScan defects;
-    defects.rules = &rules;
-    std::uint64_t objects_seen = 0;
+    DefectsScan quiet_defects;
+    quiet_defects.quiet = true;
     if (with_defects) {
-        init_line_source(defects.source, set.defects_path, ::dup(defects_fd), 2048);
-        Defect defect;
-        for (DefectsEvent e; (e = next_defects_event(defects, defect)) != DefectsEvent::end;) {
-            objects_seen += e == DefectsEvent::object_end ? 1 : 0;
-            require(defects.in_object <= MAXDEF + 1);
+        for (DefectsScan* scan : {&defects, &quiet_defects}) {
+            scan->rules = &rules;
+            init_line_source(scan->source, set.defects_path, ::dup(defects_fd), 2048);
+            Defect defect;
+            std::uint64_t objects = 0;
+            for (DefectsEvent e; (e = next_defects_event(*scan, defect)) != DefectsEvent::end;) {
+                objects += e == DefectsEvent::object_end ? 1 : 0;
+                require(scan->in_object <= MAXDEF + 1);
+            }
+            require(scan->finished && scan->source.error == 0);
+            require(scan->quiet ? objects <= scan->objects : objects == scan->objects);
+            require_ordered(scan->problems);
+            close_line_source(scan->source);
         }
-        require(defects.finished && defects.source.error == 0);
-        require(objects_seen == defects.objects);
-        require_ordered(defects.problems);
-        close_line_source(defects.source);
+        require_same(defects.problems, quiet_defects.problems);
+        require(defects.objects == quiet_defects.objects &&
+                defects.defects == quiet_defects.defects &&
+                defects.instances == quiet_defects.instances);
     }
     const bool clean = items.problems.count == 0 && defects.problems.count == 0 &&
                        (!with_defects || defects.instances == items.blocks);

@@ -41,23 +41,21 @@ bool constant_stream(std::int32_t seed) {
     return stream.rng_state == 0;
 }
 
+// The scans run quiet: their events are few (block ends, instance ends, objects without
+// defects), so each one, or every 256th, publishes the bytes done for progress.
 void run_items(ItemsScan& scan, std::atomic<std::uint64_t>& done) {
     Item item;
-    std::uint64_t events = 0;
     while (next_items_event(scan, item) != ItemsEvent::end) {
-        if ((++events & 0xffff) == 0) {
-            done.store(scan.source.bytes_done, std::memory_order_relaxed);
-        }
+        done.store(scan.source.bytes_done, std::memory_order_relaxed);
     }
     done.store(scan.source.bytes_done, std::memory_order_relaxed);
 }
 
-// Every so many events `tick` is called, to publish the bytes done for progress.
 template <typename Tick> void run_defects(DefectsScan& scan, Tick tick) {
     Defect defect;
     std::uint64_t events = 0;
     while (next_defects_event(scan, defect) != DefectsEvent::end) {
-        if ((++events & 0xffff) == 0) {
+        if ((++events & 0xff) == 0) {
             tick();
         }
     }
@@ -119,16 +117,17 @@ Split find_split(int fd, std::uint64_t size) {
 
 void init_scan(DefectsScan& scan, const SetRules& rules, const std::string& path, int fd) {
     scan.rules = &rules;
+    scan.quiet = true;
     scan.problems.keep = problems_shown;
     init_line_source(scan.source, path, fd);
 }
 
 // The objects of the first instance, which every instance must have when nothing else
-// tells their number; -1 when the first instance does not end.
+// tells their number, counted as a scan of the whole file learns it; -1 when the first
+// instance does not end. Both parts of a split scan then hold every instance to it.
 std::int64_t first_instance_objects(const SetRules& rules, const std::string& path, int fd) {
     DefectsScan scan;
     init_scan(scan, rules, path, ::dup(fd));
-    scan.stop_at_problem = true;
     Defect defect;
     DefectsEvent event = DefectsEvent::instance_start;
     while (event != DefectsEvent::instance_end && event != DefectsEvent::end) {
@@ -230,6 +229,7 @@ int run_check(const SetOptions& options) {
     ItemsScan items;
     items.rules = &rules;
     items.report_missing_instances = false;
+    items.quiet = true;
     items.problems.keep = problems_shown;
     DefectsScan defects;
     defects.rules = &rules;

@@ -63,6 +63,7 @@ struct ItemsScan {
     const SetRules* rules = nullptr;
     ProblemList problems;
     bool stop_at_problem = false; // the reader: no events after the first problem
+    bool quiet = false;           // check: no item events, only problems and counts
     // check decides itself what a file short of instances is (it may be a generation
     // failure); the reader reports it at once.
     bool report_missing_instances = true;
@@ -93,6 +94,7 @@ struct DefectsScan {
     const SetRules* rules = nullptr;
     ProblemList problems;
     bool stop_at_problem = false;
+    bool quiet = false; // check: fewer events (no defects, most object ends not told)
 
     DefectsState state = DefectsState::want_header;
     bool holding = false; // `held` is to be handled again in the new state

@@ -133,7 +133,10 @@ TEST(Check, EachKindOfDamageIsCaughtAtItsLine) {
           "alone\n"}},
         {"NUL bytes, a huge line and no final line end",
          [](const std::string& t) {
-             return replaced(t, "24.000000\t17", std::string("24.0\0\0000\t17", 12)) +
+             return replaced(t, "24.000000\t17",
+                             std::string("24.0\0\0"
+                                         "0000\t17",
+                                         13)) +
                     std::string(3000000, '7');
          },
          same,
