@@ -127,6 +127,12 @@ if $list_only; then
     exit $status
 fi
 
+# Milliseconds since the epoch.
+now_ms() {
+    local t=${EPOCHREALTIME/[.,]/}
+    echo $((t / 1000))
+}
+
 progress() {
     if [ -t 2 ]; then
         printf '\r\033[K%s' "$*" >&2
@@ -206,6 +212,7 @@ for i in "${chosen[@]}"; do
     IFS= read -r -d '' text <"$path"
     after=${text#*"$from"}
     printf '%s' "${text%%"$from"*}$to$after" >"$path"
+    mutant_start=$(now_ms)
     if ! build_tree; then
         outcome="error      $name: does not compile (${file})"
         broken=$((broken + 1))
@@ -233,7 +240,8 @@ for i in "${chosen[@]}"; do
     # Restored with a new time stamp, so that the next build compiles it again.
     printf '%s' "$text" >"$path"
     progress ""
-    echo "$outcome"
+    took=$(($(now_ms) - mutant_start))
+    printf '%s [%d.%d s]\n' "$outcome" $((took / 1000)) $((took % 1000 / 100))
 done
 # Leave the copy's build matching its sources (for --keep).
 build_tree || true
