@@ -58,14 +58,22 @@ struct FloatCase {
 
 TEST(ReadFloat, BehavesLikeFormattedFloatInput) {
     const FloatCase cases[] = {
-        {"0.01", ReadResult::ok, 0.01f, ""},         {"  .5\n", ReadResult::ok, 0.5f, "\n"},
-        {"-1.5e-1x", ReadResult::ok, -0.15f, "x"},   {"+0.25", ReadResult::ok, 0.25f, ""},
-        {"1E2", ReadResult::ok, 100.0f, ""},         {"3.", ReadResult::ok, 3.0f, ""},
-        {"1e999", ReadResult::ok, INFINITY, ""},     {"INFINITY 1", ReadResult::ok, INFINITY, " 1"},
-        {"-inf", ReadResult::ok, -INFINITY, ""},     {"0.3 0.4", ReadResult::ok, 0.3f, " 0.4"},
-        {"abc", ReadResult::malformed, 7.0f, "abc"}, {".", ReadResult::malformed, 7.0f, ""},
-        {"1e+", ReadResult::malformed, 7.0f, ""},    {"infin", ReadResult::malformed, 7.0f, ""},
-        {"inx", ReadResult::malformed, 7.0f, "x"},   {"\n", ReadResult::end_of_input, 7.0f, ""},
+        {"0.01", ReadResult::ok, 0.01f, ""},
+        {"  .5\n", ReadResult::ok, 0.5f, "\n"},
+        {"-1.5e-1x", ReadResult::ok, -0.15f, "x"},
+        {"+0.25", ReadResult::ok, 0.25f, ""}, // an explicit plus sign
+        {"1E2", ReadResult::ok, 100.0f, ""},
+        {"3.", ReadResult::ok, 3.0f, ""},
+        {"1e999", ReadResult::ok, INFINITY, ""},
+        {"INFINITY 1", ReadResult::ok, INFINITY, " 1"},
+        {"-inf", ReadResult::ok, -INFINITY, ""},
+        {"0.3 0.4", ReadResult::ok, 0.3f, " 0.4"},
+        {"abc", ReadResult::malformed, 7.0f, "abc"},
+        {".", ReadResult::malformed, 7.0f, ""},
+        {"1e+", ReadResult::malformed, 7.0f, ""},
+        {"infin", ReadResult::malformed, 7.0f, ""},
+        {"inx", ReadResult::malformed, 7.0f, "x"}, // breaks off inside "inf"
+        {"\n", ReadResult::end_of_input, 7.0f, ""},
     };
     for (const FloatCase& c : cases) {
         std::istringstream in(c.input);
