@@ -18,6 +18,8 @@ inline constexpr char digit_pairs[] = "00010203040506070809101112131415161718192
 // back two at a time, so that only fixed-size copies remain on this hot path.
 inline char* put_digits(char* p, std::uint64_t value) {
     std::size_t count = 1;
+    // count < 20 only keeps bound from overflowing for values from 10^19; the numbers of
+    // the files stay below 2^33, so the value test always ends the loop.
     for (std::uint64_t bound = 10; count < 20 && value >= bound; bound *= 10) {
         ++count;
     }

@@ -15,7 +15,7 @@ std::int32_t defect_count(std::int32_t mindefects, std::int32_t maxdefects, doub
     const auto reaches = [step, r](std::int64_t s) { return static_cast<double>(s) * step >= r; };
 
     std::int64_t s = static_cast<std::int64_t>(r * static_cast<double>(n)) + 1;
-    if (s < 1) {
+    if (s < 1) { // not for a draw, which is never negative
         s = 1;
     }
     if (s > n) {
@@ -24,9 +24,14 @@ std::int32_t defect_count(std::int32_t mindefects, std::int32_t maxdefects, doub
     while (s > 1 && reaches(s - 1)) {
         --s;
     }
+    // The estimate has reached r for every draw tried (all 2^31 draws of the stream on
+    // the widest ranges, and draws next to step boundaries of all kinds of ranges); the
+    // walk up stays for the rounding of r * n and s * step, which nothing here rules out.
     while (s <= n && !reaches(s)) {
         ++s;
     }
+    // Not for a draw: n * step lies within a unit in the last place of 1, above every
+    // draw (at most 1 - 1 / rng_m), so s = n always reaches it.
     if (s > n) {
         return 0;
     }

@@ -105,7 +105,7 @@ const char* refusal(ReadResult result, const char* malformed, const char* out_of
     case ReadResult::out_of_range:
         return out_of_range;
     }
-    return malformed;
+    return malformed; // not reached: the switch handles every result
 }
 
 // Prompts are shown before the program waits for their answer.

@@ -50,6 +50,8 @@ bool repair_pass(const RunParams& p, double r3, std::int32_t& length, std::int32
             return false;
         }
     }
+    // In a run an area above maxarea (which is at least 0) has both sides at least 1, so
+    // the tests of l and w against 0 below never fail there; they guard other callers.
     if (start_area > maxarea) {
         if (r3 < 0.5 && l > 0 && (l - 1) * w >= minarea &&
             to_double(l - 1) / ((to_double(l) - 1.0) + to_double(w)) >= minratio) {
@@ -87,6 +89,9 @@ bool generate_item_type(const RunParams& p, RandomStream& stream, Rectangle& ite
     const double z = r2 * (highshare - lowshare) + lowshare;
     const double lreal = std::sqrt((z * a) / (1.0 - z));
 
+    // Never fails in a run: a lies in (0, 2^31) and the share between the two bounds, so
+    // lreal lies between min(sqrt(a / 9), L) and max(sqrt(9 a), a / W), and both values
+    // stay below max(a, 139023) but for rounding. The check keeps the conversion defined.
     std::int32_t length = 0;
     std::int32_t width = 0;
     if (!round_to_int32(lreal, length) || !round_to_int32(a / lreal, width)) {

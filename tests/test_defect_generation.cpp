@@ -82,6 +82,20 @@ TEST(DefectCount, WideRangesAreExactAndImmediate) {
             ASSERT_GE(count, range[0]);
             ASSERT_LE(count, range[1]);
         }
+        // Draws on a step boundary and just past it, where the rounding of r * n decides
+        // between two counts.
+        const std::int64_t n = std::int64_t{range[1]} - range[0] + 1;
+        const double step = 1.0 / (static_cast<double>(n - 1) + 1.0);
+        for (std::int64_t s = 1; s <= n; s += n / 1000 + 1) {
+            const double boundary = static_cast<double>(s) * step;
+            for (const double r : {boundary, std::nextafter(boundary, 1.0)}) {
+                if (r < 1.0) {
+                    ASSERT_EQ(defect_count(range[0], range[1], r),
+                              bisected_count(range[0], range[1], r))
+                        << range[0] << " r " << r;
+                }
+            }
+        }
     }
 }
 

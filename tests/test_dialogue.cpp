@@ -61,6 +61,7 @@ TEST(ReadFloat, BehavesLikeFormattedFloatInput) {
         {"0.01", ReadResult::ok, 0.01f, ""},
         {"  .5\n", ReadResult::ok, 0.5f, "\n"},
         {"-1.5e-1x", ReadResult::ok, -0.15f, "x"},
+        {"+0.25", ReadResult::ok, 0.25f, ""}, // an explicit plus sign
         {"1E2", ReadResult::ok, 100.0f, ""},
         {"3.", ReadResult::ok, 3.0f, ""},
         {"1e999", ReadResult::ok, INFINITY, ""},
@@ -71,6 +72,7 @@ TEST(ReadFloat, BehavesLikeFormattedFloatInput) {
         {".", ReadResult::malformed, 7.0f, ""},
         {"1e+", ReadResult::malformed, 7.0f, ""},
         {"infin", ReadResult::malformed, 7.0f, ""},
+        {"inx", ReadResult::malformed, 7.0f, "x"}, // breaks off inside "inf"
         {"\n", ReadResult::end_of_input, 7.0f, ""},
     };
     for (const FloatCase& c : cases) {

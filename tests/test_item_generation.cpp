@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -81,6 +82,57 @@ TEST(ItemGeneration, OneRepairPassMovesOneSideByOneUnit) {
             EXPECT_EQ(length, c.new_length) << c.length << " x " << c.width << " r3 " << c.r3;
             EXPECT_EQ(width, c.new_width) << c.length << " x " << c.width << " r3 " << c.r3;
         }
+    }
+}
+
+TEST(ItemGeneration, EveryRepairMoveIsAdmittedOnItsBoundsAndRefusedBeyond) {
+    struct Case {
+        std::int32_t object_length, object_width, minarea, maxarea;
+        std::int32_t length, width;
+        double r3;
+        bool admitted;
+        std::int32_t new_length, new_width;
+    };
+    const Case cases[] = {
+        // Lengthening (r3 < 0.5): up to maxarea, up to the object's length, up to share 0.9.
+        {10, 10, 15, 21, 2, 7, 0.2, true, 3, 7}, // 3 x 7 = maxarea
+        {10, 10, 15, 20, 2, 7, 0.2, true, 2, 8}, // 21 > maxarea: widen instead
+        {3, 10, 10, 20, 2, 4, 0.2, true, 3, 4},  // lengthened to the object's length
+        {3, 10, 10, 20, 3, 3, 0.2, true, 3, 4},  // already as long as the object: widen
+        {10, 10, 9, 20, 8, 1, 0.2, true, 9, 1},  // share 9 / 10 = 0.9
+        {10, 10, 10, 20, 9, 1, 0.2, true, 9, 2}, // share 10 / 11 > 0.9: widen
+        // Widening: up to maxarea, up to the object's width, down to share 0.1.
+        {10, 10, 15, 21, 7, 2, 0.7, true, 7, 3},  // 7 x 3 = maxarea
+        {10, 10, 15, 20, 7, 2, 0.7, false, 7, 2}, // 21 > maxarea
+        {10, 3, 10, 20, 4, 2, 0.7, true, 4, 3},   // widened to the object's width
+        {10, 3, 10, 20, 3, 3, 0.7, false, 3, 3},  // already as wide as the object
+        {10, 10, 9, 20, 1, 8, 0.7, true, 1, 9},   // share 1 / 10 = 0.1
+        {10, 10, 10, 20, 1, 9, 0.7, false, 1, 9}, // share 1 / 11 < 0.1
+        // Shortening (r3 < 0.5): down to minarea, down to share 0.1.
+        {10, 10, 14, 20, 3, 7, 0.2, true, 2, 7},  // 2 x 7 = minarea
+        {10, 10, 15, 20, 3, 7, 0.2, true, 3, 6},  // 14 < minarea: narrow instead
+        {10, 10, 14, 20, 3, 7, 0.5, true, 3, 6},  // a draw of one half narrows alone
+        {10, 10, 9, 17, 2, 9, 0.2, true, 1, 9},   // share 1 / 10 = 0.1
+        {10, 10, 10, 19, 2, 10, 0.2, true, 2, 9}, // share 1 / 11 < 0.1: narrow
+        // Narrowing: down to minarea, up to share 0.9.
+        {10, 10, 14, 20, 7, 3, 0.7, true, 7, 2},    // 7 x 2 = minarea
+        {10, 10, 15, 20, 7, 3, 0.7, false, 7, 3},   // 14 < minarea
+        {10, 10, 9, 17, 9, 2, 0.7, true, 9, 1},     // share 9 / 10 = 0.9
+        {10, 10, 10, 19, 10, 2, 0.7, false, 10, 2}, // share 10 / 11 > 0.9
+    };
+    for (const Case& c : cases) {
+        RunParams p;
+        p.object = {c.object_length * c.object_width, c.object_length, c.object_width};
+        p.minarea = c.minarea;
+        p.maxarea = c.maxarea;
+        std::int32_t length = c.length;
+        std::int32_t width = c.width;
+        const std::string label = std::to_string(c.length) + " x " + std::to_string(c.width) +
+                                  " in [" + std::to_string(c.minarea) + ", " +
+                                  std::to_string(c.maxarea) + "] r3 " + std::to_string(c.r3);
+        EXPECT_EQ(repair_pass(p, c.r3, length, width), c.admitted) << label;
+        EXPECT_EQ(length, c.new_length) << label;
+        EXPECT_EQ(width, c.new_width) << label;
     }
 }
 
