@@ -23,4 +23,6 @@ mkdir -p "$build/coverage"
 gcovr "${options[@]}" --html-details "$build/coverage/index.html"
 gcovr "${options[@]}" --txt
 gcovr "${options[@]}" --branches --txt
-gcovr "${options[@]}" --print-summary --txt /dev/null
+# gcovr tries each output file by creating and deleting it, so the summary goes to a file
+# of its own (never /dev/null, which that would remove).
+gcovr "${options[@]}" --print-summary --txt "$build/coverage/summary.txt"
