@@ -99,6 +99,11 @@ int main(int argc, char** argv) {
     draw_cmd->add_flag("--allow-rotation", draw.allow_rotation,
                        "Items of the placement may be turned by 90 degrees");
 
+    // --version answers on every subcommand too, as --help does.
+    for (CLI::App* sub : app.get_subcommands({})) {
+        sub->set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

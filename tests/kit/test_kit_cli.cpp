@@ -25,6 +25,12 @@ TEST(KitCli, VersionHelpAndUsageErrors) {
     EXPECT_EQ(run_kit("--version", out), 0);
     EXPECT_EQ(out, "defectkit 1.0.0\n");
     EXPECT_EQ(run_kit("--help", out), 0);
+    // Each subcommand answers --help and --version, even without its required options.
+    for (const char* sub : {"check", "verify", "stats", "export", "check-solution", "draw"}) {
+        EXPECT_EQ(run_kit(std::string(sub) + " --version", out), 0) << sub;
+        EXPECT_EQ(out, "defectkit 1.0.0\n") << sub;
+        EXPECT_EQ(run_kit(std::string(sub) + " --help", out), 0) << sub;
+    }
     for (const char* args : {"", "frobnicate", "check --object 10x10 answers.txt",
                              "export --format csv --out x", "draw --instance 0 --out x.svg"}) {
         EXPECT_EQ(run_kit(args, out), 2) << args;
