@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <system_error>
@@ -62,19 +63,41 @@ template <typename Tick> void run_defects(DefectsScan& scan, Tick tick) {
     tick();
 }
 
-// Runs `job` on a thread of its own, or here and now when no thread can be started.
-template <typename Job> std::thread start_thread(Job job) {
+// Runs `job` on a thread of its own, or here and now when no thread can be started. What
+// the job throws on its thread (memory that cannot be had) is kept in `failure`.
+template <typename Job> std::thread start_thread(Job job, std::exception_ptr& failure) {
+    const auto guarded = [job, &failure] {
+        try {
+            job();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
     try {
-        return std::thread(job);
+        return std::thread(guarded);
     } catch (const std::system_error&) {
         job();
         return {};
     }
 }
 
-void join(std::thread& thread) {
+// Runs `work` here while `thread` runs, then joins it, also when `work` throws; then
+// throws what the thread's job threw.
+template <typename Work>
+void beside(std::thread& thread, const std::exception_ptr& failure, Work work) {
+    try {
+        work();
+    } catch (...) {
+        if (thread.joinable()) {
+            thread.join();
+        }
+        throw;
+    }
     if (thread.joinable()) {
         thread.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 
@@ -180,10 +203,11 @@ void scan_defects(DefectsScan& scan, const SetRules& rules, const std::string& p
     second.instances = split.instance - 1;
     limit_line_source(scan.source, 0, split.offset);
     scan.file_goes_on = true;
+    std::exception_ptr second_failure;
     std::thread second_work = start_thread(
-        [&] { run_defects(second, [&] { second_done.store(second.source.bytes_done); }); });
-    run_defects(scan, show);
-    join(second_work);
+        [&] { run_defects(second, [&] { second_done.store(second.source.bytes_done); }); },
+        second_failure);
+    beside(second_work, second_failure, [&] { run_defects(scan, show); });
     close_line_source(second.source);
     if (scan.source.error == 0 && scan.ends_cleanly &&
         std::int64_t{scan.instance} + 1 == split.instance) {
@@ -268,10 +292,12 @@ int run_check(const SetOptions& options) {
     start_progress(progress, "check", items_size + defects_size);
     std::atomic<std::uint64_t> items_done{0};
     if (has_defects) {
-        std::thread items_work = start_thread([&] { run_items(items, items_done); });
-        scan_defects(defects, defect_rules, set.defects_path, defects_fd, defects_size, progress,
-                     items_done);
-        join(items_work);
+        std::exception_ptr items_failure;
+        std::thread items_work = start_thread([&] { run_items(items, items_done); }, items_failure);
+        beside(items_work, items_failure, [&] {
+            scan_defects(defects, defect_rules, set.defects_path, defects_fd, defects_size,
+                         progress, items_done);
+        });
     } else {
         run_items(items, items_done);
     }

@@ -64,8 +64,10 @@ int check_file_target(const ExportOptions& options, const InputPaths& inputs) {
     return 0;
 }
 
-// The packingsolver target: a folder, made when missing; 0 to go on, else the exit status.
-int check_folder_target(const ExportOptions& options) {
+// The packingsolver target: a folder, made when missing (`made` then tells so); 0 to go on,
+// else the exit status.
+int check_folder_target(const ExportOptions& options, bool& made) {
+    made = false;
     std::error_code error;
     const fs::path out(options.out);
     const fs::file_status status = fs::status(out, error);
@@ -82,7 +84,7 @@ int check_folder_target(const ExportOptions& options) {
         }
         return 0;
     }
-    fs::create_directories(out, error);
+    made = fs::create_directories(out, error);
     if (error) {
         std::cerr << "defectkit: cannot create the folder " << options.out << ": "
                   << error.message() << "\n";
@@ -99,8 +101,8 @@ int run_export(const ExportOptions& options) {
         return 2;
     }
     if (options.instance != 0 && kit.instances >= 0 && options.instance > kit.instances) {
-        std::cerr << "defectkit: the set has " << kit.instances
-                  << " instances; there is no instance " << options.instance << "\n";
+        std::cerr << "defectkit: there is no instance " << options.instance << ": the set has "
+                  << kit.instances << (kit.instances == 1 ? " instance\n" : " instances\n");
         return 2;
     }
     ExportRun run;
@@ -108,8 +110,9 @@ int run_export(const ExportOptions& options) {
     run.kit = &kit;
     run.inputs.paths = {kit.answers_path, kit.items_path, kit.defects_path};
     const bool jsonl = options.format == "jsonl";
+    bool made_out = false;
     const int refused =
-        jsonl ? check_file_target(options, run.inputs) : check_folder_target(options);
+        jsonl ? check_file_target(options, run.inputs) : check_folder_target(options, made_out);
     if (refused != 0) {
         return refused;
     }
@@ -130,6 +133,10 @@ int run_export(const ExportOptions& options) {
     }
     if (status == 0 && options.instance != 0 && !run.found) {
         std::cerr << "defectkit: the set has no instance " << options.instance << "\n";
+        if (made_out) {
+            std::error_code ignored;
+            fs::remove(options.out, ignored); // made by this run and still empty
+        }
         return 2;
     }
     return status;

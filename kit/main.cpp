@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <new>
+#include <system_error>
 
 #ifndef DEFECTKIT_VERSION
 #define DEFECTKIT_VERSION "0"
@@ -99,26 +101,39 @@ int main(int argc, char** argv) {
     draw_cmd->add_flag("--allow-rotation", draw.allow_rotation,
                        "Items of the placement may be turned by 90 degrees");
 
+    // --version answers on every subcommand too, as --help does.
+    for (CLI::App* sub : app.get_subcommands({})) {
+        sub->set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         return status == 0 ? 0 : 2;
     }
-    if (check_cmd->parsed()) {
-        return run_check(check);
+    // Memory or a thread that cannot be had ends the command with a message, not an abort.
+    try {
+        if (check_cmd->parsed()) {
+            return run_check(check);
+        }
+        if (verify_cmd->parsed()) {
+            return run_verify(verify);
+        }
+        if (stats_cmd->parsed()) {
+            return run_stats(stats);
+        }
+        if (export_cmd->parsed()) {
+            return run_export(exp);
+        }
+        if (solution_cmd->parsed()) {
+            return run_check_solution(solution);
+        }
+        return run_draw(draw);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "defectkit: out of memory\n";
+    } catch (const std::system_error& error) {
+        std::cerr << "defectkit: cannot start a thread: " << error.what() << "\n";
     }
-    if (verify_cmd->parsed()) {
-        return run_verify(verify);
-    }
-    if (stats_cmd->parsed()) {
-        return run_stats(stats);
-    }
-    if (export_cmd->parsed()) {
-        return run_export(exp);
-    }
-    if (solution_cmd->parsed()) {
-        return run_check_solution(solution);
-    }
-    return run_draw(draw);
+    return 2;
 }

@@ -384,9 +384,13 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
             continue;
         }
         if (bin.type >= object) {
+            const std::string known =
+                object == 0
+                    ? "the instance has no objects; without a defects file, --objects "
+                      "gives their number"
+                    : "the instance has " + text(object) + " objects, 0 to " + text(object - 1);
             out.push_back({bin.line, "bin " + text(bin.index) + ": object " + text(bin.type) +
-                                         " does not exist (the instance has " + text(object) +
-                                         " objects, 0 to " + text(object - 1) + ")"});
+                                         " does not exist (" + known + ")"});
         } else {
             ++sum.objects_used;
         }

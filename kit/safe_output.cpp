@@ -56,11 +56,19 @@ bool open_target(OutputTarget& target, const std::string& path, const InputPaths
                   << " is a file this command reads; not writing over it\n";
         return false;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Non-blocking, so that a FIFO that no program reads is refused at once instead of
+    // holding the command; the writes themselves block as usual.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0 && errno == ENXIO) {
+        std::cerr << "defectkit: cannot write " << path << ": a FIFO that no program reads\n";
+        return false;
+    }
     if (fd < 0) {
         report(path, errno);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     struct stat st {};
     target.regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     target.file = ::fdopen(fd, "wb");

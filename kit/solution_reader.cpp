@@ -221,7 +221,8 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
         if (number == 1 && line.starts_with("\xEF\xBB\xBF")) {
             line.erase(0, 3);
         }
-        if (too_long) {
+        // A header too long is no header (the check below tells so) rather than a row.
+        if (too_long && number > 1) {
             if (!problem("line longer than " + std::to_string(solution_max_line) + " bytes")) {
                 break;
             }

@@ -149,6 +149,14 @@ TEST_F(ExampleSet, RefusalsAndProblemsOfTheSet) {
     run = run_kit_in(folder, "check-solution answers.txt --instance 1 --solution missing.csv");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "missing.csv: cannot open the placement: No such file or directory\n");
+    // Without answers and defects file the instance has no objects unless --objects tells.
+    run = run_kit_in(folder, "check-solution --object 100x100 --items items.txt --instance 1 "
+                             "--solution placement.csv");
+    EXPECT_EQ(run.status, 1);
+    const std::string none = "does not exist (the instance has no objects; without a defects "
+                             "file, --objects gives their number)\n";
+    EXPECT_EQ(run.err, "placement.csv:2: bin 0: object 0 " + none +
+                           "placement.csv:7: bin 1: object 1 " + none + not_feasible(2));
     // A defects file cut inside the instance: the set's problem, and where to look.
     const std::string defects = read_whole_file(folder + "/defects.txt");
     write_file(folder + "/defects.txt", defects.substr(0, defects.size() - 3));

@@ -1,7 +1,10 @@
 // The command line itself: help, version and usage errors.
+#include "set_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -25,10 +28,54 @@ TEST(KitCli, VersionHelpAndUsageErrors) {
     EXPECT_EQ(run_kit("--version", out), 0);
     EXPECT_EQ(out, "defectkit 1.0.0\n");
     EXPECT_EQ(run_kit("--help", out), 0);
+    // Each subcommand answers --help and --version, even without its required options.
+    for (const char* sub : {"check", "verify", "stats", "export", "check-solution", "draw"}) {
+        EXPECT_EQ(run_kit(std::string(sub) + " --version", out), 0) << sub;
+        EXPECT_EQ(out, "defectkit 1.0.0\n") << sub;
+        EXPECT_EQ(run_kit(std::string(sub) + " --help", out), 0) << sub;
+    }
     for (const char* args : {"", "frobnicate", "check --object 10x10 answers.txt",
                              "export --format csv --out x", "draw --instance 0 --out x.svg"}) {
         EXPECT_EQ(run_kit(args, out), 2) << args;
     }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool address_sanitizer = true;
+#elif defined(__has_feature)
+constexpr bool address_sanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool address_sanitizer = false;
+#endif
+
+// Under address-space limits from too small to load the program to enough for the work,
+// every command ends by itself: done, or "out of memory" with status 2, never an abort.
+TEST(KitCli, MemoryThatCannotBeHadEndsWithAMessage) {
+    if (address_sanitizer) {
+        GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here";
+    }
+    const std::string folder = make_folder();
+    generate_set(folder, example_answers);
+    int refused = 0;
+    for (const char* command : {"check answers.txt", "stats answers.txt",
+                                "draw answers.txt --instance 1 --out picture.svg"}) {
+        for (int limit = 4000; limit <= 40000; limit += 500) {
+            const std::string line = "cd '" + folder + "' && (ulimit -v " + std::to_string(limit) +
+                                     " && exec '" DEFECTKIT_BINARY "' " + command +
+                                     ") > out.txt 2> err.txt";
+            const int status = std::system(line.c_str());
+            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            const std::string err = read_whole_file(folder + "/err.txt");
+            if (code == 2) {
+                EXPECT_EQ(err, "defectkit: out of memory\n") << command << " at " << limit;
+                ++refused;
+            } else if (code != 127) { // 127: the program could not even be loaded
+                EXPECT_EQ(code, 0) << command << " at " << limit << ": " << err;
+            }
+        }
+    }
+    EXPECT_GT(refused, 0); // some limit fell within the work itself
+    remove_folder(folder);
 }
 
 } // namespace

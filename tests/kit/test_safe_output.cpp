@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,6 +103,27 @@ TEST(SafeOutput, AFileCutByAFailureIsRemoved) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_FALSE(fs::exists(path));
+    fs::remove_all(folder);
+}
+
+// A FIFO without a reader is refused at once; with one, the bytes go through it.
+TEST(SafeOutput, AFifoIsWrittenOnlyWhenSomethingReadsIt) {
+    const fs::path folder = fresh_folder("fifo");
+    const fs::path fifo = folder / "out.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    OutputTarget target;
+    EXPECT_FALSE(open_target(target, fifo.string(), {}));
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(open_target(target, fifo.string(), {}));
+    EXPECT_FALSE(target.regular);
+    write_target(target, std::string("line\n"));
+    EXPECT_TRUE(close_target(target));
+    char got[16] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 5);
+    EXPECT_EQ(std::string(got), "line\n");
+    ::close(reader);
+    EXPECT_TRUE(fs::is_fifo(fifo));
     fs::remove_all(folder);
 }
 

@@ -445,7 +445,7 @@ TEST(ExportCli, RefusalsAndForce) {
         {"--format jsonl --out missing/x.jsonl", 2,
          "defectkit: cannot write missing/x.jsonl: No such file or directory\n"},
         {"--format jsonl --out x.jsonl --instance 2", 2,
-         "defectkit: the set has 1 instances; there is no instance 2\n"},
+         "defectkit: there is no instance 2: the set has 1 instance\n"},
         {"--format jsonl --out /dev/null", 0, ""},
         {"--format jsonl --out old.jsonl --force", 0, ""},
         {"--format packingsolver --out full --force", 0, ""},
@@ -463,6 +463,14 @@ TEST(ExportCli, RefusalsAndForce) {
             EXPECT_EQ(read_text(folder.path / "items.txt"), items) << c.args;
         }
     }
+    // Without answers the missing instance is known only at the end of the files: the
+    // folder made for it goes again.
+    const ProgramRun missing =
+        run_in(folder.path, kit("export --object 100x100 --items items.txt --defects defects.txt "
+                                "--format packingsolver --out none --instance 2"));
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "defectkit: the set has no instance 2\n");
+    EXPECT_FALSE(fs::exists(folder.path / "none"));
     EXPECT_EQ(read_text(folder.path / "items.txt"), items);
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
     EXPECT_EQ(listing(folder.path),
