@@ -8,6 +8,7 @@
 #include "progress.h"
 #include "read_ahead.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -16,6 +17,46 @@ namespace {
 
 // Bytes gathered before they are handed to the file.
 constexpr std::size_t flush_size = std::size_t{1} << 20;
+
+// "00", "01", ..., "99": two digits at a time.
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+char* put_pair(char* at, std::uint32_t value) {
+    std::memcpy(at, &digit_pairs[2 * value], 2);
+    return at + 2;
+}
+
+} // namespace
+
+// Numbers below 10000 (the rule: sizes and corners of defects and items) are written digit
+// pair by digit pair; larger and negative ones by std::to_chars. Room for 20 characters.
+char* put_number(char* at, std::int64_t value) {
+    if (value < 0 || value >= 10000) {
+        return std::to_chars(at, at + 20, value).ptr;
+    }
+    const auto v = static_cast<std::uint32_t>(value);
+    if (v < 10) {
+        *at = static_cast<char>('0' + v);
+        return at + 1;
+    }
+    if (v < 100) {
+        return put_pair(at, v);
+    }
+    if (v < 1000) {
+        *at = static_cast<char>('0' + v / 100);
+        return put_pair(at + 1, v % 100);
+    }
+    return put_pair(put_pair(at, v / 100), v % 100);
+}
+
+namespace {
 
 void append_float(std::string& out, float value) {
     if (!std::isfinite(value)) {
@@ -101,8 +142,7 @@ void append_parameters(std::string& out, const RunParams& p) {
 
 void append_number(std::string& out, std::int64_t value) {
     char text[24];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, result.ptr);
+    out.append(text, put_number(text, value));
 }
 
 void append_jsonl_head(std::string& out, const KitSet& kit, const InstanceHead& head) {
@@ -135,10 +175,6 @@ namespace {
 template <std::size_t N> char* put(char* at, const char (&text)[N]) {
     std::memcpy(at, text, N - 1);
     return at + N - 1;
-}
-
-char* put_number(char* at, std::int64_t value) {
-    return std::to_chars(at, at + 20, value).ptr;
 }
 
 // The longest text of one defect: its four members with numbers of 20 characters each.
