@@ -5,9 +5,11 @@
 // through a sweep along x that keeps the covered length of the sweep line over the pieces
 // between consecutive distinct y values: O(n log n) with a segment tree, or a count per
 // piece when the rectangles are short along y (each crosses a few pieces; the generator's
-// defects are small), which costs less than the tree. The ends of the rectangles are put in
-// order by a counting sort when the object's side is small beside their number, else by
-// sorting single 64-bit keys; nothing is allocated once the scratch has grown.
+// defects are small), which costs less than the tree; on an object narrow beside their
+// number the unit rows serve as the pieces, and the y values need no putting in order. The
+// ends along x (and y, else) are put in order by a counting sort when the object's side is
+// small beside their number, else by sorting single 64-bit keys; nothing is allocated once
+// the scratch has grown.
 #include "rect_union.h"
 
 #include <algorithm>
@@ -219,18 +221,46 @@ template <typename Line> std::int64_t sweep(UnionScratch& s, Line& line, std::in
     return area;
 }
 
-std::int64_t union_by_sweep(UnionScratch& s, std::int64_t length, std::int64_t width) {
-    compress_y(s, width);
-    const std::size_t pieces = s.ys.size() - 1;
-    std::size_t crossed = 0; // pieces crossed by all rectangles together
-    for (std::size_t i = 0; i < s.rects.size(); ++i) {
-        crossed += static_cast<std::size_t>(s.high[i] - s.low[i]);
-    }
+// The levels of a tree over `pieces` leaves: at least 1.
+std::size_t depth_for(std::size_t pieces) {
     std::size_t depth = 1;
     while ((std::size_t{1} << depth) < pieces) {
         ++depth;
     }
-    if (crossed <= 4 * depth * s.rects.size()) { // short rectangles: a count per piece
+    return depth;
+}
+
+std::int64_t union_by_sweep(UnionScratch& s, std::int64_t length, std::int64_t width) {
+    const std::size_t n = s.rects.size();
+    if (width < 8 * static_cast<std::int64_t>(n) + 64) {
+        // A narrow object: the unit rows themselves are the pieces, when the rectangles are
+        // short (the rule), so that the y values need no putting in order at all.
+        std::size_t crossed = 0;
+        for (const Rect& r : s.rects) {
+            crossed += static_cast<std::size_t>(r.y2 - r.y1);
+        }
+        const auto rows = static_cast<std::size_t>(width);
+        if (crossed <= 4 * depth_for(rows) * n) {
+            s.low.resize(n);
+            s.high.resize(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                s.low[i] = static_cast<std::int32_t>(s.rects[i].y1);
+                s.high[i] = static_cast<std::int32_t>(s.rects[i].y2);
+            }
+            s.count.assign(rows, 0);
+            s.span.assign(rows, 1);
+            PieceCounts line{s};
+            return sweep(s, line, length);
+        }
+    }
+    compress_y(s, width);
+    const std::size_t pieces = s.ys.size() - 1;
+    std::size_t crossed = 0; // pieces crossed by all rectangles together
+    for (std::size_t i = 0; i < n; ++i) {
+        crossed += static_cast<std::size_t>(s.high[i] - s.low[i]);
+    }
+    const std::size_t depth = depth_for(pieces);
+    if (crossed <= 4 * depth * n) { // short rectangles: a count per piece
         s.count.assign(pieces, 0);
         s.span.resize(pieces);
         for (std::size_t p = 0; p < pieces; ++p) {

@@ -20,8 +20,8 @@ struct UnionScratch {
     std::vector<std::uint32_t> buckets; // per coordinate: a counting sort's tallies
     std::vector<std::uint64_t> keys;    // coordinate and slot in one number: a sort's keys
     std::vector<std::int64_t> ys;       // the distinct y values, increasing
-    std::vector<std::int32_t> low;      // per rectangle: the index of its y1 among ys
-    std::vector<std::int32_t> high;     // per rectangle: the index of its y2
+    std::vector<std::int32_t> low;      // per rectangle: the first piece it covers along y
+    std::vector<std::int32_t> high;     // per rectangle: the piece past its last one
     std::vector<std::int32_t> count;    // per piece or tree node: rectangles covering it whole
     std::vector<std::int64_t> span;     // per piece or tree node: its length along y
     std::vector<std::int64_t> covered;  // per tree node: covered length within its span
