@@ -73,7 +73,7 @@ if command -v perf >/dev/null 2>&1; then
     /%/ && !/^#/ {
       share = $1 + 0
       if ($0 ~ /check_object|sweep_|PlacedItem/) sweeps += share
-      else if ($0 ~ /union_area|UnionScratch|namespace\)::update|Iter_less_iter/) union += share
+      else if ($0 ~ /union_area|UnionScratch|order_ends|compress_y|sweep<|Piece(Counts|Tree)/) union += share
       else rest += share
     }
     END { printf "check-solution time: overlap sweeps %.1f%%, union of defects %.1f%%, the rest (reading) %.1f%%\n", sweeps, union, rest }'

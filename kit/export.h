@@ -27,6 +27,8 @@ int export_packingsolver(ExportRun& run, SetReader& reader);
 
 // Appends a whole number, as JSON and CSV write it.
 void append_number(std::string& out, std::int64_t value);
+// Writes a whole number at `at` (room for 20 characters); returns the end of its digits.
+char* put_number(char* at, std::int64_t value);
 
 // JSON Lines, in three parts so that an instance is written as its objects come: the head
 // (instance, object, parameters, items), one object, and the end of the line.

@@ -8,6 +8,7 @@
 #include "progress.h"
 #include "read_ahead.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -16,6 +17,51 @@ namespace {
 
 // Bytes gathered before they are handed to the file.
 constexpr std::size_t flush_size = std::size_t{1} << 20;
+
+// "00", "01", ..., "99": two digits at a time.
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+char* put_pair(char* at, std::uint32_t value) {
+    std::memcpy(at, &digit_pairs[2 * value], 2);
+    return at + 2;
+}
+
+// Numbers below 10000 (the rule: sizes and corners of defects and items) are written digit
+// pair by digit pair; larger and negative ones by std::to_chars. Room for 20 characters.
+// Inline in the loops over defects below; put_number is the same for other callers.
+inline char* write_number(char* at, std::int64_t value) {
+    if (value < 0 || value >= 10000) {
+        return std::to_chars(at, at + 20, value).ptr;
+    }
+    const auto v = static_cast<std::uint32_t>(value);
+    if (v < 10) {
+        *at = static_cast<char>('0' + v);
+        return at + 1;
+    }
+    if (v < 100) {
+        return put_pair(at, v);
+    }
+    if (v < 1000) {
+        *at = static_cast<char>('0' + v / 100);
+        return put_pair(at + 1, v % 100);
+    }
+    return put_pair(put_pair(at, v / 100), v % 100);
+}
+
+} // namespace
+
+char* put_number(char* at, std::int64_t value) {
+    return write_number(at, value);
+}
+
+namespace {
 
 void append_float(std::string& out, float value) {
     if (!std::isfinite(value)) {
@@ -101,9 +147,24 @@ void append_parameters(std::string& out, const RunParams& p) {
 
 void append_number(std::string& out, std::int64_t value) {
     char text[24];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, result.ptr);
+    out.append(text, write_number(text, value));
 }
+
+namespace {
+
+// Copies a literal without its terminating zero; the size is known when compiling.
+template <std::size_t N> char* put(char* at, const char (&text)[N]) {
+    std::memcpy(at, text, N - 1);
+    return at + N - 1;
+}
+
+// The longest text of one item type: its three members with numbers of 20 characters each.
+constexpr std::size_t item_room = sizeof(",{\"length\":,\"width\":,\"area\":}") + 3 * 20;
+
+// The longest text of one defect: its four members with numbers of 20 characters each.
+constexpr std::size_t defect_room = sizeof(",{\"x\":,\"y\":,\"length\":,\"width\":}") + 4 * 20;
+
+} // namespace
 
 void append_jsonl_head(std::string& out, const KitSet& kit, const InstanceHead& head) {
     out += "{\"instance\":";
@@ -115,36 +176,24 @@ void append_jsonl_head(std::string& out, const KitSet& kit, const InstanceHead& 
         append_parameters(out, kit.params);
     }
     out += "\"items\":[";
+    // Thousands of item types: written straight into room made for all of them at once.
+    const std::size_t start = out.size();
+    out.resize(start + head.items.size() * item_room);
+    char* at = out.data() + start;
     bool first = true;
     for (const Item& item : head.items) {
-        out += first ? "{\"length\":" : ",{\"length\":";
+        at = first ? put(at, "{\"length\":") : put(at, ",{\"length\":");
         first = false;
-        append_number(out, item.length);
-        out += ",\"width\":";
-        append_number(out, item.width);
-        out += ",\"area\":";
-        append_number(out, item.area);
-        out += '}';
+        at = write_number(at, item.length);
+        at = put(at, ",\"width\":");
+        at = write_number(at, item.width);
+        at = put(at, ",\"area\":");
+        at = write_number(at, item.area);
+        at = put(at, "}");
     }
+    out.resize(static_cast<std::size_t>(at - out.data()));
     out += "],\"objects\":[";
 }
-
-namespace {
-
-// Copies a literal without its terminating zero; the size is known when compiling.
-template <std::size_t N> char* put(char* at, const char (&text)[N]) {
-    std::memcpy(at, text, N - 1);
-    return at + N - 1;
-}
-
-char* put_number(char* at, std::int64_t value) {
-    return std::to_chars(at, at + 20, value).ptr;
-}
-
-// The longest text of one defect: its four members with numbers of 20 characters each.
-constexpr std::size_t defect_room = sizeof(",{\"x\":,\"y\":,\"length\":,\"width\":}") + 4 * 20;
-
-} // namespace
 
 // Millions of defects: written straight into room made for the whole object at once.
 void append_jsonl_object(std::string& out, const Defect* defects, std::size_t count, bool first) {
@@ -157,13 +206,13 @@ void append_jsonl_object(std::string& out, const Defect* defects, std::size_t co
         const Defect& d = *p;
         at = first_defect ? put(at, "{\"x\":") : put(at, ",{\"x\":");
         first_defect = false;
-        at = put_number(at, d.x1);
+        at = write_number(at, d.x1);
         at = put(at, ",\"y\":");
-        at = put_number(at, d.y1);
+        at = write_number(at, d.y1);
         at = put(at, ",\"length\":");
-        at = put_number(at, d.x2 - d.x1);
+        at = write_number(at, d.x2 - d.x1);
         at = put(at, ",\"width\":");
-        at = put_number(at, d.y2 - d.y1);
+        at = write_number(at, d.y2 - d.y1);
         at = put(at, "}");
     }
     at = put(at, "]}");

@@ -30,7 +30,7 @@ struct Ring {
 template <typename Hand>
 void fill(SetReader& reader, std::int32_t only_instance, Progress& progress, ObjectBatch* batch,
           Hand hand) {
-    std::vector<Defect> defects;
+    std::vector<Defect> skipped; // the objects of instances not wanted
     InstanceHead head;
     while (batch != nullptr && next_instance(reader, head)) {
         const bool wanted = only_instance == 0 || head.number == only_instance;
@@ -38,12 +38,20 @@ void fill(SetReader& reader, std::int32_t only_instance, Progress& progress, Obj
             batch->starts_instance = true;
             batch->head = head;
         }
-        while (next_object(reader, defects)) {
+        for (;;) {
             if (!wanted) {
+                if (!next_object(reader, skipped)) {
+                    break;
+                }
                 continue;
             }
-            batch->defects.insert(batch->defects.end(), defects.begin(), defects.end());
-            batch->sizes.push_back(static_cast<std::uint32_t>(defects.size()));
+            // Read straight into the batch; a partial object on a problem is taken back.
+            const std::size_t before = batch->defects.size();
+            if (!append_next_object(reader, batch->defects)) {
+                batch->defects.resize(before);
+                break;
+            }
+            batch->sizes.push_back(static_cast<std::uint32_t>(batch->defects.size() - before));
             if (batch->defects.size() >= batch_defects || batch->sizes.size() >= batch_objects) {
                 show_progress(progress, reader.bytes_done);
                 batch = hand(batch);

@@ -14,17 +14,18 @@ struct UnionScratch {
         std::int64_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
     };
     std::vector<Rect> rects; // the defects clipped to the object, empty ones left out
-    struct Edge {
-        std::int64_t x = 0;
-        std::int32_t low = 0;   // index of y1 among the distinct y values
-        std::int32_t high = 0;  // index of y2
-        std::int32_t delta = 0; // +1 where a defect starts, -1 where it ends
-    };
-    std::vector<Edge> edges;
-    std::vector<std::int64_t> ys;
-    std::vector<std::int32_t> count;   // per tree node: defects covering the node's whole span
-    std::vector<std::int64_t> covered; // per tree node: covered length within its span
-    std::vector<std::int64_t> xs;      // distinct x values (few defects)
+    // The sweep names the two ends of rectangle i along one axis by the slots 2 i (its
+    // lower end) and 2 i + 1 (its upper end).
+    std::vector<std::uint32_t> order;   // the slots by increasing coordinate
+    std::vector<std::uint32_t> buckets; // per coordinate: a counting sort's tallies
+    std::vector<std::uint64_t> keys;    // coordinate and slot in one number: a sort's keys
+    std::vector<std::int64_t> ys;       // the distinct y values, increasing
+    std::vector<std::int32_t> low;      // per rectangle: the first piece it covers along y
+    std::vector<std::int32_t> high;     // per rectangle: the piece past its last one
+    std::vector<std::int32_t> count;    // per piece or tree node: rectangles covering it whole
+    std::vector<std::int64_t> span;     // per piece or tree node: its length along y
+    std::vector<std::int64_t> covered;  // per tree node: covered length within its span
+    std::vector<std::int64_t> xs;       // distinct x values (few defects)
     struct Span {
         std::int64_t low = 0, high = 0;
     };
@@ -33,7 +34,7 @@ struct UnionScratch {
 
 // The area of the union of `defects` within the object [0, length] x [0, width] (parts of a
 // defect off the object do not count). At most length * width, so it fits 64 bits for any
-// object the generator accepts.
+// object the generator accepts (sides below 2^31).
 std::int64_t union_area(const Defect* defects, std::size_t count, std::int64_t length,
                         std::int64_t width, UnionScratch& scratch);
 inline std::int64_t union_area(const std::vector<Defect>& defects, std::int64_t length,

@@ -174,6 +174,10 @@ bool next_instance(SetReader& reader, InstanceHead& head) {
 
 bool next_object(SetReader& reader, std::vector<Defect>& defects) {
     defects.clear();
+    return append_next_object(reader, defects);
+}
+
+bool append_next_object(SetReader& reader, std::vector<Defect>& defects) {
     if (reader.state == nullptr || failed(reader)) {
         return false;
     }

@@ -56,3 +56,6 @@ bool next_instance(SetReader& reader, InstanceHead& head);
 // has no more objects, or on a problem. A set without a defects file yields
 // objects_per_instance objects without defects when that number is known, else none.
 bool next_object(SetReader& reader, std::vector<Defect>& defects);
+// As next_object, but adds the object's defects after those `defects` already holds, so
+// that a consumer gathering many objects copies none of them.
+bool append_next_object(SetReader& reader, std::vector<Defect>& defects);

@@ -798,12 +798,16 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
                     start_object(s, number);
                     s.state = DefectsState::in_object;
                 }
-                if (s.quiet && s.in_object < r.max_defects && plainly_fits(r, v)) {
+                if (s.in_object < r.max_defects && plainly_fits(r, v)) {
                     // The common case, told by a few comparisons: nothing to report.
                     ++s.in_object;
                     ++s.defects;
                     s.all_at_origin = s.all_at_origin && v[0] == 0 && v[1] == 0;
-                    continue;
+                    if (s.quiet) {
+                        continue;
+                    }
+                    defect = {v[0], v[1], v[2], v[3], number};
+                    return DefectsEvent::defect;
                 }
                 count_defect_line(s, number);
                 const std::uint64_t before = s.problems.count;

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -90,6 +93,32 @@ TEST(ExportPackingSolver, FolderNamesHaveTheDigitsOfTheLargest) {
                           Case{12, 20000, "instance-00012"}, Case{10, 10, "instance-10"}}) {
         EXPECT_EQ(instance_folder(c.number, c.largest), c.name) << c.number << " " << c.largest;
     }
+}
+
+// The numbers of the exports, written digit pair by digit pair below 10000, against
+// std::to_string: every number up to past that bound, and the ends of the range.
+TEST(ExportNumbers, WrittenAsToStringWritesThem) {
+    std::vector<std::int64_t> numbers = {-1,
+                                         -9999,
+                                         99999,
+                                         1000000,
+                                         2147483647,
+                                         std::numeric_limits<std::int64_t>::min(),
+                                         std::numeric_limits<std::int64_t>::max()};
+    for (std::int64_t n = 0; n <= 20000; ++n) {
+        numbers.push_back(n);
+    }
+    std::string all;
+    std::string expected;
+    for (const std::int64_t n : numbers) {
+        char text[20];
+        const std::string one(text, put_number(text, n));
+        ASSERT_EQ(one, std::to_string(n));
+        append_number(all, n);
+        all += ',';
+        expected += std::to_string(n) + ',';
+    }
+    EXPECT_EQ(all, expected);
 }
 
 } // namespace

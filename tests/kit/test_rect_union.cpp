@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -70,6 +71,84 @@ TEST(RectUnion, MatchesCountedCellsOnSmallObjects) {
             counted += cell;
         }
         ASSERT_EQ(union_area(list, length, width, scratch), counted) << "round " << round;
+    }
+}
+
+// The union's area on a grid of the distinct coordinates: each cell covered or not.
+std::int64_t area_on_grid(const std::vector<Defect>& list, std::int64_t length,
+                          std::int64_t width) {
+    std::vector<std::int64_t> xs{0, length};
+    std::vector<std::int64_t> ys{0, width};
+    for (const Defect& d : list) {
+        xs.insert(xs.end(), {std::clamp<std::int64_t>(d.x1, 0, length),
+                             std::clamp<std::int64_t>(d.x2, 0, length)});
+        ys.insert(ys.end(), {std::clamp<std::int64_t>(d.y1, 0, width),
+                             std::clamp<std::int64_t>(d.y2, 0, width)});
+    }
+    for (auto* values : {&xs, &ys}) {
+        std::sort(values->begin(), values->end());
+        values->erase(std::unique(values->begin(), values->end()), values->end());
+    }
+    const auto at = [](const std::vector<std::int64_t>& values, std::int64_t v) {
+        return static_cast<std::size_t>(std::lower_bound(values.begin(), values.end(), v) -
+                                        values.begin());
+    };
+    std::vector<char> cells(xs.size() * ys.size(), 0);
+    for (const Defect& d : list) {
+        for (std::size_t i = at(xs, std::max<std::int64_t>(d.x1, 0));
+             i < at(xs, std::min(d.x2, length)); ++i) {
+            for (std::size_t j = at(ys, std::max<std::int64_t>(d.y1, 0));
+                 j < at(ys, std::min(d.y2, width)); ++j) {
+                cells[i * ys.size() + j] = 1;
+            }
+        }
+    }
+    std::int64_t area = 0;
+    for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
+        for (std::size_t j = 0; j + 1 < ys.size(); ++j) {
+            if (cells[i * ys.size() + j] != 0) {
+                area += (xs[i + 1] - xs[i]) * (ys[j + 1] - ys[j]);
+            }
+        }
+    }
+    return area;
+}
+
+// Many defects, against the grid: small and large sides (the ends put in order by counting
+// or by sorting), short and long defects (a count per piece or the tree), some reaching off
+// the object, one scratch for all, as for the objects of a set.
+TEST(RectUnion, ManyDefectsMatchTheGrid) {
+    struct Case {
+        const char* what;
+        int count;
+        std::int64_t length, width;
+        std::int64_t longest, widest; // largest defect
+    };
+    const std::vector<Case> cases = {
+        {"small defects on a small object", 400, 100, 100, 3, 3},
+        {"the generator's defects", 1000, 1000, 1000, 3, 2},
+        {"long across y", 100, 300, 300, 20, 300},
+        {"long across both", 100, 300, 300, 300, 300},
+        {"small defects on a large object", 300, 1000000000, 1000000000, 100000000, 1000},
+        {"long defects on a large object", 100, 2000000000, 2000000000, 2000000, 1500000000},
+        {"beyond 32 bits along x", 100, std::int64_t{1} << 40, 1000, std::int64_t{1} << 38, 900},
+    };
+    std::mt19937_64 random(11);
+    UnionScratch scratch;
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; ++round) {
+            std::vector<Defect> list;
+            for (int d = 0; d < c.count; ++d) {
+                const auto l = 1 + static_cast<std::int64_t>(random() % c.longest);
+                const auto w = 1 + static_cast<std::int64_t>(random() % c.widest);
+                const auto x = static_cast<std::int64_t>(random() % c.length) - l / 4;
+                const auto y = static_cast<std::int64_t>(random() % c.width) - w / 4;
+                list.push_back({x, y, x + l, y + w, 0});
+            }
+            ASSERT_EQ(union_area(list, c.length, c.width, scratch),
+                      area_on_grid(list, c.length, c.width))
+                << c.what << ", round " << round;
+        }
     }
 }
 
