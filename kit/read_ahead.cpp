@@ -4,6 +4,7 @@
 #include "read_ahead.h"
 
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -19,10 +20,11 @@ struct Ring {
     std::mutex mutex;
     std::condition_variable changed;
     ObjectBatch slots[ring_size];
-    std::size_t filled = 0; // batches written, counting from the start
-    std::size_t taken = 0;  // batches the taker is done with
-    bool finished = false;  // the reader will fill no more
-    bool stopped = false;   // the taker wants no more
+    std::size_t filled = 0;     // batches written, counting from the start
+    std::size_t taken = 0;      // batches the taker is done with
+    bool finished = false;      // the reader will fill no more
+    bool stopped = false;       // the taker wants no more
+    std::exception_ptr failure; // what ended the reading thread, if it threw
 };
 
 // Fills batches from the reader and hands each to `hand`, which returns the next empty
@@ -102,7 +104,13 @@ void read_ahead(SetReader& reader, std::int32_t only_instance, Progress& progres
                 clear(*next);
                 return next;
             };
-            fill(reader, only_instance, progress, &ring.slots[0], hand);
+            try {
+                fill(reader, only_instance, progress, &ring.slots[0], hand);
+            } catch (...) {
+                // Memory that cannot be had while reading: handed to the taker, which
+                // throws it again once this thread has been joined.
+                ring.failure = std::current_exception();
+            }
             std::lock_guard<std::mutex> lock(ring.mutex);
             ring.finished = true;
             ring.changed.notify_all();
@@ -129,7 +137,19 @@ void read_ahead(SetReader& reader, std::int32_t only_instance, Progress& progres
             }
             batch = &ring.slots[ring.taken % ring_size];
         }
-        const bool more = take(*batch);
+        bool more = false;
+        try {
+            more = take(*batch);
+        } catch (...) {
+            // The reading thread is stopped and joined before the failure goes on.
+            {
+                std::lock_guard<std::mutex> lock(ring.mutex);
+                ring.stopped = true;
+                ring.changed.notify_all();
+            }
+            reading.join();
+            throw;
+        }
         std::lock_guard<std::mutex> lock(ring.mutex);
         ++ring.taken;
         if (!more) {
@@ -141,4 +161,7 @@ void read_ahead(SetReader& reader, std::int32_t only_instance, Progress& progres
         }
     }
     reading.join();
+    if (ring.failure) {
+        std::rethrow_exception(ring.failure);
+    }
 }
