@@ -230,33 +230,40 @@ int export_jsonl(ExportRun& run, SetReader& reader) {
         return 2;
     }
     std::string buffer;
-    buffer.reserve(flush_size + (std::size_t{1} << 16));
     bool first = true; // the next object is its instance's first
     Progress progress;
     start_progress(progress, "export", reader.bytes_total);
-    read_ahead(reader, options.instance, progress, [&](const ObjectBatch& batch) {
-        if (batch.starts_instance) {
-            run.found = true;
-            append_jsonl_head(buffer, *run.kit, batch.head);
-            first = true;
-        }
-        const Defect* defects = batch.defects.data();
-        for (const std::uint32_t size : batch.sizes) {
-            append_jsonl_object(buffer, defects, size, first);
-            defects += size;
-            first = false;
-            if (buffer.size() >= flush_size) {
+    // Memory that runs out midway ends the command (in main); the cut file goes first.
+    try {
+        buffer.reserve(flush_size + (std::size_t{1} << 16));
+        read_ahead(reader, options.instance, progress, [&](const ObjectBatch& batch) {
+            if (batch.starts_instance) {
+                run.found = true;
+                append_jsonl_head(buffer, *run.kit, batch.head);
+                first = true;
+            }
+            const Defect* defects = batch.defects.data();
+            for (const std::uint32_t size : batch.sizes) {
+                append_jsonl_object(buffer, defects, size, first);
+                defects += size;
+                first = false;
+                if (buffer.size() >= flush_size) {
+                    write_target(target, buffer);
+                    buffer.clear();
+                }
+            }
+            if (batch.ends_instance) {
+                append_jsonl_end(buffer);
                 write_target(target, buffer);
                 buffer.clear();
             }
-        }
-        if (batch.ends_instance) {
-            append_jsonl_end(buffer);
-            write_target(target, buffer);
-            buffer.clear();
-        }
-        return !target.failed;
-    });
+            return !target.failed;
+        });
+    } catch (...) {
+        end_progress(progress);
+        abandon_target(target);
+        throw;
+    }
     end_progress(progress);
     if (!reader.problem.empty()) {
         abandon_target(target);

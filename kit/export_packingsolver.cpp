@@ -158,30 +158,39 @@ int export_packingsolver(ExportRun& run, SetReader& reader) {
     int status = 0;
     Progress progress;
     start_progress(progress, "export", reader.bytes_total);
-    read_ahead(reader, run.options->instance, progress, [&](const ObjectBatch& batch) {
-        if (batch.starts_instance) {
-            run.found = true;
-            status = begin_instance(run, batch.head, files);
-            open = status == 0;
-            object = 0;
-            if (status != 0) {
+    // Memory that runs out midway ends the command (in main); the cut instance goes first.
+    try {
+        read_ahead(reader, run.options->instance, progress, [&](const ObjectBatch& batch) {
+            if (batch.starts_instance) {
+                run.found = true;
+                status = begin_instance(run, batch.head, files);
+                open = status == 0;
+                object = 0;
+                if (status != 0) {
+                    return false;
+                }
+            }
+            if (!add_objects(run, batch, files, object, bins, rows)) {
+                // The failure is reported by closing the file that met it.
+                close_target(files.bins.failed ? files.bins : files.defects);
+                remove_instance(files);
+                open = false;
+                status = 2;
                 return false;
             }
-        }
-        if (!add_objects(run, batch, files, object, bins, rows)) {
-            // The failure is reported by closing the file that met it.
-            close_target(files.bins.failed ? files.bins : files.defects);
+            if (batch.ends_instance) {
+                status = end_instance(files, bins, rows);
+                open = false;
+            }
+            return status == 0;
+        });
+    } catch (...) {
+        end_progress(progress);
+        if (open) {
             remove_instance(files);
-            open = false;
-            status = 2;
-            return false;
         }
-        if (batch.ends_instance) {
-            status = end_instance(files, bins, rows);
-            open = false;
-        }
-        return status == 0;
-    });
+        throw;
+    }
     end_progress(progress);
     if (!reader.problem.empty()) {
         if (open) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -58,8 +59,10 @@ TEST(KitCli, MemoryThatCannotBeHadEndsWithAMessage) {
     generate_set(folder, example_answers);
     int refused = 0;
     for (const char* command : {"check answers.txt", "stats answers.txt",
-                                "draw answers.txt --instance 1 --out picture.svg"}) {
+                                "draw answers.txt --instance 1 --out picture.svg",
+                                "export answers.txt --format jsonl --out set.jsonl"}) {
         for (int limit = 4000; limit <= 40000; limit += 500) {
+            std::remove((folder + "/set.jsonl").c_str());
             const std::string line = "cd '" + folder + "' && (ulimit -v " + std::to_string(limit) +
                                      " && exec '" DEFECTKIT_BINARY "' " + command +
                                      ") > out.txt 2> err.txt";
@@ -68,6 +71,8 @@ TEST(KitCli, MemoryThatCannotBeHadEndsWithAMessage) {
             const std::string err = read_whole_file(folder + "/err.txt");
             if (code == 2) {
                 EXPECT_EQ(err, "defectkit: out of memory\n") << command << " at " << limit;
+                // An export cut by it is not left looking complete.
+                EXPECT_FALSE(std::ifstream(folder + "/set.jsonl")) << command << " at " << limit;
                 ++refused;
             } else if (code != 127) { // 127: the program could not even be loaded
                 EXPECT_EQ(code, 0) << command << " at " << limit << ": " << err;
