@@ -68,6 +68,8 @@ std::string trimmed(std::string message) {
     return message;
 }
 
+// Reads to the end of the file, not as far as its reported size: a file under /proc
+// reports 0 bytes, and one still being written grows while it is read.
 bool read_answers(const std::string& path, std::string& text, bool& truncated) {
     int fd = -1;
     std::uint64_t size = 0;
@@ -76,7 +78,8 @@ bool read_answers(const std::string& path, std::string& text, bool& truncated) {
         std::cerr << message << '\n';
         return false;
     }
-    text.assign(static_cast<std::size_t>(std::min<std::uint64_t>(size, answers_limit)), '\0');
+    // One byte past the limit tells a file that goes on past it.
+    text.assign(answers_limit + 1, '\0');
     std::size_t got = 0;
     while (got < text.size()) {
         const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
@@ -94,9 +97,22 @@ bool read_answers(const std::string& path, std::string& text, bool& truncated) {
         got += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    text.resize(got);
-    truncated = size > answers_limit;
+    truncated = got > answers_limit;
+    text.resize(std::min(got, answers_limit));
+    text.shrink_to_fit();
     return true;
+}
+
+// The generator refuses one file for both; so does defectkit, for every way of naming it
+// twice (the same name, ./NAME, a link).
+bool distinct_files(const KitSet& set) {
+    const OutputSink disk;
+    if (set.defects_path.empty() || !names_one_file(disk, set.items_path, set.defects_path)) {
+        return true;
+    }
+    std::cerr << "the items file " << set.items_path << " and the defects file " << set.defects_path
+              << " are one file; defectgen writes them as two\n";
+    return false;
 }
 
 bool open_from_answers(const SetOptions& options, KitSet& set) {
@@ -136,7 +152,7 @@ bool open_from_answers(const SetOptions& options, KitSet& set) {
     }
     set.instances = std::max(p.no_instances, 0);
     set.objects_per_instance = std::max(p.no_objects, 0);
-    return true;
+    return distinct_files(set);
 }
 
 // A positive whole number of at most ten digits; advances `p`.
@@ -178,7 +194,7 @@ bool open_from_object(const SetOptions& options, KitSet& set) {
     set.objects_per_instance =
         options.objects >= 0 ? static_cast<std::int32_t>(options.objects) : -1;
     set.instances = -1;
-    return true;
+    return distinct_files(set);
 }
 
 } // namespace

@@ -48,8 +48,12 @@ TEST(Verify, TellsIdenticalFilesAndTheFirstDifference) {
          ""},
         {"one file for both", "-", "-",
          "verify answers.txt --items copy-i.txt --defects copy-i.txt", 2, "",
-         "answers.txt: defectgen stops for these answers: The items file and the defects file "
-         "must not be the same file!\n"},
+         "the items file copy-i.txt and the defects file copy-i.txt are one file; defectgen "
+         "writes them as two\n"},
+        {"one file by two names", "-", "-",
+         "verify answers.txt --items copy-i.txt --defects ./copy-i.txt", 2, "",
+         "the items file copy-i.txt and the defects file ./copy-i.txt are one file; defectgen "
+         "writes them as two\n"},
         {"a FIFO", items, "-", "verify answers.txt --defects fifo", 2, "",
          "fifo: is not a regular file (a FIFO, a device or a socket)\n"},
     };
