@@ -144,8 +144,17 @@ int run_verify(const SetOptions& options) {
     // as it goes, and no defects file.
     const bool failed_items = status != 0 && ends_with(console.str(), item_failure_message);
     if (status != 0 && !failed_items) {
-        std::cerr << set.answers_path << ": defectgen stops for these answers: "
-                  << failure_text(set, sink, console.str()) << '\n';
+        // Memory or a thread that this machine cannot give is no fault of the answers.
+        const std::string text = console.str();
+        for (const char* resource : {message::no_memory, message::no_thread}) {
+            if (ends_with(text, resource)) {
+                std::cerr << "defectkit: verify could not run defectgen here: " << resource << '\n';
+                return 2;
+            }
+        }
+        std::cerr << set.answers_path
+                  << ": defectgen stops for these answers: " << failure_text(set, sink, text)
+                  << '\n';
         return 2;
     }
     const FileComparison& items = sink.compared[p.filename];
