@@ -106,6 +106,22 @@ int main(int argc, char** argv) {
         sub->set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
     }
 
+    // A first word that is no option and no command: name it and the commands, rather
+    // than CLI11's "A subcommand is required".
+    const auto known = [&app](const std::string& word) {
+        for (const CLI::App* command : app.get_subcommands({})) {
+            if (command->get_name() == word) {
+                return true;
+            }
+        }
+        return false;
+    };
+    if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
+        std::cerr << "defectkit: there is no command \"" << argv[1]
+                  << "\"; the commands are check, verify, stats, export, check-solution and draw "
+                     "(defectkit --help tells more)\n";
+        return 2;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
