@@ -101,12 +101,17 @@ std::string write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
             }
             for (std::int32_t j = 0; j < p.no_items; ++j) {
                 piece.rows.push_back(s.items.item[static_cast<std::size_t>(j)]);
-                if (piece.rows.size() == item_rows_per_piece) {
+                // A full piece goes out here only while the instance goes on; one that
+                // its last item fills waits for the block end, so that it is whole.
+                // Otherwise instances that fill pieces exactly would leave every piece
+                // uncommitted, and the writer would hold them all back.
+                if (piece.rows.size() == item_rows_per_piece && j + 1 < p.no_items) {
                     hand_over_rows(file, piece);
                 }
             }
             piece.block_ends.push_back(static_cast<std::uint32_t>(piece.rows.size()));
-            if (piece.block_ends.size() == item_block_ends_per_piece) {
+            if (piece.block_ends.size() == item_block_ends_per_piece ||
+                piece.rows.size() == item_rows_per_piece) {
                 hand_over_rows(file, piece);
             }
         }
