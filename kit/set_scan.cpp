@@ -504,6 +504,24 @@ constexpr std::size_t fast_line_length = 4 * 18;
 // A line exactly as defectgen writes it, parsed in place: `count` fields of digits and
 // ".000000", tab-separated, with its line end. Returns the bytes taken, or 0 for anything
 // else (the general path then reads the line and says what is wrong).
+// The value of the first n (1 to 7) bytes of a little-endian word when they are all
+// digits: the digits moved to the top and '0's put below them, then combined pair by pair.
+// False when a byte is no digit.
+inline bool digits_of_word(std::uint64_t word, int n, std::uint64_t& value) {
+    word = (word << (8 * (8 - n))) | (0x3030303030303030ULL >> (8 * n));
+    if (((word & 0xf0f0f0f0f0f0f0f0ULL) |
+         (((word + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) >> 4)) !=
+        0x3333333333333333ULL) {
+        return false;
+    }
+    word -= 0x3030303030303030ULL;
+    word = (word * 10) + (word >> 8);
+    value = (((word & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +
+             (((word >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32)))) >>
+            32;
+    return true;
+}
+
 // The digits at `p` up to the point that ends them, when they are one to seven and at
 // least 16 bytes can be read: eight bytes at once, as a little-endian word. Returns the
 // number of digits, or 0 when the word way does not apply (the byte loop then does).
@@ -524,20 +542,7 @@ inline int word_digits(const char* p, std::uint64_t& value) {
         if (n == 0) {
             return 0;
         }
-        // The digits moved to the top and '0's put below them: a word of eight digits.
-        word = (word << (8 * (8 - n))) | (0x3030303030303030ULL >> (8 * n));
-        if (((word & 0xf0f0f0f0f0f0f0f0ULL) |
-             (((word + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) >> 4)) !=
-            0x3333333333333333ULL) {
-            return 0;
-        }
-        word -= 0x3030303030303030ULL;
-        word = (word * 10) + (word >> 8);
-        word = (((word & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +
-                (((word >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32)))) >>
-               32;
-        value = word;
-        return n;
+        return digits_of_word(word, n, value) ? n : 0;
     }
 }
 
@@ -573,21 +578,13 @@ std::size_t parse_by_points(const char* p, const char* end, std::int64_t* values
             std::memcmp(p + at, field + 1 < count ? tab_end : line_end, 8) != 0) {
             return 0;
         }
-        // The digits moved to the top of a word and '0's put below them.
         std::uint64_t word = 0;
         std::memcpy(&word, p + start, 8);
-        word = (word << (8 * (8 - n))) | (0x3030303030303030ULL >> (8 * n));
-        if (((word & 0xf0f0f0f0f0f0f0f0ULL) |
-             (((word + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) >> 4)) !=
-            0x3333333333333333ULL) {
+        std::uint64_t digits = 0;
+        if (!digits_of_word(word, n, digits)) {
             return 0;
         }
-        word -= 0x3030303030303030ULL;
-        word = (word * 10) + (word >> 8);
-        word = (((word & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +
-                (((word >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32)))) >>
-               32;
-        values[field] = static_cast<std::int64_t>(word); // below 10^7: exact as a float
+        values[field] = static_cast<std::int64_t>(digits); // below 10^7: exact as a float
         start = at + 8;
     }
     return static_cast<std::size_t>(start);
