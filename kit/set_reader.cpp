@@ -1,75 +1,32 @@
+// The set reader: both sides of the set read in turn on the calling thread, block k of
+// the items file and then instance k of the defects file.
 #include "set_reader.h"
 
-#include "set_scan.h"
+#include "set_sides.h"
 
-#include <cstring>
 #include <iostream>
-
-struct SetReaderState {
-    SetRules rules;
-    ItemsScan items;
-    DefectsScan defects;
-    bool has_defects = false;
-    bool in_defects_instance = false;    // the defects file stands inside an instance
-    std::int32_t empty_objects_left = 0; // objects still to hand out without a defects file
-};
 
 namespace {
 
-bool open_source(LineSource& source, const std::string& path, std::uint64_t& total) {
-    int fd = -1;
+bool open_file(const std::string& path, int& fd, std::uint64_t& total) {
     std::uint64_t size = 0;
     std::string message;
     if (!open_regular_file(path, fd, size, message)) {
         std::cerr << message << '\n';
         return false;
     }
-    init_line_source(source, path, fd);
     total += size;
     return true;
 }
 
-bool take_problem(SetReader& reader, const LineSource& source, const ProblemList& problems) {
-    if (source.error != 0) {
-        reader.problem = source.path + ": cannot be read: " + std::strerror(source.error);
-        reader.unreadable = true;
-        return true;
-    }
-    if (problems.count > 0) {
-        const Problem& first = problems.kept.front();
-        reader.problem = source.path + ":" + std::to_string(first.line) + ": " + first.message;
-        return true;
-    }
-    return false;
-}
-
-// True (with `problem` set) when either file has shown a problem.
-bool failed(SetReader& reader) {
-    if (!reader.problem.empty()) {
-        return true;
-    }
-    SetReaderState& s = *reader.state;
-    if (take_problem(reader, s.items.source, s.items.problems)) {
-        return true;
-    }
-    return s.has_defects && take_problem(reader, s.defects.source, s.defects.problems);
+void take(SetReader& reader, const SideProblem& problem) {
+    reader.problem = problem.text;
+    reader.unreadable = problem.unreadable;
 }
 
 void update_progress(SetReader& reader) {
     const SetReaderState& s = *reader.state;
-    reader.bytes_done = s.items.source.bytes_done + s.defects.source.bytes_done;
-}
-
-// Reads the defects file to the end of its current instance.
-void skip_defects_instance(SetReader& reader) {
-    SetReaderState& s = *reader.state;
-    Defect defect;
-    while (s.in_defects_instance) {
-        const DefectsEvent event = next_defects_event(s.defects, defect);
-        if (event == DefectsEvent::instance_end || event == DefectsEvent::end) {
-            s.in_defects_instance = false;
-        }
-    }
+    reader.bytes_done = s.items.scan.source.bytes_done + s.defects.scan.source.bytes_done;
 }
 
 } // namespace
@@ -83,93 +40,53 @@ bool open_set_reader(SetReader& reader, const KitSet& set) {
     auto* s = new SetReaderState;
     reader.state = s;
     s->rules = make_set_rules(set);
-    s->items.rules = &s->rules;
-    s->items.stop_at_problem = true;
-    s->defects.rules = &s->rules;
-    s->defects.stop_at_problem = true;
-    if (!open_source(s->items.source, set.items_path, reader.bytes_total)) {
+    int fd = -1;
+    if (!open_file(set.items_path, fd, reader.bytes_total)) {
         close_set_reader(reader);
         return false;
     }
+    init_items_side(s->items, s->rules, set.items_path, fd);
     s->has_defects = !set.defects_path.empty();
-    if (s->has_defects && !open_source(s->defects.source, set.defects_path, reader.bytes_total)) {
-        close_set_reader(reader);
-        return false;
+    if (s->has_defects) {
+        if (!open_file(set.defects_path, fd, reader.bytes_total)) {
+            close_set_reader(reader);
+            return false;
+        }
+        init_defects_side(s->defects, s->rules, set.defects_path, fd);
     }
     return true;
 }
 
 void close_set_reader(SetReader& reader) {
     if (reader.state != nullptr) {
-        close_line_source(reader.state->items.source);
-        close_line_source(reader.state->defects.source);
+        close_line_source(reader.state->items.scan.source);
+        close_line_source(reader.state->defects.scan.source);
         delete reader.state;
         reader.state = nullptr;
     }
 }
 
 bool next_instance(SetReader& reader, InstanceHead& head) {
-    if (reader.state == nullptr || failed(reader)) {
+    if (reader.state == nullptr || !reader.problem.empty()) {
         return false;
     }
     SetReaderState& s = *reader.state;
-    skip_defects_instance(reader);
-    head.items.clear();
-    Item item;
-    for (;;) {
-        const ItemsEvent event = next_items_event(s.items, item);
-        if (event == ItemsEvent::item) {
-            head.items.push_back(item);
-            continue;
-        }
-        if (event == ItemsEvent::block_end) {
-            break;
-        }
-        // The items file has ended: so must the defects file.
-        if (failed(reader)) {
-            return false;
-        }
-        if (s.has_defects) {
-            Defect defect;
-            if (next_defects_event(s.defects, defect) == DefectsEvent::instance_start) {
-                reader.problem = s.defects.source.path + ":" +
-                                 std::to_string(s.defects.source.lines) + ": " + "instance " +
-                                 std::to_string(s.defects.instance) + " has no block in " +
-                                 s.items.source.path + ", which holds " +
-                                 std::to_string(s.items.blocks) + " instances";
-                return false;
-            }
-            if (failed(reader)) {
-                return false;
-            }
-        }
-        update_progress(reader);
-        return false;
-    }
-    if (failed(reader)) {
-        return false;
-    }
-    head.number = s.items.blocks;
-    if (s.has_defects) {
-        Defect defect;
-        if (next_defects_event(s.defects, defect) != DefectsEvent::instance_start) {
-            if (!failed(reader)) {
-                reader.problem = s.defects.source.path + ":" + std::to_string(s.defects.end_line) +
-                                 ": the file ends after " + std::to_string(s.defects.instances) +
-                                 " instances, where " + s.items.source.path + " holds more";
-            }
-            return false;
-        }
-        s.in_defects_instance = true;
-        if (failed(reader)) {
-            return false;
-        }
-    } else {
+    const bool block = next_block(s.items, head);
+    if (!s.items.problem.text.empty()) {
+        take(reader, s.items.problem);
+    } else if (!s.has_defects) {
         s.empty_objects_left =
-            reader.set->objects_per_instance > 0 ? reader.set->objects_per_instance : 0;
+            block && reader.set->objects_per_instance > 0 ? reader.set->objects_per_instance : 0;
+    } else {
+        const InstanceStart start = next_defects_instance(s.defects);
+        const std::string& items = reader.set->items_path;
+        const std::string& defects = reader.set->defects_path;
+        take(reader, block ? join_block(items, defects, start, s.defects.problem)
+                           : join_items_end(items, s.items.scan.blocks, defects, start,
+                                            s.defects.problem));
     }
     update_progress(reader);
-    return true;
+    return block && reader.problem.empty();
 }
 
 bool next_object(SetReader& reader, std::vector<Defect>& defects) {
@@ -178,7 +95,7 @@ bool next_object(SetReader& reader, std::vector<Defect>& defects) {
 }
 
 bool append_next_object(SetReader& reader, std::vector<Defect>& defects) {
-    if (reader.state == nullptr || failed(reader)) {
+    if (reader.state == nullptr || !reader.problem.empty()) {
         return false;
     }
     SetReaderState& s = *reader.state;
@@ -189,20 +106,10 @@ bool append_next_object(SetReader& reader, std::vector<Defect>& defects) {
         }
         return false;
     }
-    Defect defect;
-    while (s.in_defects_instance) {
-        const DefectsEvent event = next_defects_event(s.defects, defect);
-        if (event == DefectsEvent::defect) {
-            defects.push_back(defect);
-            continue;
-        }
-        if (event == DefectsEvent::object_end) {
-            update_progress(reader);
-            return !failed(reader);
-        }
-        s.in_defects_instance = false;
+    const bool more = append_object(s.defects, defects);
+    if (!more) {
+        take(reader, s.defects.problem);
     }
     update_progress(reader);
-    failed(reader);
-    return false;
+    return more;
 }

@@ -687,6 +687,13 @@ void count_defect_line(DefectsScan& s, std::uint64_t number) {
     }
 }
 
+// Counts a defect line that plainly_fits.
+inline void count_plain_defect(DefectsScan& s, const std::int64_t* v) {
+    ++s.in_object;
+    ++s.defects;
+    s.all_at_origin = s.all_at_origin && v[0] == 0 && v[1] == 0;
+}
+
 } // namespace
 
 ItemsEvent next_items_event(ItemsScan& s, Item& item) {
@@ -797,9 +804,7 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
                 }
                 if (s.in_object < r.max_defects && plainly_fits(r, v)) {
                     // The common case, told by a few comparisons: nothing to report.
-                    ++s.in_object;
-                    ++s.defects;
-                    s.all_at_origin = s.all_at_origin && v[0] == 0 && v[1] == 0;
+                    count_plain_defect(s, v);
                     if (s.quiet) {
                         continue;
                     }
@@ -956,6 +961,43 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
             }
             continue;
         }
+        }
+    }
+}
+
+bool take_plain_defects(DefectsScan& s, std::vector<Defect>& defects) {
+    const SetRules& r = *s.rules;
+    if (s.holding || s.finished || s.problems.count > 0 ||
+        (s.state != DefectsState::in_object && s.state != DefectsState::want_object)) {
+        return false;
+    }
+    for (;;) {
+        std::size_t avail = 0;
+        const char* w = line_window(s.source, fast_line_length, avail);
+        if (w == nullptr || avail == 0) {
+            return false;
+        }
+        if (*w == '\n' && s.state == DefectsState::in_object) {
+            consume_line(s.source, 1);
+            s.state = DefectsState::want_object;
+            end_object(s, s.source.lines);
+            return true;
+        }
+        std::int64_t v[4];
+        const std::size_t size = parse_in_place(w, w + avail, v, 4);
+        if (size == 0 || s.in_object >= r.max_defects || !plainly_fits(r, v)) {
+            return false;
+        }
+        consume_line(s.source, size);
+        const std::uint64_t number = s.source.lines;
+        if (s.state == DefectsState::want_object) {
+            start_object(s, number);
+            s.state = DefectsState::in_object;
+        }
+        count_plain_defect(s, v);
+        defects.push_back({v[0], v[1], v[2], v[3], number});
+        if (s.problems.count > 0) {
+            return false; // a block too many: next_defects_event ends the reading
         }
     }
 }

@@ -124,6 +124,12 @@ struct DefectsScan {
 
 DefectsEvent next_defects_event(DefectsScan& scan, Defect& defect);
 
+// The reader's way through an object in one go: the defect lines ahead that
+// next_defects_event would hand out one by one without a word, appended to `defects`.
+// True when the object's closing empty line has been taken too (as an object_end event
+// would take it); false when a line is left that next_defects_event must read.
+bool take_plain_defects(DefectsScan& scan, std::vector<Defect>& defects);
+
 // "1 object", "2 objects".
 std::string counted(std::uint64_t n, const char* one, const char* many);
 

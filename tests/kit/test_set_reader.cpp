@@ -128,7 +128,7 @@ TEST(SetReader, SkipsObjectsNotAskedForAndStopsAtTheFirstProblem) {
     options.answers = "answers.txt";
     ASSERT_TRUE(open_set(options, set));
     EXPECT_EQ(read_all(set), "problem: items.txt:2: the area 817 is not length x width (24 x 34 "
-                             "= 816)\nbytes 0 of 329\n");
+                             "= 816)\nbytes 62 of 329\n");
 }
 
 } // namespace
