@@ -3,9 +3,11 @@
 // with or without the number of objects), the next two give the items file's length, the
 // rest is split there into the items file and the defects file. Both are read from memory
 // files, with a small buffer so that lines cross its refills: by check's scanners to their
-// end, once telling every event and once quiet, and by the set reader; all must agree. A
+// end, once telling every event and once quiet, and by the set reader; all must agree, and
+// read_ahead must hand out the same batches and problem on two threads as on one. A
 // violated property traps, so libFuzzer keeps the input as a crash.
 
+#include "read_ahead.h"
 #include "set_reader.h"
 #include "set_scan.h"
 
@@ -17,6 +19,35 @@
 #include <unistd.h>
 
 namespace {
+
+[[noreturn]] void fail();
+
+// Everything read_ahead hands out, and the problem it ends with.
+std::string batches(const KitSet& set, ReadThreads threads, std::int32_t only) {
+    SetReader reader;
+    if (!open_set_reader(reader, set)) {
+        fail();
+    }
+    std::string t;
+    Progress progress;
+    const auto take = [&](const ObjectBatch& batch) {
+        t += batch.starts_instance ? "I" + std::to_string(batch.head.number) + ":" +
+                                         std::to_string(batch.head.items.size())
+                                   : "B";
+        for (const std::uint32_t size : batch.sizes) {
+            t += " " + std::to_string(size);
+        }
+        for (const Defect& d : batch.defects) {
+            t += " " + std::to_string(d.x1 ^ (d.y2 << 8)) + "@" + std::to_string(d.line);
+        }
+        t += batch.ends_instance ? ".\n" : "\n";
+        return true;
+    };
+    read_ahead(reader, only, progress, take, threads);
+    t += reader.problem + (reader.unreadable ? " unreadable" : "");
+    close_set_reader(reader);
+    return t;
+}
 
 [[noreturn]] void fail() {
     __builtin_trap();
@@ -206,6 +237,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 set.items_path + ":" + std::to_string(first.line) + ": " + first.message);
     }
     close_set_reader(reader);
+    for (const std::int32_t only : {0, 2}) {
+        require(batches(set, ReadThreads::two, only) == batches(set, ReadThreads::none, only));
+    }
     ::close(items_fd);
     if (defects_fd >= 0) {
         ::close(defects_fd);

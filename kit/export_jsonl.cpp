@@ -7,6 +7,7 @@
 #include "export.h"
 #include "progress.h"
 #include "read_ahead.h"
+#include "write_behind.h"
 
 #include <array>
 #include <charconv>
@@ -230,9 +231,12 @@ int export_jsonl(ExportRun& run, SetReader& reader) {
         return 2;
     }
     std::string buffer;
-    bool first = true; // the next object is its instance's first
+    bool first = true;   // the next object is its instance's first
+    bool writing = true; // no write has failed
     Progress progress;
     start_progress(progress, "export", reader.bytes_total);
+    WriteBehind behind;
+    start_write_behind(behind, target);
     // Memory that runs out midway ends the command (in main); the cut file goes first.
     try {
         buffer.reserve(flush_size + (std::size_t{1} << 16));
@@ -247,23 +251,23 @@ int export_jsonl(ExportRun& run, SetReader& reader) {
                 append_jsonl_object(buffer, defects, size, first);
                 defects += size;
                 first = false;
-                if (buffer.size() >= flush_size) {
-                    write_target(target, buffer);
-                    buffer.clear();
+                if (buffer.size() >= flush_size && !(writing = write_behind(behind, buffer))) {
+                    return false;
                 }
             }
             if (batch.ends_instance) {
                 append_jsonl_end(buffer);
-                write_target(target, buffer);
-                buffer.clear();
+                writing = write_behind(behind, buffer);
             }
-            return !target.failed;
+            return writing;
         });
     } catch (...) {
+        end_write_behind(behind);
         end_progress(progress);
         abandon_target(target);
         throw;
     }
+    end_write_behind(behind);
     end_progress(progress);
     if (!reader.problem.empty()) {
         abandon_target(target);

@@ -309,8 +309,7 @@ void open_gate(Gate& gate, bool go) {
     gate.opened.notify_all();
 }
 
-template <typename Record, typename Fill>
-auto filler(Gate& gate, Ring<Record>& ring, Fill fill) {
+template <typename Record, typename Fill> auto filler(Gate& gate, Ring<Record>& ring, Fill fill) {
     return [&gate, &ring, fill] {
         if (!wait_at(gate)) {
             return;
@@ -347,12 +346,10 @@ void read_ahead(SetReader& reader, std::int32_t only_instance, Progress& progres
     std::thread items_thread;
     std::thread defects_thread;
     try {
-        items_thread = std::thread(filler(gate, blocks, [&] {
-            fill_blocks(s.items, only_instance, blocks, items_done);
-        }));
-        defects_thread = std::thread(filler(gate, objects, [&] {
-            fill_objects(s.defects, only_instance, objects, defects_done);
-        }));
+        items_thread = std::thread(
+            filler(gate, blocks, [&] { fill_blocks(s.items, only_instance, blocks, items_done); }));
+        defects_thread = std::thread(filler(
+            gate, objects, [&] { fill_objects(s.defects, only_instance, objects, defects_done); }));
     } catch (const std::system_error&) {
         open_gate(gate, false);
         if (items_thread.joinable()) {

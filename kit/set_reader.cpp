@@ -81,9 +81,9 @@ bool next_instance(SetReader& reader, InstanceHead& head) {
         const InstanceStart start = next_defects_instance(s.defects);
         const std::string& items = reader.set->items_path;
         const std::string& defects = reader.set->defects_path;
-        take(reader, block ? join_block(items, defects, start, s.defects.problem)
-                           : join_items_end(items, s.items.scan.blocks, defects, start,
-                                            s.defects.problem));
+        take(reader,
+             block ? join_block(items, defects, start, s.defects.problem)
+                   : join_items_end(items, s.items.scan.blocks, defects, start, s.defects.problem));
     }
     update_progress(reader);
     return block && reader.problem.empty();

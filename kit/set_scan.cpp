@@ -971,33 +971,71 @@ bool take_plain_defects(DefectsScan& s, std::vector<Defect>& defects) {
         (s.state != DefectsState::in_object && s.state != DefectsState::want_object)) {
         return false;
     }
+    LineSource& source = s.source;
     for (;;) {
         std::size_t avail = 0;
-        const char* w = line_window(s.source, fast_line_length, avail);
+        const char* const w = line_window(source, fast_line_length, avail);
         if (w == nullptr || avail == 0) {
             return false;
         }
         if (*w == '\n' && s.state == DefectsState::in_object) {
-            consume_line(s.source, 1);
+            consume_line(source, 1);
             s.state = DefectsState::want_object;
-            end_object(s, s.source.lines);
+            end_object(s, source.lines);
             return true;
         }
         std::int64_t v[4];
-        const std::size_t size = parse_in_place(w, w + avail, v, 4);
+        std::size_t size = parse_in_place(w, w + avail, v, 4);
         if (size == 0 || s.in_object >= r.max_defects || !plainly_fits(r, v)) {
             return false;
         }
-        consume_line(s.source, size);
-        const std::uint64_t number = s.source.lines;
+        consume_line(source, size);
         if (s.state == DefectsState::want_object) {
-            start_object(s, number);
+            start_object(s, source.lines);
             s.state = DefectsState::in_object;
         }
         count_plain_defect(s, v);
-        defects.push_back({v[0], v[1], v[2], v[3], number});
+        defects.push_back({v[0], v[1], v[2], v[3], source.lines});
         if (s.problems.count > 0) {
             return false; // a block too many: next_defects_event ends the reading
+        }
+        // The object's further lines, as long as the window surely holds a whole line,
+        // counted in locals (the defects written could otherwise be the scan's counters).
+        const char* const from = w + size;
+        const char* const end = w + avail;
+        const char* p = from;
+        std::uint64_t line = source.lines;
+        std::int64_t in_object = s.in_object;
+        bool at_origin = s.all_at_origin;
+        bool closed = false;
+        while (end - p >= static_cast<std::ptrdiff_t>(fast_line_length)) {
+            if (*p == '\n') {
+                ++p;
+                ++line;
+                closed = true;
+                break;
+            }
+            size = parse_in_place(p, end, v, 4);
+            if (size == 0 || in_object >= r.max_defects || !plainly_fits(r, v)) {
+                break; // read again above, and left for next_defects_event
+            }
+            p += size;
+            ++line;
+            ++in_object;
+            at_origin = at_origin && v[0] == 0 && v[1] == 0;
+            defects.push_back({v[0], v[1], v[2], v[3], line});
+        }
+        const auto taken = static_cast<std::size_t>(p - from);
+        source.begin += taken;
+        source.bytes_done += taken;
+        source.lines = line;
+        s.defects += static_cast<std::uint64_t>(in_object - s.in_object);
+        s.in_object = in_object;
+        s.all_at_origin = at_origin;
+        if (closed) {
+            s.state = DefectsState::want_object;
+            end_object(s, line);
+            return true;
         }
     }
 }

@@ -1,5 +1,6 @@
 // Writing results: refusing to write over an input, and what a failure to write leaves.
 #include "safe_output.h"
+#include "write_behind.h"
 
 #include <gtest/gtest.h>
 
@@ -77,6 +78,43 @@ TEST(SafeOutput, AFullDeviceIsReportedAndStays) {
     EXPECT_FALSE(close_target(target));
     EXPECT_EQ(target.error, ENOSPC);
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+// Bytes written behind arrive whole and in order; a failed write stops the writer, and the
+// caller learns of it at its next hand-over, which waits for the bytes before.
+TEST(SafeOutput, WritingBehindKeepsTheOrderAndTellsAFailure) {
+    const fs::path folder = fresh_folder("behind");
+    OutputTarget target;
+    ASSERT_TRUE(open_target(target, (folder / "out.jsonl").string(), {}));
+    WriteBehind behind;
+    start_write_behind(behind, target);
+    std::string expected;
+    std::string buffer;
+    for (int k = 0; k < 200; ++k) {
+        buffer.assign(static_cast<std::size_t>(k * 97 % 5000), static_cast<char>('a' + k % 26));
+        expected += buffer;
+        ASSERT_TRUE(write_behind(behind, buffer));
+        EXPECT_TRUE(buffer.empty());
+    }
+    end_write_behind(behind);
+    ASSERT_TRUE(close_target(target));
+    EXPECT_EQ(read_file(folder / "out.jsonl"), expected);
+    fs::remove_all(folder);
+
+    OutputTarget full;
+    ASSERT_TRUE(open_target(full, "/dev/full", {}));
+    WriteBehind on_full;
+    start_write_behind(on_full, full);
+    const std::string block(1 << 20, 'x');
+    std::vector<bool> handed;
+    for (int k = 0; k < 3; ++k) {
+        buffer = block;
+        handed.push_back(write_behind(on_full, buffer));
+    }
+    end_write_behind(on_full);
+    EXPECT_EQ(handed, (std::vector<bool>{true, false, false}));
+    EXPECT_FALSE(close_target(full));
+    EXPECT_EQ(full.error, ENOSPC);
 }
 
 // A file-size limit makes the file system refuse bytes past it (EFBIG) as a full disk would;

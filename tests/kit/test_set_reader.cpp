@@ -1,6 +1,7 @@
 // The set reader as its consumers use it: instance by instance, object by object.
 #include "set_fixture.h"
 
+#include "read_ahead.h"
 #include "set_reader.h"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,142 @@ TEST(SetReader, SkipsObjectsNotAskedForAndStopsAtTheFirstProblem) {
     ASSERT_TRUE(open_set(options, set));
     EXPECT_EQ(read_all(set), "problem: items.txt:2: the area 817 is not length x width (24 x 34 "
                              "= 816)\nbytes 62 of 329\n");
+}
+
+// Every batch read_ahead hands out, whole, then the problem; `stop_after` batches taken
+// before the taker stops (0: never).
+std::string read_batches(const KitSet& set, ReadThreads threads, std::int32_t only = 0,
+                         int stop_after = 0) {
+    SetReader reader;
+    if (!open_set_reader(reader, set)) {
+        return "cannot open\n";
+    }
+    std::string t;
+    int taken = 0;
+    Progress progress;
+    read_ahead(
+        reader, only, progress,
+        [&](const ObjectBatch& batch) {
+            t += "batch";
+            if (batch.starts_instance) {
+                t += " instance " + std::to_string(batch.head.number) + " of " +
+                     std::to_string(batch.head.items.size()) + " items, first " +
+                     std::to_string(batch.head.items.front().length);
+            }
+            t += batch.ends_instance ? " to its end:" : ":";
+            const Defect* d = batch.defects.data();
+            for (const std::uint32_t size : batch.sizes) {
+                t += " [";
+                for (const Defect* last = d + size; d != last; ++d) {
+                    t += std::to_string(d->x1) + "," + std::to_string(d->y2) + "@" +
+                         std::to_string(d->line) + " ";
+                }
+                t += "]";
+            }
+            t += "\n";
+            return ++taken != stop_after;
+        },
+        threads);
+    t += "problem: " + reader.problem + "\n";
+    close_set_reader(reader);
+    return t;
+}
+
+// Replaces the n-th (from 1) occurrence of `what` in the file; without `by`, ends the file
+// after the first `keep` bytes of it.
+void replace_nth(const std::string& path, const std::string& what, int n, const char* by,
+                 std::size_t keep = 0) {
+    std::string bytes = read_whole_file(path);
+    std::size_t at = std::string::npos;
+    for (int k = 0; k < n; ++k) {
+        at = bytes.find(what, at == std::string::npos ? 0 : at + 1);
+        ASSERT_NE(at, std::string::npos) << what << " #" << n << " in " << path;
+    }
+    if (by != nullptr) {
+        bytes.replace(at, what.size(), by);
+    } else {
+        bytes.resize(at + keep);
+    }
+    write_file(path, bytes);
+}
+
+// Reading on two threads hands out the batches and meets the problem that reading in turn
+// does, wherever the files go wrong.
+TEST(ReadAhead, TwoThreadsReadAsOneDoes) {
+    Folder folder;
+    const std::string answers = "3 4 50 40 2 0.05 0.3 2 5 4 10 10 0 3 i.txt d.txt 7 0";
+    struct Case {
+        const char* name;
+        const char* file; // the file changed, or nullptr
+        const char* what;
+        int n;
+        const char* by; // nullptr: the file ends after `what`'s first two bytes
+        bool by_object; // named by --object, without answers
+        std::int32_t only;
+        int stop_after;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"whole", nullptr, "", 0, "", false, 0, 0, ""},
+        {"only instance 2", nullptr, "", 0, "", false, 2, 0, ""},
+        {"only an instance beyond", nullptr, "", 0, "", false, 5, 0, ""},
+        {"taker stops", nullptr, "", 0, "", false, 0, 2, ""},
+        {"by the object", nullptr, "", 0, "", true, 0, 0, ""},
+        {"a damaged item line in block 2", "i.txt", "\n\n", 1, "\n\n1", false, 0, 0,
+         "i.txt:4: the area 368 is not length x width (116 x 23 = 2668)"},
+        {"a header naming another instance", "d.txt", "instance: 2", 1, "instance: 5", false, 0, 0,
+         "d.txt:13: the header names instance 5 where instance 2 is due"},
+        {"a damaged defect line", "d.txt", "instance: 2\n\n", 1, "instance: 2\n\nx\n", false, 0, 0,
+         "d.txt:15: not a defect line: field 1 is not a number"},
+        {"an empty line missing", "d.txt", "\n\ninstance: 2", 1, "\ninstance: 2", false, 0, 0,
+         "d.txt:12: instance 1 lacks its closing empty line"},
+        {"an object too many", "d.txt", "\ninstance: 2", 1, "\n\ninstance: 2", false, 0, 0,
+         "d.txt:12: a block too many: instance 1 has more than 4 objects"},
+        {"an items file short of a block", "i.txt", "\n\n", 2, nullptr, true, 0, 0,
+         "d.txt:25: instance 3 has no block in i.txt, which holds 2 instances"},
+        {"a defects file short of an instance", "d.txt", "\n\ninstance: 3", 1, nullptr, true, 0, 0,
+         "d.txt:25: the file ends after 2 instances, where i.txt holds more"},
+        {"a cut defects file", "d.txt", "\n\ninstance: 3", 1, nullptr, false, 0, 0,
+         "d.txt:25: the file ends after instance 2 of 3; was the run cut short?"},
+    };
+    for (const Case& c : cases) {
+        generate_set(folder.path, answers);
+        if (c.file != nullptr) {
+            replace_nth(c.file, c.what, c.n, c.by, 2);
+        }
+        SetOptions options;
+        if (c.by_object) {
+            options.object = "50x40";
+            options.items = "i.txt";
+            options.defects = "d.txt";
+        } else {
+            options.answers = "answers.txt";
+        }
+        KitSet set;
+        ASSERT_TRUE(open_set(options, set)) << c.name;
+        const std::string in_turn = read_batches(set, ReadThreads::none, c.only, c.stop_after);
+        EXPECT_EQ(read_batches(set, ReadThreads::two, c.only, c.stop_after), in_turn) << c.name;
+        const std::size_t at = in_turn.rfind("problem: ");
+        EXPECT_EQ(in_turn.substr(at + 9), std::string(c.problem) + "\n") << c.name;
+    }
+}
+
+// Instances of more objects and defects than a batch holds: the same batches either way.
+TEST(ReadAhead, SplitsLargeInstancesIntoTheSameBatches) {
+    Folder folder;
+    generate_set(folder.path, "2 20000 100 100 3 0.05 0.3 1 5 4 0 10 i.txt d.txt 7 0");
+    SetOptions options;
+    options.answers = "answers.txt";
+    KitSet set;
+    ASSERT_TRUE(open_set(options, set));
+    const std::string in_turn = read_batches(set, ReadThreads::none);
+    EXPECT_EQ(read_batches(set, ReadThreads::two), in_turn);
+    std::string heads;
+    for (std::size_t at = 0; at < in_turn.size(); at = in_turn.find('\n', at) + 1) {
+        heads += in_turn.substr(at, in_turn.find_first_of(":\n", at) - at) + "\n";
+    }
+    EXPECT_EQ(heads, "batch instance 1 of 3 items, first 42\nbatch to its end\n"
+                     "batch instance 2 of 3 items, first 68\nbatch to its end\nproblem\n");
 }
 
 } // namespace
