@@ -51,6 +51,7 @@ constexpr bool address_sanitizer = false;
 
 // Under address-space limits from too small to load the program to enough for the work,
 // every command ends by itself: done, or "out of memory" with status 2, never an abort.
+// Done means done as without a limit (where no thread could be started, on one thread).
 TEST(KitCli, MemoryThatCannotBeHadEndsWithAMessage) {
     if (address_sanitizer) {
         GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here";
@@ -62,6 +63,12 @@ TEST(KitCli, MemoryThatCannotBeHadEndsWithAMessage) {
          {"check answers.txt", "stats answers.txt",
           "draw answers.txt --instance 1 --out picture.svg",
           "export answers.txt --format jsonl --out set.jsonl", "verify answers.txt"}) {
+        std::remove((folder + "/set.jsonl").c_str());
+        const std::string unlimited =
+            "cd '" + folder + "' && '" DEFECTKIT_BINARY "' " + command + " > out.txt 2> err.txt";
+        ASSERT_EQ(std::system(unlimited.c_str()), 0) << command;
+        const std::string expected_out = read_whole_file(folder + "/out.txt");
+        const std::string expected_export = read_whole_file(folder + "/set.jsonl");
         for (int limit = 4000; limit <= 40000; limit += 500) {
             std::remove((folder + "/set.jsonl").c_str());
             const std::string line = "cd '" + folder + "' && (ulimit -v " + std::to_string(limit) +
@@ -88,6 +95,8 @@ TEST(KitCli, MemoryThatCannotBeHadEndsWithAMessage) {
                 ++refused;
             } else if (code != 127) { // 127: the program could not even be loaded
                 EXPECT_EQ(code, 0) << command << " at " << limit << ": " << err;
+                EXPECT_EQ(read_whole_file(folder + "/out.txt"), expected_out) << command;
+                EXPECT_EQ(read_whole_file(folder + "/set.jsonl"), expected_export) << command;
             }
         }
     }
