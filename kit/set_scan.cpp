@@ -978,54 +978,44 @@ bool take_plain_defects(DefectsScan& s, std::vector<Defect>& defects) {
         if (w == nullptr || avail == 0) {
             return false;
         }
-        if (*w == '\n' && s.state == DefectsState::in_object) {
-            consume_line(source, 1);
-            s.state = DefectsState::want_object;
-            end_object(s, source.lines);
-            return true;
-        }
-        std::int64_t v[4];
-        std::size_t size = parse_in_place(w, w + avail, v, 4);
-        if (size == 0 || s.in_object >= r.max_defects || !plainly_fits(r, v)) {
-            return false;
-        }
-        consume_line(source, size);
-        if (s.state == DefectsState::want_object) {
-            start_object(s, source.lines);
-            s.state = DefectsState::in_object;
-        }
-        count_plain_defect(s, v);
-        defects.push_back({v[0], v[1], v[2], v[3], source.lines});
-        if (s.problems.count > 0) {
-            return false; // a block too many: next_defects_event ends the reading
-        }
-        // The object's further lines, as long as the window surely holds a whole line,
-        // counted in locals (the defects written could otherwise be the scan's counters).
-        const char* const from = w + size;
+        // The window's lines, counted in locals (the defects written could otherwise be
+        // the scan's counters): the first line always, the next ones while the window
+        // surely holds a whole line.
         const char* const end = w + avail;
-        const char* p = from;
+        const char* p = w;
         std::uint64_t line = source.lines;
         std::int64_t in_object = s.in_object;
         bool at_origin = s.all_at_origin;
         bool closed = false;
-        while (end - p >= static_cast<std::ptrdiff_t>(fast_line_length)) {
-            if (*p == '\n') {
+        bool plain = true; // no line has been met that next_defects_event must read
+        do {
+            if (*p == '\n' && s.state == DefectsState::in_object) {
                 ++p;
                 ++line;
                 closed = true;
                 break;
             }
-            size = parse_in_place(p, end, v, 4);
+            std::int64_t v[4];
+            const std::size_t size = parse_in_place(p, end, v, 4);
             if (size == 0 || in_object >= r.max_defects || !plainly_fits(r, v)) {
-                break; // read again above, and left for next_defects_event
+                plain = false;
+                break;
             }
             p += size;
             ++line;
+            if (s.state == DefectsState::want_object) {
+                start_object(s, line);
+                s.state = DefectsState::in_object;
+            }
             ++in_object;
             at_origin = at_origin && v[0] == 0 && v[1] == 0;
             defects.push_back({v[0], v[1], v[2], v[3], line});
-        }
-        const auto taken = static_cast<std::size_t>(p - from);
+            if (s.problems.count > 0) {
+                plain = false; // a block too many: next_defects_event ends the reading
+                break;
+            }
+        } while (end - p >= static_cast<std::ptrdiff_t>(fast_line_length));
+        const auto taken = static_cast<std::size_t>(p - w);
         source.begin += taken;
         source.bytes_done += taken;
         source.lines = line;
@@ -1036,6 +1026,9 @@ bool take_plain_defects(DefectsScan& s, std::vector<Defect>& defects) {
             s.state = DefectsState::want_object;
             end_object(s, line);
             return true;
+        }
+        if (!plain) {
+            return false;
         }
     }
 }
