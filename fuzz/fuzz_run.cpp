@@ -6,6 +6,7 @@
 // The expected texts (banner, prompts, messages) are written out here on purpose instead
 // of being taken from the program: a changed text is then caught as well.
 
+#include "fuzz_support.h"
 #include "run_driver.h"
 
 #include <cstddef>
@@ -25,16 +26,6 @@ constexpr std::size_t file_limit = std::size_t{3} << 20;
 
 // Outputs up to this size are produced a second time to confirm the run is repeatable.
 constexpr std::size_t repeat_limit = 64 * 1024;
-
-[[noreturn]] void fail() {
-    __builtin_trap();
-}
-
-void require(bool condition) {
-    if (!condition) {
-        fail();
-    }
-}
 
 bool ends_with(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;

@@ -7,6 +7,7 @@
 // read_ahead must hand out the same batches and problem on two threads as on one. A
 // violated property traps, so libFuzzer keeps the input as a crash.
 
+#include "fuzz_support.h"
 #include "read_ahead.h"
 #include "set_reader.h"
 #include "set_scan.h"
@@ -15,12 +16,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
-
-[[noreturn]] void fail();
 
 // Everything read_ahead hands out, and the problem it ends with.
 std::string batches(const KitSet& set, ReadThreads threads, std::int32_t only) {
@@ -47,32 +45,6 @@ std::string batches(const KitSet& set, ReadThreads threads, std::int32_t only) {
     t += reader.problem + (reader.unreadable ? " unreadable" : "");
     close_set_reader(reader);
     return t;
-}
-
-[[noreturn]] void fail() {
-    __builtin_trap();
-}
-
-void require(bool condition) {
-    if (!condition) {
-        fail();
-    }
-}
-
-int memory_file(const char* bytes, std::size_t size) {
-    const int fd = ::memfd_create("kit-fuzz", MFD_CLOEXEC);
-    require(fd >= 0);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, bytes + done, size - done);
-        require(n > 0);
-        done += static_cast<std::size_t>(n);
-    }
-    return fd;
-}
-
-std::string fd_path(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd);
 }
 
 KitSet make_set(std::uint8_t mode, int items_fd, int defects_fd) {

@@ -6,6 +6,7 @@
 // lies outside its object, overlaps another item or overlaps a defect, as a test of all
 // pairs finds them. A violated property traps, so libFuzzer keeps the input as a crash.
 
+#include "fuzz_support.h"
 #include "placement.h"
 #include "set_reader.h"
 #include "solution_reader.h"
@@ -13,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -35,32 +35,6 @@ constexpr char example_defects[] = "instance: 1\n"
                                    "\n"
                                    "\n";
 constexpr std::int64_t side = 100;
-
-[[noreturn]] void fail() {
-    __builtin_trap();
-}
-
-void require(bool condition) {
-    if (!condition) {
-        fail();
-    }
-}
-
-int memory_file(const char* bytes, std::size_t size) {
-    const int fd = ::memfd_create("kit-solution-fuzz", MFD_CLOEXEC);
-    require(fd >= 0);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, bytes + done, size - done);
-        require(n > 0);
-        done += static_cast<std::size_t>(n);
-    }
-    return fd;
-}
-
-std::string fd_path(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd);
-}
 
 bool overlap(std::int64_t ax1, std::int64_t ay1, std::int64_t ax2, std::int64_t ay2,
              std::int64_t bx1, std::int64_t by1, std::int64_t bx2, std::int64_t by2) {
