@@ -31,47 +31,64 @@ bool full(const ObjectBatch& batch) {
     return batch.defects.size() >= batch_defects || batch.sizes.size() >= batch_objects;
 }
 
+// Reads the current instance's objects: into `batch` when `wanted` (a partial object on a
+// problem taken back), handing each full batch to `hand`, which returns the batch to fill
+// next, or nullptr to stop; else into `skipped`, which keeps none. `append` adds the next
+// object's defects, false at the instance's end. False when `hand` has stopped.
+template <typename Append, typename Hand>
+bool read_objects(ObjectBatch*& batch, bool wanted, std::vector<Defect>& skipped, Append append,
+                  Hand hand) {
+    for (;;) {
+        if (!wanted) {
+            skipped.clear();
+            if (!append(skipped)) {
+                return true;
+            }
+            continue;
+        }
+        const std::size_t before = batch->defects.size();
+        if (!append(batch->defects)) {
+            batch->defects.resize(before);
+            return true;
+        }
+        batch->sizes.push_back(static_cast<std::uint32_t>(batch->defects.size() - before));
+        if (full(*batch) && (batch = hand(batch)) == nullptr) {
+            return false;
+        }
+    }
+}
+
 // Batches straight from the set reader, on the calling thread.
 void read_in_turn(SetReader& reader, std::int32_t only_instance, Progress& progress,
                   const std::function<bool(const ObjectBatch&)>& take) {
-    ObjectBatch batch;
+    ObjectBatch whole;
+    ObjectBatch* batch = &whole;
     std::vector<Defect> skipped; // the objects of instances not wanted
-    while (next_instance(reader, batch.head)) {
-        const std::int32_t number = batch.head.number;
-        const bool wanted = only_instance == 0 || number == only_instance;
-        batch.starts_instance = wanted;
-        for (;;) {
-            if (!wanted) {
-                if (!next_object(reader, skipped)) {
-                    break;
-                }
-                continue;
-            }
-            // Read straight into the batch; a partial object on a problem is taken back.
-            const std::size_t before = batch.defects.size();
-            if (!append_next_object(reader, batch.defects)) {
-                batch.defects.resize(before);
-                break;
-            }
-            batch.sizes.push_back(static_cast<std::uint32_t>(batch.defects.size() - before));
-            if (full(batch)) {
-                show_progress(progress, reader.bytes_done);
-                if (!take(batch)) {
-                    return;
-                }
-                clear(batch);
-            }
+    const auto hand = [&](ObjectBatch* done) -> ObjectBatch* {
+        show_progress(progress, reader.bytes_done);
+        if (!take(*done)) {
+            return nullptr;
         }
-        if (!reader.problem.empty()) {
+        clear(*done);
+        return done;
+    };
+    while (next_instance(reader, whole.head)) {
+        const std::int32_t number = whole.head.number;
+        const bool wanted = only_instance == 0 || number == only_instance;
+        whole.starts_instance = wanted;
+        const auto append = [&](std::vector<Defect>& into) {
+            return append_next_object(reader, into);
+        };
+        if (!read_objects(batch, wanted, skipped, append, hand) || !reader.problem.empty()) {
             return;
         }
-        show_progress(progress, reader.bytes_done);
         if (wanted) {
-            batch.ends_instance = true;
-            if (!take(batch)) {
+            whole.ends_instance = true;
+            if (hand(batch) == nullptr) {
                 return;
             }
-            clear(batch);
+        } else {
+            show_progress(progress, reader.bytes_done);
         }
         if (only_instance != 0 && number >= only_instance) {
             return;
@@ -188,23 +205,11 @@ void fill_objects(DefectsSide& side, std::int32_t only, Ring<DefectsRecord>& rin
             return;
         }
         const bool wanted = only == 0 || number == only;
-        for (;;) {
-            if (!wanted) {
-                skipped.clear();
-                if (!append_object(side, skipped)) {
-                    break;
-                }
-                continue;
-            }
-            const std::size_t before = r->batch.defects.size();
-            if (!append_object(side, r->batch.defects)) {
-                r->batch.defects.resize(before);
-                break;
-            }
-            r->batch.sizes.push_back(static_cast<std::uint32_t>(r->batch.defects.size() - before));
-            if (full(r->batch) && !next()) {
-                return;
-            }
+        ObjectBatch* batch = &r->batch;
+        const auto append = [&](std::vector<Defect>& into) { return append_object(side, into); };
+        const auto hand = [&](ObjectBatch*) { return next() ? &r->batch : nullptr; };
+        if (!read_objects(batch, wanted, skipped, append, hand)) {
+            return;
         }
         r->problem = side.problem;
         r->batch.ends_instance = true;
