@@ -5,11 +5,11 @@
 // with "parameters" (every answer) only when the set was named by its answers. The line is
 // written as the objects come from the reader, so no instance is ever held whole.
 #include "export.h"
+#include "number_format.h"
 #include "progress.h"
 #include "read_ahead.h"
 #include "write_behind.h"
 
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -19,16 +19,7 @@ namespace {
 // Bytes gathered before they are handed to the file.
 constexpr std::size_t flush_size = std::size_t{1} << 20;
 
-// "00", "01", ..., "99": two digits at a time.
-constexpr auto digit_pairs = [] {
-    std::array<char, 200> pairs{};
-    for (std::size_t i = 0; i < 100; ++i) {
-        pairs[2 * i] = static_cast<char>('0' + i / 10);
-        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-    return pairs;
-}();
-
+// Two digits at a time, from the generator's table of them.
 char* put_pair(char* at, std::uint32_t value) {
     std::memcpy(at, &digit_pairs[2 * value], 2);
     return at + 2;
