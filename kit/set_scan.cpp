@@ -317,7 +317,6 @@ void start_object(DefectsScan& s, std::uint64_t line) {
                     "a block too many: " + instance_text(s.instance) + " has more than " +
                         text(s.per_instance) + " objects");
     }
-    s.object_line = line;
 }
 
 void end_instance(DefectsScan& s, std::uint64_t line, bool closed) {
@@ -412,6 +411,7 @@ SetRules make_set_rules(const KitSet& set) {
                               static_cast<std::uint64_t>(t.width));
     }
     std::sort(r.type_keys.begin(), r.type_keys.end());
+    r.few_types = r.type_keys.size() <= 8;
     return r;
 }
 
@@ -660,9 +660,8 @@ std::int64_t count_item_line(ItemsScan& s, std::uint64_t number) {
 // A defect that check_defect would pass without a word, when the answers give the types
 // and every value is exact in single precision: one of a few types, on the object.
 inline bool plainly_fits(const SetRules& r, const std::int64_t* v) {
-    if (!r.from_answers || r.type_keys.size() > 8 || v[2] > exact_float_limit ||
-        v[3] > exact_float_limit || v[2] < v[0] || v[3] < v[1] || v[2] > r.length ||
-        v[3] > r.width) {
+    if (!r.few_types || v[2] > exact_float_limit || v[3] > exact_float_limit || v[2] < v[0] ||
+        v[3] < v[1] || v[2] > r.length || v[3] > r.width) {
         return false;
     }
     const std::uint64_t key =
@@ -967,7 +966,7 @@ DefectsEvent next_defects_event(DefectsScan& s, Defect& defect) {
 
 bool take_plain_defects(DefectsScan& s, std::vector<Defect>& defects) {
     const SetRules& r = *s.rules;
-    if (s.holding || s.finished || s.problems.count > 0 ||
+    if (!r.few_types || s.holding || s.finished || s.problems.count > 0 ||
         (s.state != DefectsState::in_object && s.state != DefectsState::want_object)) {
         return false;
     }

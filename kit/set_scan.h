@@ -46,6 +46,9 @@ struct SetRules {
     // sorted for looking sizes up.
     std::vector<Rectangle> types;
     std::vector<std::uint64_t> type_keys;
+    // The answers give a few types (at most 8), so that most defect lines are told fine
+    // by a few comparisons; otherwise every line takes the general way.
+    bool few_types = false;
 };
 
 SetRules make_set_rules(const KitSet& set);
@@ -109,7 +112,6 @@ struct DefectsScan {
     std::int64_t per_instance = -1; // objects every instance must hold, once known
     bool told_too_many = false;     // "a block too many" said for this instance
     std::int64_t in_object = 0;     // defect lines of the current object
-    std::uint64_t object_line = 0;  // first line of the current object
     std::int32_t instances = 0;     // complete instances
     std::uint64_t objects = 0;
     std::uint64_t defects = 0;
