@@ -224,11 +224,6 @@ void fill_objects(DefectsSide& side, std::int32_t only, Ring<DefectsRecord>& rin
     }
 }
 
-void set_problem(SetReader& reader, const SideProblem& problem) {
-    reader.problem = problem.text;
-    reader.unreadable = problem.unreadable;
-}
-
 // The taker: both sides' records joined instance by instance, the wanted batches handed
 // to `take`. Returns when the set or `only` ends, on a problem, when `take` stops, or
 // when a filler has thrown.
@@ -253,7 +248,7 @@ void join_sides(SetReader& reader, std::int32_t only, Ring<BlockRecord>& blocks,
                 problem =
                     join_items_end(items_path, block->blocks, defects_path, d->start, d->problem);
             }
-            set_problem(reader, problem);
+            take_side_problem(reader, problem);
             return;
         }
         const std::int32_t number = block->head.number;
@@ -266,7 +261,7 @@ void join_sides(SetReader& reader, std::int32_t only, Ring<BlockRecord>& blocks,
             const SideProblem problem =
                 first ? join_block(items_path, defects_path, d->start, d->problem) : d->problem;
             if (!problem.text.empty()) {
-                set_problem(reader, problem);
+                take_side_problem(reader, problem);
                 return;
             }
             if (wanted) {

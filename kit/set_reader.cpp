@@ -19,11 +19,6 @@ bool open_file(const std::string& path, int& fd, std::uint64_t& total) {
     return true;
 }
 
-void take(SetReader& reader, const SideProblem& problem) {
-    reader.problem = problem.text;
-    reader.unreadable = problem.unreadable;
-}
-
 void update_progress(SetReader& reader) {
     const SetReaderState& s = *reader.state;
     reader.bytes_done = s.items.scan.source.bytes_done + s.defects.scan.source.bytes_done;
@@ -73,7 +68,7 @@ bool next_instance(SetReader& reader, InstanceHead& head) {
     SetReaderState& s = *reader.state;
     const bool block = next_block(s.items, head);
     if (!s.items.problem.text.empty()) {
-        take(reader, s.items.problem);
+        take_side_problem(reader, s.items.problem);
     } else if (!s.has_defects) {
         s.empty_objects_left =
             block && reader.set->objects_per_instance > 0 ? reader.set->objects_per_instance : 0;
@@ -81,9 +76,9 @@ bool next_instance(SetReader& reader, InstanceHead& head) {
         const InstanceStart start = next_defects_instance(s.defects);
         const std::string& items = reader.set->items_path;
         const std::string& defects = reader.set->defects_path;
-        take(reader,
-             block ? join_block(items, defects, start, s.defects.problem)
-                   : join_items_end(items, s.items.scan.blocks, defects, start, s.defects.problem));
+        take_side_problem(reader, block ? join_block(items, defects, start, s.defects.problem)
+                                        : join_items_end(items, s.items.scan.blocks, defects, start,
+                                                         s.defects.problem));
     }
     update_progress(reader);
     return block && reader.problem.empty();
@@ -108,7 +103,7 @@ bool append_next_object(SetReader& reader, std::vector<Defect>& defects) {
     }
     const bool more = append_object(s.defects, defects);
     if (!more) {
-        take(reader, s.defects.problem);
+        take_side_problem(reader, s.defects.problem);
     }
     update_progress(reader);
     return more;

@@ -61,6 +61,12 @@ SideProblem join_items_end(const std::string& items_path, std::int32_t blocks,
 SideProblem join_block(const std::string& items_path, const std::string& defects_path,
                        const InstanceStart& start, const SideProblem& defects_problem);
 
+// The reader's problem is the one the joins tell.
+inline void take_side_problem(SetReader& reader, const SideProblem& problem) {
+    reader.problem = problem.text;
+    reader.unreadable = problem.unreadable;
+}
+
 // What an open set reader holds: the rules and both sides.
 struct SetReaderState {
     SetRules rules;
