@@ -4,19 +4,7 @@
 #include "placement.h"
 #include "progress.h"
 
-#include <algorithm>
 #include <iostream>
-
-// Problems from reading and violations from checking, both in line order.
-static std::vector<SolutionProblem> all_problems(const Solution& solution,
-                                                 const PlacementCheck& check) {
-    std::vector<SolutionProblem> all = solution.problems;
-    all.insert(all.end(), check.violations.begin(), check.violations.end());
-    std::stable_sort(
-        all.begin(), all.end(),
-        [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
-    return all;
-}
 
 int run_check_solution(const CheckSolutionOptions& options) {
     KitSet set;

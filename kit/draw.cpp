@@ -142,11 +142,7 @@ int run_draw(const DrawOptions& options) {
         picture.subtitle =
             placement_note(file_name(options.solution), shown, used, objects, options.max_objects) +
             defects_note;
-        std::vector<SolutionProblem> all = solution.problems;
-        all.insert(all.end(), check.violations.begin(), check.violations.end());
-        std::stable_sort(
-            all.begin(), all.end(),
-            [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
+        const std::vector<SolutionProblem> all = all_problems(solution, check);
         problems = all.size();
         if (all.empty()) {
             const std::string summary = summary_text(check.summary);

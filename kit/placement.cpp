@@ -125,9 +125,7 @@ int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, S
             if (!reader.problem.empty()) {
                 return report_set_problem(reader);
             }
-            std::cerr << "defectkit: there is no instance " << number << ": the set has " << k - 1
-                      << (k - 1 == 1 ? " instance\n" : " instances\n");
-            return 2;
+            return report_no_instance(number, k - 1);
         }
         if (k < number) {
             while (next_object(reader, skipped)) {
@@ -220,7 +218,6 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
     std::vector<std::uint64_t> placed_at(static_cast<std::size_t>(n), 0);
     std::vector<bool> bad(solution.items.size(), false);
     std::vector<std::pair<std::int64_t, std::uint32_t>> on_object; // (object, item row)
-    std::vector<bool> counted(solution.items.size(), false);
     for (std::uint32_t r = 0; r < solution.items.size(); ++r) {
         const SolutionItem& it = solution.items[r];
         const std::string name = "item " + text(it.type);
@@ -260,7 +257,6 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
         if (!bin_ok[slot->second]) {
             continue; // the BIN row's own problem is reported
         }
-        counted[r] = true;
         on_object.emplace_back(solution.bins[slot->second].type, r);
     }
     std::stable_sort(on_object.begin(), on_object.end(),
@@ -409,6 +405,15 @@ std::string percent(std::int64_t a, std::int64_t b) {
     const std::int64_t hundredths = (a * 20000 / b + 1) / 2;
     const std::int64_t frac = hundredths % 100;
     return text(hundredths / 100) + "." + (frac < 10 ? "0" : "") + text(frac);
+}
+
+std::vector<SolutionProblem> all_problems(const Solution& solution, const PlacementCheck& check) {
+    std::vector<SolutionProblem> all = solution.problems;
+    all.insert(all.end(), check.violations.begin(), check.violations.end());
+    std::stable_sort(
+        all.begin(), all.end(),
+        [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
+    return all;
 }
 
 std::string summary_text(const PlacementSummary& s) {

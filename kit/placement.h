@@ -76,6 +76,9 @@ struct PlacementCheck {
 int check_placement(SetReader& reader, const InstanceHead& head, Solution& solution,
                     bool allow_rotation, const ObjectVisitor& visit, PlacementCheck& result);
 
+// Problems from reading the placement and violations from checking it, both in line order.
+std::vector<SolutionProblem> all_problems(const Solution& solution, const PlacementCheck& check);
+
 // The summary of a feasible placement, the lines check-solution prints.
 std::string summary_text(const PlacementSummary& summary);
 
