@@ -42,9 +42,7 @@ bool count_instances(const std::string& path, std::int32_t& count) {
 
 // The jsonl target: a file (or a device); 0 to go on, else the exit status.
 int check_file_target(const ExportOptions& options, const InputPaths& inputs) {
-    if (is_input(options.out, inputs)) {
-        std::cerr << "defectkit: " << options.out
-                  << " is a file this command reads; not writing over it\n";
+    if (refuse_input(options.out, inputs)) {
         return 2;
     }
     struct stat st {};
@@ -101,9 +99,7 @@ int run_export(const ExportOptions& options) {
         return 2;
     }
     if (options.instance != 0 && kit.instances >= 0 && options.instance > kit.instances) {
-        std::cerr << "defectkit: there is no instance " << options.instance << ": the set has "
-                  << kit.instances << (kit.instances == 1 ? " instance\n" : " instances\n");
-        return 2;
+        return report_no_instance(options.instance, kit.instances);
     }
     ExportRun run;
     run.options = &options;

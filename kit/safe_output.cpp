@@ -48,12 +48,18 @@ void remove_if_regular(OutputTarget& target) {
 
 } // namespace
 
+bool refuse_input(const std::string& path, const InputPaths& inputs) {
+    if (!is_input(path, inputs)) {
+        return false;
+    }
+    std::cerr << "defectkit: " << path << " is a file this command reads; not writing over it\n";
+    return true;
+}
+
 bool open_target(OutputTarget& target, const std::string& path, const InputPaths& inputs) {
     target = OutputTarget{};
     target.path = path;
-    if (is_input(path, inputs)) {
-        std::cerr << "defectkit: " << path
-                  << " is a file this command reads; not writing over it\n";
+    if (refuse_input(path, inputs)) {
         return false;
     }
     // Non-blocking, so that a FIFO that no program reads is refused at once instead of

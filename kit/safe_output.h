@@ -23,6 +23,8 @@ struct InputPaths {
 
 // True when `path` names one of the inputs (or another name of the same file).
 bool is_input(const std::string& path, const InputPaths& inputs);
+// The same, with the refusal on stderr.
+bool refuse_input(const std::string& path, const InputPaths& inputs);
 
 // Opens `path` for writing. False, with the problem on stderr, when it names an input or
 // cannot be created.

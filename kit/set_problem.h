@@ -3,6 +3,7 @@
 
 #include "set_reader.h"
 
+#include <cstdint>
 #include <iostream>
 
 // Prints the reader's problem on stderr; returns the exit status: 2 when a file could not
@@ -15,4 +16,11 @@ inline int report_set_problem(const SetReader& reader) {
     std::cerr << "defectkit: the set is not as defectgen writes it; defectkit check lists every "
                  "problem\n";
     return 1;
+}
+
+// Prints that the set holds `held` instances and so no instance `number`; returns 2.
+inline int report_no_instance(std::int64_t number, std::int64_t held) {
+    std::cerr << "defectkit: there is no instance " << number << ": the set has " << held
+              << (held == 1 ? " instance\n" : " instances\n");
+    return 2;
 }
