@@ -334,7 +334,7 @@ int run_check(const SetOptions& options) {
     if (defects_missing && failure.empty()) {
         std::size_t shown = 0;
         print_problems(set.items_path, items.problems, shown);
-        std::cerr << set.defects_path << ": cannot be opened: " << std::strerror(ENOENT) << '\n';
+        std::cerr << message << '\n'; // the defects file's, from opening it
         return 2;
     }
     if (!set.from_answers && has_defects && defects.instances != items.blocks &&

@@ -18,8 +18,9 @@
 namespace {
 
 // The files must be regular files, or missing: the comparison would wait forever on a
-// FIFO. Returns false, with the message on stderr, for anything else.
-bool comparable(const std::string& path, bool& exists) {
+// FIFO. Returns false, with the message on stderr, for anything else; a missing file's
+// message is kept in `missing`, for when the run shows that the file is due.
+bool comparable(const std::string& path, bool& exists, std::string& missing) {
     int fd = -1;
     std::uint64_t size = 0;
     std::string message;
@@ -30,6 +31,7 @@ bool comparable(const std::string& path, bool& exists) {
     }
     exists = false;
     if (errno == ENOENT) {
+        missing = message;
         return true;
     }
     std::cerr << message << '\n';
@@ -117,12 +119,15 @@ int run_verify(const SetOptions& options) {
     const RunParams& p = set.params;
     bool items_exist = false;
     bool defects_exist = false;
-    if (!comparable(set.items_path, items_exist) ||
-        (!set.defects_path.empty() && !comparable(set.defects_path, defects_exist))) {
+    std::string items_missing;
+    std::string defects_missing;
+    if (!comparable(set.items_path, items_exist, items_missing) ||
+        (!set.defects_path.empty() &&
+         !comparable(set.defects_path, defects_exist, defects_missing))) {
         return 2;
     }
     if (!items_exist) {
-        std::cerr << set.items_path << ": cannot be opened: No such file or directory\n";
+        std::cerr << items_missing << '\n';
         return 2;
     }
 
@@ -171,7 +176,7 @@ int run_verify(const SetOptions& options) {
     if (defects_written) {
         const FileComparison& defects = sink.compared[p.defectfilename];
         if (!defects_exist) {
-            std::cerr << set.defects_path << ": cannot be opened: No such file or directory\n";
+            std::cerr << defects_missing << '\n';
             return 2;
         }
         if (!defects.readable) {
