@@ -105,17 +105,20 @@ bool add_objects(const ExportRun& run, const ObjectBatch& batch, InstanceFiles& 
     const Defect* d = batch.defects.data();
     for (const std::uint32_t size : batch.sizes) {
         bins += bin_row;
+        // A row: the object's number, written once for all its defects, and four numbers.
+        char row[5 * 21];
+        char* const numbers = put_number(row, object);
+        *numbers = ',';
         for (const Defect* end = d + size; d != end; ++d) {
-            append_number(rows, object);
-            rows += ',';
-            append_number(rows, d->x1);
-            rows += ',';
-            append_number(rows, d->y1);
-            rows += ',';
-            append_number(rows, d->x2 - d->x1);
-            rows += ',';
-            append_number(rows, d->y2 - d->y1);
-            rows += '\n';
+            char* at = put_number(numbers + 1, d->x1);
+            *at++ = ',';
+            at = put_number(at, d->y1);
+            *at++ = ',';
+            at = put_number(at, d->x2 - d->x1);
+            *at++ = ',';
+            at = put_number(at, d->y2 - d->y1);
+            *at++ = '\n';
+            rows.append(row, at);
         }
         ++object;
     }
