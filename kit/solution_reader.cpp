@@ -1,12 +1,10 @@
 #include "solution_reader.h"
 
 #include "defectgen.h"
+#include "line_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -15,56 +13,16 @@
 
 namespace {
 
-// Lines of a file, each at most solution_max_line bytes, with the byte offset where each
-// starts. A longer line is cut to its first bytes and marked; the rest is skipped.
-struct LineSource {
-    std::FILE* file = nullptr;
-    std::array<char, 1 << 16> buffer{};
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    std::uint64_t offset = 0; // of buffer[begin] in the file
-    bool failed = false;
-};
-
-bool fill(LineSource& src) {
-    src.offset += src.begin;
-    src.begin = 0;
-    src.end = std::fread(src.buffer.data(), 1, src.buffer.size(), src.file);
-    if (src.end == 0 && std::ferror(src.file) != 0) {
-        src.failed = true;
-    }
-    return src.end > 0;
-}
-
-// Reads the next line without its "\n" (and a "\r" before it). False at the end.
-bool next_line(LineSource& src, std::string& line, std::uint64_t& start, bool& too_long) {
-    line.clear();
-    too_long = false;
-    if (src.begin == src.end && !fill(src)) {
+// The next line as a string, without a "\r" before its line end, and the byte offset
+// where it starts (from where the source began). False at the end or on a read error.
+bool next_row_line(LineSource& src, std::string& line, std::uint64_t& start, bool& too_long) {
+    start = src.bytes_done;
+    Line read;
+    if (!next_line(src, read)) {
         return false;
     }
-    start = src.offset + src.begin;
-    for (;;) {
-        const char* from = src.buffer.data() + src.begin;
-        const std::size_t count = src.end - src.begin;
-        const void* newline = std::memchr(from, '\n', count);
-        const std::size_t take =
-            newline != nullptr ? static_cast<std::size_t>(static_cast<const char*>(newline) - from)
-                               : count;
-        const std::size_t room = solution_max_line - line.size();
-        if (take > room) {
-            too_long = true;
-        }
-        line.append(from, take < room ? take : room);
-        src.begin += take;
-        if (newline != nullptr) {
-            ++src.begin;
-            break;
-        }
-        if (!fill(src)) {
-            break;
-        }
-    }
+    line.assign(read.data, read.size);
+    too_long = read.too_long;
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
@@ -173,39 +131,34 @@ std::string parse_row(std::string_view line, std::size_t columns, ParsedRow& row
     return {};
 }
 
-bool open_regular(const std::string& path, std::FILE*& file) {
-    // Non-blocking, so that a FIFO cannot hold the program; only regular files are read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        std::cerr << path << ": cannot open the placement: " << std::strerror(errno) << "\n";
-        return false;
+// Only regular files are read: a FIFO cannot hold the program.
+bool open_placement(const std::string& path, int& fd) {
+    std::uint64_t size = 0;
+    std::string message;
+    if (open_regular_file(path, fd, size, message)) {
+        return true;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (errno == EISDIR || errno == EINVAL) {
         std::cerr << path << ": not a regular file (a placement is read from a file)\n";
-        ::close(fd);
-        return false;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    file = ::fdopen(fd, "rb");
-    if (file == nullptr) {
+    } else {
         std::cerr << path << ": cannot open the placement: " << std::strerror(errno) << "\n";
-        ::close(fd);
-        return false;
     }
-    return true;
+    return false;
 }
+
+// Lines of at most this many bytes are read whole; a longer one is cut and marked.
+static_assert(solution_max_line == max_kit_line_length);
 
 } // namespace
 
 bool read_solution(const std::string& path, std::uint64_t max_items, Solution& solution) {
     solution = Solution{};
     solution.path = path;
-    if (!open_regular(path, solution.file)) {
+    if (!open_placement(path, solution.fd)) {
         return false;
     }
     LineSource src;
-    src.file = solution.file;
+    init_line_source(src, path, ::dup(solution.fd), std::size_t{1} << 16);
     std::string line;
     std::uint64_t start = 0;
     std::uint64_t number = 0;
@@ -216,7 +169,7 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
         solution.problems.push_back({number, std::move(message)});
         return solution.problems.size() < solution_max_problems;
     };
-    while (next_line(src, line, start, too_long)) {
+    while (next_row_line(src, line, start, too_long)) {
         ++number;
         if (number == 1 && line.starts_with("\xEF\xBB\xBF")) {
             line.erase(0, 3);
@@ -288,8 +241,10 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
             }
         }
     }
-    if (src.failed) {
-        std::cerr << path << ": cannot read the placement: " << std::strerror(errno) << "\n";
+    const int error = src.error;
+    close_line_source(src);
+    if (error != 0) {
+        std::cerr << path << ": cannot read the placement: " << std::strerror(error) << "\n";
         close_solution(solution);
         return false;
     }
@@ -301,34 +256,36 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
 }
 
 void close_solution(Solution& solution) {
-    if (solution.file != nullptr) {
-        std::fclose(solution.file);
-        solution.file = nullptr;
+    if (solution.fd >= 0) {
+        ::close(solution.fd);
+        solution.fd = -1;
     }
 }
 
 bool read_defect_run(Solution& solution, const DefectRun& run, std::vector<SolutionDefect>& rows) {
     rows.clear();
-    if (solution.file == nullptr ||
-        ::fseeko(solution.file, static_cast<off_t>(run.offset), SEEK_SET) != 0) {
+    const int fd = solution.fd >= 0 ? ::dup(solution.fd) : -1;
+    if (fd < 0) {
         std::cerr << solution.path << ": cannot read the placement again\n";
         return false;
     }
     LineSource src;
-    src.file = solution.file;
-    src.offset = run.offset;
+    init_line_source(src, solution.path, fd, std::size_t{1} << 16);
+    limit_line_source(src, run.offset, UINT64_MAX);
     std::string line;
     std::uint64_t start = 0;
     bool too_long = false;
     for (std::uint64_t number = run.line; number < run.line + run.count; ++number) {
         ParsedRow row;
-        if (!next_line(src, line, start, too_long) ||
+        if (!next_row_line(src, line, start, too_long) ||
             !parse_row(line, solution.columns, row).empty() || row.type != RowType::defect) {
             std::cerr << solution.path << ":" << number
                       << ": the placement changed while it was read\n";
+            close_line_source(src);
             return false;
         }
         rows.push_back({row.id, row.bin, row.x, row.y, row.lx, row.ly, number});
     }
+    close_line_source(src);
     return true;
 }

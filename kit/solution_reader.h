@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -60,8 +59,8 @@ struct DefectRun {
 
 struct Solution {
     std::string path;
-    std::size_t columns = 8;   // 9 when the header ends with GROUP_ID
-    std::FILE* file = nullptr; // kept open to read the DEFECT runs again; see close_solution
+    std::size_t columns = 8; // 9 when the header ends with GROUP_ID
+    int fd = -1;             // kept open to read the DEFECT runs again; see close_solution
     std::vector<SolutionBin> bins;
     std::vector<SolutionItem> items;
     std::vector<DefectRun> defect_runs;
