@@ -8,9 +8,9 @@
 // violated property traps, so libFuzzer keeps the input as a crash.
 
 #include "fuzz_support.h"
-#include "read_ahead.h"
-#include "set_reader.h"
-#include "set_scan.h"
+#include "read/read_ahead.h"
+#include "read/set_reader.h"
+#include "read/set_scan.h"
 
 #include <cstddef>
 #include <cstdint>

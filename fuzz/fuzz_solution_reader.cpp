@@ -7,9 +7,9 @@
 // pairs finds them. A violated property traps, so libFuzzer keeps the input as a crash.
 
 #include "fuzz_support.h"
-#include "placement.h"
-#include "set_reader.h"
-#include "solution_reader.h"
+#include "geometry/placement_check.h"
+#include "read/set_reader.h"
+#include "placement/placement_reader.h"
 
 #include <cstddef>
 #include <cstdint>

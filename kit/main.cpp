@@ -1,5 +1,5 @@
 // defectkit's command line: one subcommand per job, each in a file of its own.
-#include "commands.h"
+#include "commands/commands.h"
 
 #include <CLI/CLI.hpp>
 

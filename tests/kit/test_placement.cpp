@@ -1,8 +1,8 @@
 // The geometry of one object of a placement (inside, items against items, items against
 // defects) against cases worked out by hand and against every pair counted on random
 // placements; and the reading of placement files, hostile ones included.
-#include "placement.h"
-#include "solution_reader.h"
+#include "geometry/placement_check.h"
+#include "placement/placement_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The union area of one object's defects, against areas worked out by hand and against
 // counting unit cells on small objects.
-#include "rect_union.h"
+#include "geometry/rect_union.h"
 
 #include <gtest/gtest.h>
 

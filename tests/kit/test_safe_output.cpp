@@ -1,6 +1,6 @@
 // Writing results: refusing to write over an input, and what a failure to write leaves.
-#include "safe_output.h"
-#include "write_behind.h"
+#include "output/safe_output.h"
+#include "output/write_behind.h"
 
 #include <gtest/gtest.h>
 

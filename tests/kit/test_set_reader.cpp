@@ -1,8 +1,8 @@
 // The set reader as its consumers use it: instance by instance, object by object.
 #include "set_fixture.h"
 
-#include "read_ahead.h"
-#include "set_reader.h"
+#include "read/read_ahead.h"
+#include "read/set_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 // 134 / 239 = 0.560669.
 // The set: item area 232 of 800 (0.29), mean length share 4.4 / 8 = 0.55, 7 defects on 6
 // objects, cover 189 / 600 = 0.315, and (0.569767 + 0.560669) / 2 = 0.565218.
-#include "rect_union.h"
-#include "stats.h"
+#include "geometry/rect_union.h"
+#include "commands/stats.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,49 @@
+// The subcommands of defectkit. Each takes its options as a record filled by the command
+// line (main.cpp) and returns the exit status: 0 success, 1 the checked thing is wrong,
+// 2 a usage or I/O problem. Results go to stdout, problems to stderr.
+#pragma once
+
+#include "read/open_set.h"
+
+#include <cstdint>
+#include <string>
+
+int run_check(const SetOptions& set);
+
+int run_verify(const SetOptions& set);
+
+struct StatsOptions {
+    SetOptions set;
+    bool per_instance = false;
+    bool json = false;
+};
+int run_stats(const StatsOptions& options);
+
+struct ExportOptions {
+    SetOptions set;
+    std::string format; // "jsonl" or "packingsolver"
+    std::string out;
+    std::int32_t instance = 0; // 0: every instance
+    bool allow_rotation = false;
+    std::string objective = "knapsack"; // or "bin-packing"
+    bool force = false;
+};
+int run_export(const ExportOptions& options);
+
+struct CheckSolutionOptions {
+    SetOptions set;
+    std::int32_t instance = 0;
+    std::string solution;
+    bool allow_rotation = false;
+};
+int run_check_solution(const CheckSolutionOptions& options);
+
+struct DrawOptions {
+    SetOptions set;
+    std::int32_t instance = 0;
+    std::string out;
+    std::string solution; // empty: draw the instance alone
+    std::int32_t max_objects = 12;
+    bool allow_rotation = false;
+};
+int run_draw(const DrawOptions& options);

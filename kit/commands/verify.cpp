@@ -1,0 +1,207 @@
+// verify: defectgen's own run for the answers, inside defectkit, its bytes held against
+// the files on disk as they come; neither is ever held whole in memory.
+#include "commands/commands.h"
+#include "dialogue.h"
+#include "item_generation.h"
+#include "read/line_source.h"
+#include "run_driver.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The files must be regular files, or missing: the comparison would wait forever on a
+// FIFO. Returns false, with the message on stderr, for anything else; a missing file's
+// message is kept in `missing`, for when the run shows that the file is due.
+bool comparable(const std::string& path, bool& exists, std::string& missing) {
+    int fd = -1;
+    std::uint64_t size = 0;
+    std::string message;
+    if (open_regular_file(path, fd, size, message)) {
+        ::close(fd);
+        exists = true;
+        return true;
+    }
+    exists = false;
+    if (errno == ENOENT) {
+        missing = message;
+        return true;
+    }
+    std::cerr << message << '\n';
+    return false;
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// While the run goes on, how long it has taken, on a terminal only.
+struct Ticker {
+    std::atomic<bool> done{false};
+    std::thread thread;
+};
+
+void start_ticker(Ticker& ticker) {
+    if (::isatty(STDERR_FILENO) != 1) {
+        return;
+    }
+    try {
+        ticker.thread = std::thread([&ticker] {
+            const auto start = std::chrono::steady_clock::now();
+            while (!ticker.done.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count();
+                std::fprintf(stderr, "\rverify: regenerating and comparing, %llds",
+                             static_cast<long long>(seconds));
+                std::fflush(stderr);
+            }
+            std::fprintf(stderr, "\r\x1b[K");
+            std::fflush(stderr);
+        });
+    } catch (const std::system_error&) {
+        // No progress then; the work is the same.
+    }
+}
+
+void stop_ticker(Ticker& ticker) {
+    ticker.done = true;
+    if (ticker.thread.joinable()) {
+        ticker.thread.join();
+    }
+}
+
+// "FILE:LINE: first difference at byte N" for a file that is not what the run wrote.
+void report_difference(const FileComparison& c, std::uint64_t size) {
+    std::cerr << c.path << ':' << c.line << ": first difference at byte " << c.first_difference;
+    if (c.first_difference == size + 1) {
+        std::cerr << ", where the file ends";
+    }
+    std::cerr << '\n';
+}
+
+std::uint64_t file_size(const std::string& path) {
+    int fd = -1;
+    std::uint64_t size = 0;
+    std::string message;
+    if (open_regular_file(path, fd, size, message)) {
+        ::close(fd);
+    }
+    return size;
+}
+
+// What the run printed after its dialogue: the message it stopped with.
+std::string failure_text(const KitSet& set, const OutputSink& sink, const std::string& console) {
+    std::istringstream in(set.answers_text);
+    std::ostringstream dialogue;
+    auto scratch = std::make_unique<RunParams>();
+    (void)run_dialogue(in, dialogue, *scratch, sink);
+    const std::string asked = dialogue.str();
+    return console.starts_with(asked) ? console.substr(asked.size()) : console;
+}
+
+} // namespace
+
+int run_verify(const SetOptions& options) {
+    KitSet set;
+    if (!open_set(options, set)) {
+        return 2;
+    }
+    const RunParams& p = set.params;
+    bool items_exist = false;
+    bool defects_exist = false;
+    std::string items_missing;
+    std::string defects_missing;
+    if (!comparable(set.items_path, items_exist, items_missing) ||
+        (!set.defects_path.empty() &&
+         !comparable(set.defects_path, defects_exist, defects_missing))) {
+        return 2;
+    }
+    if (!items_exist) {
+        std::cerr << items_missing << '\n';
+        return 2;
+    }
+
+    OutputSink sink;
+    sink.kind = SinkKind::compare;
+    sink.redirect[p.filename] = set.items_path;
+    if (p.no_def_type > 0) {
+        sink.redirect[p.defectfilename] = set.defects_path;
+    }
+    auto state = std::make_unique<RunState>();
+    std::istringstream in(set.answers_text);
+    std::ostringstream console;
+    Ticker ticker;
+    start_ticker(ticker);
+    const int status = run_program(*state, in, console, sink);
+    stop_ticker(ticker);
+
+    // A run that stops with an item it cannot repair has written the items file as far
+    // as it goes, and no defects file.
+    const bool failed_items = status != 0 && ends_with(console.str(), item_failure_message);
+    if (status != 0 && !failed_items) {
+        // Memory or a thread that this machine cannot give is no fault of the answers.
+        const std::string text = console.str();
+        for (const char* resource : {message::no_memory, message::no_thread}) {
+            if (ends_with(text, resource)) {
+                std::cerr << "defectkit: verify could not run defectgen here: " << resource << '\n';
+                return 2;
+            }
+        }
+        std::cerr << set.answers_path
+                  << ": defectgen stops for these answers: " << failure_text(set, sink, text)
+                  << '\n';
+        return 2;
+    }
+    const FileComparison& items = sink.compared[p.filename];
+    int result = 0;
+    if (!items.readable) {
+        std::cerr << set.items_path << ": cannot be read\n";
+        return 2;
+    }
+    if (!items.identical) {
+        report_difference(items, file_size(set.items_path));
+        result = 1;
+    }
+    const bool defects_written = p.no_def_type > 0 && !failed_items;
+    if (defects_written) {
+        const FileComparison& defects = sink.compared[p.defectfilename];
+        if (!defects_exist) {
+            std::cerr << defects_missing << '\n';
+            return 2;
+        }
+        if (!defects.readable) {
+            std::cerr << set.defects_path << ": cannot be read\n";
+            return 2;
+        }
+        if (!defects.identical) {
+            report_difference(defects, file_size(set.defects_path));
+            result = 1;
+        }
+    } else if (defects_exist) {
+        std::cerr << set.defects_path
+                  << ": defectgen writes no defects file for these answers, and this one exists\n";
+        result = 1;
+    }
+    if (result != 0) {
+        return result;
+    }
+    std::cout << "identical: " << set.items_path
+              << (defects_written ? " and " + set.defects_path + " are" : std::string(" is"))
+              << " exactly what defectgen writes for these answers";
+    if (failed_items) {
+        std::cout << " (a run that stops at an item it cannot repair"
+                  << (p.no_def_type > 0 ? ", before the defects file" : "") << ")";
+    }
+    std::cout << '\n';
+    return 0;
+}

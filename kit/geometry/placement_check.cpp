@@ -1,0 +1,426 @@
+#include "geometry/placement_check.h"
+
+#include "defectgen.h"
+#include "geometry/rect_union.h"
+#include "read/set_problem.h"
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <queue>
+#include <unordered_map>
+
+namespace {
+
+std::string text(std::int64_t v) {
+    return std::to_string(v);
+}
+
+std::string span(std::int64_t from, std::int64_t length) {
+    return text(from) + " to " + text(from + length);
+}
+
+// Items that overlap each other: a sweep along x in order of the items' left edges. The
+// active items (those the sweep line crosses) that passed are pairwise disjoint, so their
+// y-ranges are disjoint too and an ordered map by lower edge finds an overlap at once.
+void sweep_items(const std::vector<PlacedItem>& items, const std::vector<std::uint32_t>& order,
+                 std::vector<ItemFinding>& findings) {
+    struct Active {
+        std::int64_t y2;
+        std::uint32_t index;
+    };
+    std::map<std::int64_t, Active> active;             // by lower edge y
+    using End = std::pair<std::int64_t, std::int64_t>; // right edge, lower edge
+    std::priority_queue<End, std::vector<End>, std::greater<>> ends;
+    for (const std::uint32_t i : order) {
+        const PlacedItem& item = items[i];
+        while (!ends.empty() && ends.top().first <= item.x) {
+            active.erase(ends.top().second);
+            ends.pop();
+        }
+        const std::int64_t y2 = item.y + item.ly;
+        auto next = active.lower_bound(item.y);
+        const Active* hit = nullptr;
+        if (next != active.end() && next->first < y2) {
+            hit = &next->second;
+        } else if (next != active.begin() && std::prev(next)->second.y2 > item.y) {
+            hit = &std::prev(next)->second;
+        }
+        if (hit != nullptr) {
+            findings.push_back({item.row, FindingKind::overlaps_item, items[hit->index].row, 1});
+            continue;
+        }
+        active.emplace(item.y, Active{y2, i});
+        ends.emplace(item.x + item.lx, item.y);
+    }
+}
+
+// Items on defects: one sweep along x over both, each new rectangle held against the
+// other kind's active ones. Defects start before items at the same x, so each pair that
+// overlaps is met exactly once.
+void sweep_defects(const std::vector<PlacedItem>& items, const std::vector<std::uint32_t>& order,
+                   const std::vector<Defect>& defects, std::vector<ItemFinding>& findings) {
+    std::vector<std::uint32_t> by_x(defects.size());
+    for (std::uint32_t d = 0; d < by_x.size(); ++d) {
+        by_x[d] = d;
+    }
+    std::stable_sort(by_x.begin(), by_x.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return defects[a].x1 < defects[b].x1;
+    });
+    std::vector<std::int64_t> lowest(items.size(), -1);
+    std::vector<std::int64_t> count(items.size(), 0);
+    auto meet = [&](std::uint32_t i, std::uint32_t d) {
+        if (lowest[i] < 0 || d < lowest[i]) {
+            lowest[i] = d;
+        }
+        ++count[i];
+    };
+    std::vector<std::uint32_t> active_items;
+    std::vector<std::uint32_t> active_defects;
+    std::size_t next_item = 0;
+    std::size_t next_defect = 0;
+    while (next_item < order.size() || next_defect < by_x.size()) {
+        const bool defect_first = next_defect < by_x.size() &&
+                                  (next_item == order.size() ||
+                                   defects[by_x[next_defect]].x1 <= items[order[next_item]].x);
+        const std::int64_t x =
+            defect_first ? defects[by_x[next_defect]].x1 : items[order[next_item]].x;
+        std::erase_if(active_items, [&](std::uint32_t i) { return items[i].x + items[i].lx <= x; });
+        std::erase_if(active_defects, [&](std::uint32_t d) { return defects[d].x2 <= x; });
+        if (defect_first) {
+            const std::uint32_t d = by_x[next_defect++];
+            for (const std::uint32_t i : active_items) {
+                if (items[i].y < defects[d].y2 && defects[d].y1 < items[i].y + items[i].ly) {
+                    meet(i, d);
+                }
+            }
+            active_defects.push_back(d);
+        } else {
+            const std::uint32_t i = order[next_item++];
+            for (const std::uint32_t d : active_defects) {
+                if (items[i].y < defects[d].y2 && defects[d].y1 < items[i].y + items[i].ly) {
+                    meet(i, d);
+                }
+            }
+            active_items.push_back(i);
+        }
+    }
+    for (const std::uint32_t i : order) {
+        if (count[i] > 0) {
+            findings.push_back({items[i].row, FindingKind::overlaps_defect, lowest[i], count[i]});
+        }
+    }
+}
+
+} // namespace
+
+int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
+                  InstanceHead& head) {
+    if (!open_set(options, set) || !open_set_reader(reader, set)) {
+        return 2;
+    }
+    std::vector<Defect> skipped;
+    for (std::int32_t k = 1; k <= number; ++k) {
+        if (!next_instance(reader, head)) {
+            if (!reader.problem.empty()) {
+                return report_set_problem(reader);
+            }
+            return report_no_instance(number, k - 1);
+        }
+        if (k < number) {
+            while (next_object(reader, skipped)) {
+            }
+            if (!reader.problem.empty()) {
+                return report_set_problem(reader);
+            }
+        }
+    }
+    return 0;
+}
+
+void check_object(std::int64_t length, std::int64_t width, const std::vector<PlacedItem>& items,
+                  const std::vector<Defect>& defects, std::vector<ItemFinding>& findings) {
+    std::vector<std::uint32_t> order;
+    order.reserve(items.size());
+    for (std::uint32_t i = 0; i < items.size(); ++i) {
+        const PlacedItem& item = items[i];
+        if (item.x < 0 || item.y < 0 || item.x + item.lx > length || item.y + item.ly > width) {
+            findings.push_back({item.row, FindingKind::outside, 0, 0});
+        }
+        // An empty or negative size (a foreign size, reported already) covers nothing.
+        if (item.lx > 0 && item.ly > 0) {
+            order.push_back(i);
+        }
+    }
+    if (order.empty()) {
+        return;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return items[a].x != items[b].x ? items[a].x < items[b].x : items[a].y < items[b].y;
+    });
+    sweep_items(items, order, findings);
+    sweep_defects(items, order, defects, findings);
+}
+
+int check_placement(SetReader& reader, const InstanceHead& head, Solution& solution,
+                    bool allow_rotation, const ObjectVisitor& visit, PlacementCheck& result) {
+    result = PlacementCheck{};
+    PlacementSummary& sum = result.summary;
+    std::vector<SolutionProblem>& out = result.violations;
+    const std::int64_t length = reader.set->params.object.length;
+    const std::int64_t width = reader.set->params.object.width;
+    const auto n = static_cast<std::int64_t>(head.items.size());
+    sum.items_total = n;
+    for (const Item& item : head.items) {
+        sum.item_area_total += item.length * item.width;
+    }
+
+    // The bins: each solution bin once, each object once.
+    std::unordered_map<std::int64_t, std::size_t> bin_row; // solution bin -> its BIN row
+    std::vector<std::int64_t> object_bin(MAXMOD, -1);      // object -> BIN row that is it
+    std::vector<bool> bin_ok(solution.bins.size(), false);
+    for (std::size_t b = 0; b < solution.bins.size(); ++b) {
+        const SolutionBin& bin = solution.bins[b];
+        const std::string name = "bin " + text(bin.index) + ": ";
+        const auto [slot, fresh] = bin_row.emplace(bin.index, b);
+        if (!fresh) {
+            out.push_back({bin.line, name + "a second BIN row for this bin (the first is line " +
+                                         text(solution.bins[slot->second].line) + ")"});
+            continue;
+        }
+        if (bin.copies != 1) {
+            out.push_back({bin.line, name + "COPIES " + text(bin.copies) +
+                                         "; each object exists once, so COPIES must be 1"});
+        }
+        if (bin.lx != length || bin.ly != width) {
+            out.push_back({bin.line, name + "size " + text(bin.lx) + " x " + text(bin.ly) +
+                                         "; the objects are " + text(length) + " x " +
+                                         text(width)});
+        }
+        if (bin.type < 0 || bin.type >= MAXMOD) {
+            out.push_back({bin.line, name + "object " + text(bin.type) + " does not exist"});
+            continue;
+        }
+        std::int64_t& owner = object_bin[static_cast<std::size_t>(bin.type)];
+        if (owner >= 0) {
+            const SolutionBin& first = solution.bins[static_cast<std::size_t>(owner)];
+            out.push_back({bin.line, name + "object " + text(bin.type) +
+                                         " is used a second time (first by bin " +
+                                         text(first.index) + " at line " + text(first.line) +
+                                         "); each object exists once"});
+            continue;
+        }
+        owner = static_cast<std::int64_t>(b);
+        bin_ok[b] = true;
+    }
+
+    // The items: each known, once, at its size, on a bin that is an object.
+    std::vector<std::uint64_t> placed_at(static_cast<std::size_t>(n), 0);
+    std::vector<bool> bad(solution.items.size(), false);
+    std::vector<std::pair<std::int64_t, std::uint32_t>> on_object; // (object, item row)
+    for (std::uint32_t r = 0; r < solution.items.size(); ++r) {
+        const SolutionItem& it = solution.items[r];
+        const std::string name = "item " + text(it.type);
+        if (it.type < 0 || it.type >= n) {
+            out.push_back({it.line, name + " does not exist (the instance has " + text(n) +
+                                        " items, 0 to " + text(n - 1) + ")"});
+            continue;
+        }
+        std::uint64_t& first = placed_at[static_cast<std::size_t>(it.type)];
+        if (first != 0) {
+            out.push_back({it.line, name + " is placed a second time (first at line " +
+                                        text(first) + "); each item exists once"});
+            continue;
+        }
+        first = it.line;
+        const auto slot = bin_row.find(it.bin);
+        if (slot == bin_row.end()) {
+            out.push_back({it.line, name + ": bin " + text(it.bin) + " has no BIN row"});
+            continue;
+        }
+        const Item& type = head.items[static_cast<std::size_t>(it.type)];
+        if (it.lx == type.length && it.ly == type.width) {
+            // as it is
+        } else if (it.lx == type.width && it.ly == type.length) {
+            if (!allow_rotation) {
+                out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
+                                            ", turned by 90 degrees; rotation is not allowed "
+                                            "(--allow-rotation allows it)"});
+                bad[r] = true;
+            }
+        } else {
+            out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
+                                        ", but it is " + text(type.length) + " x " +
+                                        text(type.width)});
+            bad[r] = true;
+        }
+        if (!bin_ok[slot->second]) {
+            continue; // the BIN row's own problem is reported
+        }
+        on_object.emplace_back(solution.bins[slot->second].type, r);
+    }
+    std::stable_sort(on_object.begin(), on_object.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    // The DEFECT rows, run by run, in object order.
+    std::vector<std::pair<std::int64_t, std::size_t>> runs; // (object, run)
+    for (std::size_t k = 0; k < solution.defect_runs.size(); ++k) {
+        const DefectRun& run = solution.defect_runs[k];
+        const auto slot = bin_row.find(run.bin);
+        if (slot == bin_row.end()) {
+            for (std::uint64_t line = run.line; line < run.line + run.count; ++line) {
+                out.push_back(
+                    {line, "DEFECT row for bin " + text(run.bin) + ", which has no BIN row"});
+            }
+        } else if (bin_ok[slot->second]) {
+            runs.emplace_back(solution.bins[slot->second].type, k);
+        }
+    }
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    std::vector<Defect> defects;
+    UnionScratch scratch;
+    std::vector<PlacedItem> items;
+    std::vector<bool> items_bad;
+    std::vector<ItemFinding> findings;
+    std::vector<SolutionDefect> rows;
+    std::vector<std::uint64_t> echoed;
+    std::size_t next_item = 0;
+    std::size_t next_run = 0;
+    std::int64_t object = 0;
+    for (; next_object(reader, defects); ++object) {
+        sum.free_area += length * width - union_area(defects, length, width, scratch);
+        items.clear();
+        items_bad.clear();
+        findings.clear();
+        for (; next_item < on_object.size() && on_object[next_item].first == object; ++next_item) {
+            const std::uint32_t r = on_object[next_item].second;
+            const SolutionItem& it = solution.items[r];
+            items.push_back({it.x, it.y, it.lx, it.ly, r});
+            ++sum.items_placed;
+            const Item& type = head.items[static_cast<std::size_t>(it.type)];
+            sum.placed_area += type.length * type.width;
+        }
+        check_object(length, width, items, defects, findings);
+        for (const ItemFinding& f : findings) {
+            const SolutionItem& it = solution.items[f.row];
+            const std::string name = "item " + text(it.type);
+            bad[f.row] = true;
+            if (f.kind == FindingKind::outside) {
+                out.push_back({it.line, name + " lies outside object " + text(object) +
+                                            ": it covers x " + span(it.x, it.lx) + ", y " +
+                                            span(it.y, it.ly) + " of " + text(length) + " x " +
+                                            text(width)});
+            } else if (f.kind == FindingKind::overlaps_item) {
+                const SolutionItem& other = solution.items[static_cast<std::size_t>(f.other)];
+                out.push_back({it.line, name + " overlaps item " + text(other.type) + " (line " +
+                                            text(other.line) + ") on object " + text(object)});
+            } else {
+                const Defect& d = defects[static_cast<std::size_t>(f.other)];
+                out.push_back(
+                    {it.line, name + " overlaps defect " + text(f.other) + " of object " +
+                                  text(object) + " (x " + text(d.x1) + " to " + text(d.x2) +
+                                  ", y " + text(d.y1) + " to " + text(d.y2) + ", line " +
+                                  text(static_cast<std::int64_t>(d.line)) + " of " +
+                                  reader.set->defects_path + ")" +
+                                  (f.count > 1 ? " and " + text(f.count - 1) + " more defects"
+                                               : std::string())});
+            }
+        }
+        echoed.assign(defects.size(), 0);
+        for (; next_run < runs.size() && runs[next_run].first == object; ++next_run) {
+            if (!read_defect_run(solution, solution.defect_runs[runs[next_run].second], rows)) {
+                return 2;
+            }
+            for (const SolutionDefect& row : rows) {
+                const std::string name = "DEFECT " + text(row.id) + " of object " + text(object);
+                if (row.id < 0 || row.id >= static_cast<std::int64_t>(defects.size())) {
+                    out.push_back({row.line, name + ": no such defect (the object has " +
+                                                 text(static_cast<std::int64_t>(defects.size())) +
+                                                 ")"});
+                    continue;
+                }
+                const Defect& d = defects[static_cast<std::size_t>(row.id)];
+                std::uint64_t& first = echoed[static_cast<std::size_t>(row.id)];
+                if (first != 0) {
+                    out.push_back({row.line, name +
+                                                 ": a second row for this defect (the first "
+                                                 "is line " +
+                                                 text(static_cast<std::int64_t>(first)) + ")"});
+                } else if (row.x != d.x1 || row.y != d.y1 || row.lx != d.x2 - d.x1 ||
+                           row.ly != d.y2 - d.y1) {
+                    out.push_back({row.line, name + ": at " + text(row.x) + "," + text(row.y) +
+                                                 " size " + text(row.lx) + " x " + text(row.ly) +
+                                                 ", but the defect is at " + text(d.x1) + "," +
+                                                 text(d.y1) + " size " + text(d.x2 - d.x1) + " x " +
+                                                 text(d.y2 - d.y1)});
+                }
+                if (first == 0) {
+                    first = row.line;
+                }
+            }
+        }
+        if (visit) {
+            for (const PlacedItem& p : items) {
+                items_bad.push_back(bad[p.row]);
+            }
+            const bool used = object < MAXMOD && object_bin[static_cast<std::size_t>(object)] >= 0;
+            visit(ObjectView{object, used, &defects, &items, &items_bad});
+        }
+    }
+    if (!reader.problem.empty()) {
+        return report_set_problem(reader);
+    }
+    sum.objects_total = object;
+    // Bins whose object the instance does not have: their items are not on any object.
+    for (std::size_t b = 0; b < solution.bins.size(); ++b) {
+        const SolutionBin& bin = solution.bins[b];
+        if (!bin_ok[b]) {
+            continue;
+        }
+        if (bin.type >= object) {
+            const std::string known =
+                object == 0
+                    ? "the instance has no objects; without a defects file, --objects "
+                      "gives their number"
+                    : "the instance has " + text(object) + " objects, 0 to " + text(object - 1);
+            out.push_back({bin.line, "bin " + text(bin.index) + ": object " + text(bin.type) +
+                                         " does not exist (" + known + ")"});
+        } else {
+            ++sum.objects_used;
+        }
+    }
+    std::stable_sort(
+        out.begin(), out.end(),
+        [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
+    return 0;
+}
+
+std::string percent(std::int64_t a, std::int64_t b) {
+    if (b <= 0) {
+        return "0.00";
+    }
+    // Hundredths of a percent, rounded half up, in integers so that every build agrees.
+    const std::int64_t hundredths = (a * 20000 / b + 1) / 2;
+    const std::int64_t frac = hundredths % 100;
+    return text(hundredths / 100) + "." + (frac < 10 ? "0" : "") + text(frac);
+}
+
+std::vector<SolutionProblem> all_problems(const Solution& solution, const PlacementCheck& check) {
+    std::vector<SolutionProblem> all = solution.problems;
+    all.insert(all.end(), check.violations.begin(), check.violations.end());
+    std::stable_sort(
+        all.begin(), all.end(),
+        [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
+    return all;
+}
+
+std::string summary_text(const PlacementSummary& s) {
+    return "feasible: " + text(s.items_placed) + " of " + text(s.items_total) +
+           " items placed, on " + text(s.objects_used) + " of " + text(s.objects_total) +
+           " objects\nplaced area " + text(s.placed_area) + ": " +
+           percent(s.placed_area, s.item_area_total) + "% of the item area (" +
+           text(s.item_area_total) + "), " + percent(s.placed_area, s.free_area) +
+           "% of the defect-free area of the objects (" + text(s.free_area) + ")\n";
+}

@@ -1,0 +1,291 @@
+#include "placement/placement_reader.h"
+
+#include "defectgen.h"
+#include "read/line_source.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+
+// The next line as a string, without a "\r" before its line end, and the byte offset
+// where it starts (from where the source began). False at the end or on a read error.
+bool next_row_line(LineSource& src, std::string& line, std::uint64_t& start, bool& too_long) {
+    start = src.bytes_done;
+    Line read;
+    if (!next_line(src, read)) {
+        return false;
+    }
+    line.assign(read.data, read.size);
+    too_long = read.too_long;
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
+}
+
+// A field as a whole number: an optional minus sign and 1 to 15 digits.
+bool parse_number(std::string_view field, std::int64_t& value) {
+    bool negative = false;
+    if (!field.empty() && field.front() == '-') {
+        negative = true;
+        field.remove_prefix(1);
+    }
+    if (field.empty() || field.size() > 15) {
+        return false;
+    }
+    std::int64_t v = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        v = v * 10 + (c - '0');
+    }
+    value = negative ? -v : v;
+    return true;
+}
+
+std::string printable(std::string_view text) {
+    std::string out;
+    for (const char c : text.substr(0, 40)) {
+        const auto u = static_cast<unsigned char>(c);
+        out += u >= 0x20 && u < 0x7f ? c : '?';
+    }
+    return text.size() > 40 ? out + "..." : out;
+}
+
+// The fields of a row; false when their number is wrong.
+bool split(std::string_view line, std::size_t expected, std::array<std::string_view, 9>& fields) {
+    std::size_t count = 0;
+    for (;;) {
+        const std::size_t comma = line.find(',');
+        if (count == expected) {
+            return false;
+        }
+        fields[count++] = line.substr(0, comma);
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        line.remove_prefix(comma + 1);
+    }
+    return count == expected;
+}
+
+enum class RowType { bin, item, defect };
+
+struct ParsedRow {
+    RowType type = RowType::bin;
+    std::int64_t id = 0, copies = 1, bin = 0, x = 0, y = 0, lx = 0, ly = 0;
+};
+
+constexpr std::array<const char*, 8> column_names = {"TYPE", "ID", "COPIES", "BIN",
+                                                     "X",    "Y",  "LX",     "LY"};
+
+// Parses a data row; on a problem returns its message.
+std::string parse_row(std::string_view line, std::size_t columns, ParsedRow& row) {
+    std::array<std::string_view, 9> fields{};
+    if (!split(line, columns, fields)) {
+        return "expected " + std::to_string(columns) + " comma-separated fields, as the header";
+    }
+    if (fields[0] == "BIN") {
+        row.type = RowType::bin;
+    } else if (fields[0] == "ITEM") {
+        row.type = RowType::item;
+    } else if (fields[0] == "DEFECT") {
+        row.type = RowType::defect;
+    } else {
+        return "unknown row type \"" + printable(fields[0]) + "\" (BIN, ITEM or DEFECT)";
+    }
+    // The fields each row type uses; the others may be empty or any whole number.
+    constexpr std::array<std::array<bool, 8>, 3> used = {{
+        {false, true, true, true, false, false, true, true},
+        {false, true, false, true, true, true, true, true},
+        {false, true, false, true, true, true, true, true},
+    }};
+    std::array<std::int64_t, 8> values{0, 0, 1, 0, 0, 0, 0, 0};
+    for (std::size_t i = 1; i < 8; ++i) {
+        const bool needed = used[static_cast<std::size_t>(row.type)][i];
+        if (fields[i].empty() && !needed) {
+            continue;
+        }
+        if (!parse_number(fields[i], values[i])) {
+            return std::string(column_names[i]) + " \"" + printable(fields[i]) +
+                   "\" is not a whole number";
+        }
+    }
+    row.id = values[1];
+    row.copies = values[2];
+    row.bin = values[3];
+    row.x = values[4];
+    row.y = values[5];
+    row.lx = values[6];
+    row.ly = values[7];
+    if (row.type == RowType::item && row.copies != 1) {
+        return "COPIES " + std::to_string(row.copies) + ": an ITEM row places one item";
+    }
+    return {};
+}
+
+// Only regular files are read: a FIFO cannot hold the program.
+bool open_placement(const std::string& path, int& fd) {
+    std::uint64_t size = 0;
+    std::string message;
+    if (open_regular_file(path, fd, size, message)) {
+        return true;
+    }
+    if (errno == EISDIR || errno == EINVAL) {
+        std::cerr << path << ": not a regular file (a placement is read from a file)\n";
+    } else {
+        std::cerr << path << ": cannot open the placement: " << std::strerror(errno) << "\n";
+    }
+    return false;
+}
+
+// Lines of at most this many bytes are read whole; a longer one is cut and marked.
+static_assert(solution_max_line == max_kit_line_length);
+
+} // namespace
+
+bool read_solution(const std::string& path, std::uint64_t max_items, Solution& solution) {
+    solution = Solution{};
+    solution.path = path;
+    if (!open_placement(path, solution.fd)) {
+        return false;
+    }
+    LineSource src;
+    init_line_source(src, path, ::dup(solution.fd), std::size_t{1} << 16);
+    std::string line;
+    std::uint64_t start = 0;
+    std::uint64_t number = 0;
+    bool too_long = false;
+    std::size_t columns = 0;
+    std::unordered_map<std::int64_t, std::uint32_t> defects_per_bin;
+    auto problem = [&](std::string message) {
+        solution.problems.push_back({number, std::move(message)});
+        return solution.problems.size() < solution_max_problems;
+    };
+    while (next_row_line(src, line, start, too_long)) {
+        ++number;
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) {
+            line.erase(0, 3);
+        }
+        // A header too long is no header (the check below tells so) rather than a row.
+        if (too_long && number > 1) {
+            if (!problem("line longer than " + std::to_string(solution_max_line) + " bytes")) {
+                break;
+            }
+            continue;
+        }
+        if (number == 1) {
+            if (line == "TYPE,ID,COPIES,BIN,X,Y,LX,LY") {
+                columns = 8;
+            } else if (line == "TYPE,ID,COPIES,BIN,X,Y,LX,LY,GROUP_ID") {
+                columns = 9;
+            } else {
+                problem("the header is not TYPE,ID,COPIES,BIN,X,Y,LX,LY (optionally followed "
+                        "by ,GROUP_ID): is this a placement file?");
+                break;
+            }
+            solution.columns = columns;
+            continue;
+        }
+        if (line.empty()) {
+            continue;
+        }
+        ParsedRow row;
+        const std::string message = parse_row(line, columns, row);
+        if (!message.empty()) {
+            if (!problem(message)) {
+                break;
+            }
+            continue;
+        }
+        if (row.type == RowType::bin) {
+            if (solution.bins.size() == static_cast<std::size_t>(MAXMOD)) {
+                problem("more than " + std::to_string(MAXMOD) +
+                        " BIN rows: an instance has at most that many objects");
+                break;
+            }
+            solution.bins.push_back({row.id, row.bin, row.copies, row.lx, row.ly, number});
+        } else if (row.type == RowType::item) {
+            if (solution.items.size() == max_items) {
+                problem("more ITEM rows than the instance has items (" + std::to_string(max_items) +
+                        "): each item is placed once at most");
+                break;
+            }
+            solution.items.push_back({row.id, row.bin, row.x, row.y, row.lx, row.ly, number});
+        } else {
+            std::uint32_t& count = defects_per_bin[row.bin];
+            if (count == static_cast<std::uint32_t>(MAXDEF)) {
+                problem("more than " + std::to_string(MAXDEF) + " DEFECT rows for bin " +
+                        std::to_string(row.bin) + ": an object has at most that many defects");
+                break;
+            }
+            ++count;
+            ++solution.defect_rows;
+            DefectRun* last = solution.defect_runs.empty() ? nullptr : &solution.defect_runs.back();
+            if (last != nullptr && last->bin == row.bin && last->line + last->count == number) {
+                ++last->count;
+            } else if (solution.defect_runs.size() == solution_max_defect_runs) {
+                problem("the DEFECT rows are scattered over more than " +
+                        std::to_string(solution_max_defect_runs) +
+                        " runs: write the DEFECT rows of each bin together");
+                break;
+            } else {
+                solution.defect_runs.push_back({row.bin, start, number, 1});
+            }
+        }
+    }
+    const int error = src.error;
+    close_line_source(src);
+    if (error != 0) {
+        std::cerr << path << ": cannot read the placement: " << std::strerror(error) << "\n";
+        close_solution(solution);
+        return false;
+    }
+    if (number == 0) {
+        solution.problems.push_back(
+            {1, "the file is empty: no header TYPE,ID,COPIES,BIN,X,Y,LX,LY"});
+    }
+    return true;
+}
+
+void close_solution(Solution& solution) {
+    if (solution.fd >= 0) {
+        ::close(solution.fd);
+        solution.fd = -1;
+    }
+}
+
+bool read_defect_run(Solution& solution, const DefectRun& run, std::vector<SolutionDefect>& rows) {
+    rows.clear();
+    const int fd = solution.fd >= 0 ? ::dup(solution.fd) : -1;
+    if (fd < 0) {
+        std::cerr << solution.path << ": cannot read the placement again\n";
+        return false;
+    }
+    LineSource src;
+    init_line_source(src, solution.path, fd, std::size_t{1} << 16);
+    limit_line_source(src, run.offset, UINT64_MAX);
+    std::string line;
+    std::uint64_t start = 0;
+    bool too_long = false;
+    for (std::uint64_t number = run.line; number < run.line + run.count; ++number) {
+        ParsedRow row;
+        if (!next_row_line(src, line, start, too_long) ||
+            !parse_row(line, solution.columns, row).empty() || row.type != RowType::defect) {
+            std::cerr << solution.path << ":" << number
+                      << ": the placement changed while it was read\n";
+            close_line_source(src);
+            return false;
+        }
+        rows.push_back({row.id, row.bin, row.x, row.y, row.lx, row.ly, number});
+    }
+    close_line_source(src);
+    return true;
+}

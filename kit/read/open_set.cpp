@@ -1,0 +1,213 @@
+#include "read/open_set.h"
+
+#include "dialogue.h"
+#include "read/line_source.h"
+#include "output_sink.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <streambuf>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// An answers file is a few kilobytes; one that goes on past this before its last answer
+// is not an answers file, and reading it whole would cost memory for nothing.
+constexpr std::size_t answers_limit = std::size_t{1} << 20;
+
+// The console the dialogue talks to: keeps what it prints and where each flush fell.
+// Every prompt is flushed before its answer is read, so the text between the last two
+// flushes is the question that was being answered.
+struct ConsoleCapture : std::streambuf {
+    std::string text;
+    std::vector<std::size_t> flushes;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            text.push_back(traits_type::to_char_type(c));
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        text.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int sync() override {
+        flushes.push_back(text.size());
+        return 0;
+    }
+};
+
+std::string last_prompt(const ConsoleCapture& console) {
+    const std::size_t n = console.flushes.size();
+    if (n == 0) {
+        return {};
+    }
+    std::size_t begin = n >= 2 ? console.flushes[n - 2] : 0;
+    const std::size_t end = console.flushes[n - 1];
+    const std::string_view text(console.text);
+    if (text.substr(begin, end - begin).starts_with(banner)) {
+        begin += std::strlen(banner);
+    }
+    std::string prompt(text.substr(begin, end - begin));
+    while (!prompt.empty() && (prompt.back() == ' ' || prompt.back() == '\n')) {
+        prompt.pop_back();
+    }
+    return prompt;
+}
+
+std::string trimmed(std::string message) {
+    while (!message.empty() && message.back() == '\n') {
+        message.pop_back();
+    }
+    return message;
+}
+
+// Reads to the end of the file, not as far as its reported size: a file under /proc
+// reports 0 bytes, and one still being written grows while it is read.
+bool read_answers(const std::string& path, std::string& text, bool& truncated) {
+    int fd = -1;
+    std::uint64_t size = 0;
+    std::string message;
+    if (!open_regular_file(path, fd, size, message)) {
+        std::cerr << message << '\n';
+        return false;
+    }
+    // One byte past the limit tells a file that goes on past it.
+    text.assign(answers_limit + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            std::cerr << path << ": cannot be read: " << std::strerror(errno) << '\n';
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    truncated = got > answers_limit;
+    text.resize(std::min(got, answers_limit));
+    text.shrink_to_fit();
+    return true;
+}
+
+// The generator refuses one file for both; so does defectkit, for every way of naming it
+// twice (the same name, ./NAME, a link).
+bool distinct_files(const KitSet& set) {
+    const OutputSink disk;
+    if (set.defects_path.empty() || !names_one_file(disk, set.items_path, set.defects_path)) {
+        return true;
+    }
+    std::cerr << "the items file " << set.items_path << " and the defects file " << set.defects_path
+              << " are one file; defectgen writes them as two\n";
+    return false;
+}
+
+bool open_from_answers(const SetOptions& options, KitSet& set) {
+    std::string text;
+    bool truncated = false;
+    if (!read_answers(options.answers, text, truncated)) {
+        return false;
+    }
+    std::istringstream in(text);
+    ConsoleCapture console;
+    std::ostream out(&console);
+    RunParams& p = set.params;
+    // The names as the generator itself would hold them against each other: on disk,
+    // against the current folder.
+    const OutputSink disk;
+    if (const char* failure = run_dialogue(in, out, p, disk)) {
+        if (truncated && std::strcmp(failure, message::input_ended) == 0) {
+            std::cerr << options.answers << ": not an answers file: it goes on past "
+                      << (answers_limit >> 20) << " MiB before its last answer\n";
+            return false;
+        }
+        std::cerr << options.answers << ": defectgen refuses these answers at the question \""
+                  << last_prompt(console) << "\": " << trimmed(failure) << '\n';
+        return false;
+    }
+    set.from_answers = true;
+    set.answers_path = options.answers;
+    set.answers_text = std::move(text);
+    set.items_path = options.items.empty() ? std::string(p.filename) : options.items;
+    if (p.no_def_type > 0) {
+        set.defects_path =
+            options.defects.empty() ? std::string(p.defectfilename) : options.defects;
+    } else if (!options.defects.empty()) {
+        std::cerr << "--defects: the answers enter no defect type, so defectgen writes no "
+                     "defects file\n";
+        return false;
+    }
+    set.instances = std::max(p.no_instances, 0);
+    set.objects_per_instance = std::max(p.no_objects, 0);
+    return distinct_files(set);
+}
+
+// A positive whole number of at most ten digits; advances `p`.
+bool parse_side(const char*& p, const char* end, std::int64_t& value) {
+    value = 0;
+    const char* start = p;
+    while (p < end && *p >= '0' && *p <= '9' && p - start < 10) {
+        value = value * 10 + (*p - '0');
+        ++p;
+    }
+    return p > start && (p == end || *p < '0' || *p > '9') && value > 0 && value <= INT32_MAX;
+}
+
+bool open_from_object(const SetOptions& options, KitSet& set) {
+    const char* p = options.object.data();
+    const char* end = p + options.object.size();
+    std::int64_t length = 0;
+    std::int64_t width = 0;
+    if (!parse_side(p, end, length) || p == end || (*p != 'x' && *p != 'X') ||
+        !parse_side(++p, end, width) || p != end) {
+        std::cerr << "--object " << options.object
+                  << ": expected LxW, the object's length and width as positive whole numbers "
+                     "(as 1000x1000)\n";
+        return false;
+    }
+    if (length * width > INT32_MAX) {
+        std::cerr << "--object " << options.object << ": " << message::object_area << '\n';
+        return false;
+    }
+    if (options.items.empty()) {
+        std::cerr << "--object needs --items FILE: without answers nothing names the items file\n";
+        return false;
+    }
+    set.params.object.length = static_cast<std::int32_t>(length);
+    set.params.object.width = static_cast<std::int32_t>(width);
+    set.params.object.area = static_cast<std::int32_t>(length * width);
+    set.items_path = options.items;
+    set.defects_path = options.defects;
+    set.objects_per_instance =
+        options.objects >= 0 ? static_cast<std::int32_t>(options.objects) : -1;
+    set.instances = -1;
+    return distinct_files(set);
+}
+
+} // namespace
+
+bool open_set(const SetOptions& options, KitSet& set) {
+    set = KitSet{};
+    if (!options.answers.empty()) {
+        return open_from_answers(options, set);
+    }
+    if (!options.object.empty()) {
+        return open_from_object(options, set);
+    }
+    std::cerr << "name the set: the ANSWERS file defectgen read, or --object LxW with --items "
+                 "FILE\n";
+    return false;
+}
