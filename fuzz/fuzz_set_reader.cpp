@@ -2,15 +2,14 @@
 // picks what the set is held against (the README example's answers, or an object alone,
 // with or without the number of objects), the next two give the items file's length, the
 // rest is split there into the items file and the defects file. Both are read from memory
-// files, with a small buffer so that lines cross its refills: by check's scanners to their
-// end, once telling every event and once quiet, and by the set reader; all must agree, and
-// read_ahead must hand out the same batches and problem on two threads as on one. A
-// violated property traps, so libFuzzer keeps the input as a crash.
+// files, with a small buffer so that lines cross its refills: as check reads them (to
+// their end, every problem kept), and as the other commands do (to the first problem);
+// both must agree, and each must come out the same with the defects file on a thread of
+// its own as in turn. A violated property traps, so libFuzzer keeps the input as a crash.
 
 #include "fuzz_support.h"
-#include "read/read_ahead.h"
 #include "read/set_reader.h"
-#include "read/set_scan.h"
+#include "read/fields.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,19 +19,22 @@
 
 namespace {
 
-// Everything read_ahead hands out, and the problem it ends with.
+// Everything the reader hands out, and the problem it ends with.
 std::string batches(const KitSet& set, ReadThreads threads, std::int32_t only) {
     SetReader reader;
+    reader.buffer = 2048;
     if (!open_set_reader(reader, set)) {
         fail();
     }
     std::string t;
     Progress progress;
     const auto take = [&](const ObjectBatch& batch) {
+        require(batch.head.items.size() <= static_cast<std::size_t>(MAXMOD));
         t += batch.starts_instance ? "I" + std::to_string(batch.head.number) + ":" +
                                          std::to_string(batch.head.items.size())
                                    : "B";
         for (const std::uint32_t size : batch.sizes) {
+            require(size <= static_cast<std::uint32_t>(MAXDEF));
             t += " " + std::to_string(size);
         }
         for (const Defect& d : batch.defects) {
@@ -41,9 +43,32 @@ std::string batches(const KitSet& set, ReadThreads threads, std::int32_t only) {
         t += batch.ends_instance ? ".\n" : "\n";
         return true;
     };
-    read_ahead(reader, only, progress, take, threads);
-    t += reader.problem + (reader.unreadable ? " unreadable" : "");
+    read_set(reader, only, progress, take, threads);
+    require(!reader.failed || !reader.problem.unreadable);
+    t += reader.failed ? "problem " + problem_text(reader.problem) : "clean";
     close_set_reader(reader);
+    return t;
+}
+
+// check's reading of both files to their end: its problems and counts.
+std::string checked(const KitSet& set, ReadThreads threads, SetReader& reader) {
+    reader.buffer = 2048;
+    require(open_set_reader(reader, set, true));
+    Progress progress;
+    read_set(reader, 0, progress, [](const ObjectBatch&) { return true; }, threads);
+    close_set_reader(reader);
+    require(reader.items.finished && reader.items.source.error == 0);
+    require(!reader.has_defects || (reader.defects.finished && reader.defects.source.error == 0));
+    std::string t = std::to_string(reader.items.items) + " " + std::to_string(reader.items.blocks) +
+                    " " + std::to_string(reader.defects.objects) + " " +
+                    std::to_string(reader.defects.defects) + " " +
+                    std::to_string(reader.defects.instances) + "\n";
+    for (const ProblemList* list : {&reader.items.problems, &reader.defects.problems}) {
+        t += std::to_string(list->count) + " problems\n";
+        for (const Problem& problem : list->kept) {
+            t += problem_text(problem) + "\n";
+        }
+    }
     return t;
 }
 
@@ -89,13 +114,6 @@ void require_ordered(const ProblemList& list) {
     }
 }
 
-void require_same(const ProblemList& a, const ProblemList& b) {
-    require(a.count == b.count && a.kept.size() == b.kept.size());
-    for (std::size_t i = 0; i < a.kept.size(); ++i) {
-        require(a.kept[i].line == b.kept[i].line && a.kept[i].message == b.kept[i].message);
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -117,10 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const int count : {3, 4}) {
             std::int64_t fast[4] = {};
             std::int64_t general[4] = {};
-            std::string why;
             if (const std::size_t taken = parse_in_place(line, end, fast, count); taken > 0) {
                 require(line[taken - 1] == '\n');
-                require(parse_number_fields(line, line + taken - 1, general, count, why));
+                require(parse_fields(line, line + taken - 1, general, count).empty());
                 for (int i = 0; i < count; ++i) {
                     require(fast[i] == general[i]);
                 }
@@ -133,84 +150,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int items_fd = memory_file(bytes, items_size);
     const int defects_fd = with_defects ? memory_file(bytes + items_size, size - items_size) : -1;
     const KitSet set = make_set(mode & 0x7f, items_fd, defects_fd);
-    const SetRules rules = make_set_rules(set);
 
-    // check's scanners, to the end of both files, once telling every event and once
-    // quiet as check runs them: both must find the same.
-    ItemsScan items;
-    ItemsScan quiet_items;
-    quiet_items.quiet = true;
-    for (ItemsScan* scan : {&items, &quiet_items}) {
-        scan->rules = &rules;
-        init_line_source(scan->source, set.items_path, ::dup(items_fd), 2048);
-        Item item;
-        std::uint64_t seen = 0;
-        for (ItemsEvent e; (e = next_items_event(*scan, item)) != ItemsEvent::end;) {
-            seen += e == ItemsEvent::item ? 1 : 0;
-        }
-        require(scan->finished && scan->source.error == 0);
-        require(seen <= scan->items);
-        require_ordered(scan->problems);
-        close_line_source(scan->source);
-    }
-    require_same(items.problems, quiet_items.problems);
-    require(items.items == quiet_items.items && items.blocks == quiet_items.blocks);
+    // check's reading: the same on a thread as in turn, its problems in file order.
+    SetReader check;
+    const std::string in_turn = checked(set, ReadThreads::none, check);
+    SetReader on_thread;
+    require(checked(set, ReadThreads::defects_thread, on_thread) == in_turn);
+    require_ordered(check.items.problems);
+    require_ordered(check.defects.problems);
+    const bool clean = check.items.problems.count == 0 && check.defects.problems.count == 0 &&
+                       (!with_defects || check.defects.instances == check.items.blocks);
 
-    DefectsScan defects;
-    DefectsScan quiet_defects;
-    quiet_defects.quiet = true;
-    if (with_defects) {
-        for (DefectsScan* scan : {&defects, &quiet_defects}) {
-            scan->rules = &rules;
-            init_line_source(scan->source, set.defects_path, ::dup(defects_fd), 2048);
-            Defect defect;
-            std::uint64_t objects = 0;
-            for (DefectsEvent e; (e = next_defects_event(*scan, defect)) != DefectsEvent::end;) {
-                objects += e == DefectsEvent::object_end ? 1 : 0;
-                require(scan->in_object <= MAXDEF + 1);
-            }
-            require(scan->finished && scan->source.error == 0);
-            require(scan->quiet ? objects <= scan->objects : objects == scan->objects);
-            require_ordered(scan->problems);
-            close_line_source(scan->source);
-        }
-        require_same(defects.problems, quiet_defects.problems);
-        require(defects.objects == quiet_defects.objects &&
-                defects.defects == quiet_defects.defects &&
-                defects.instances == quiet_defects.instances);
-    }
-    const bool clean = items.problems.count == 0 && defects.problems.count == 0 &&
-                       (!with_defects || defects.instances == items.blocks);
-
-    // The set reader: it stops at a problem, and finds one exactly when check does (or
-    // when the two files disagree on the number of instances).
-    SetReader reader;
-    require(open_set_reader(reader, set));
-    InstanceHead head;
-    std::vector<Defect> found;
-    std::uint64_t read_items = 0;
-    std::int32_t instances = 0;
-    while (next_instance(reader, head)) {
-        require(head.number == ++instances);
-        require(head.items.size() <= static_cast<std::size_t>(MAXMOD));
-        read_items += head.items.size();
-        while (next_object(reader, found)) {
-            require(found.size() <= static_cast<std::size_t>(MAXDEF));
-        }
-    }
-    require(!reader.unreadable);
-    require(reader.problem.empty() == clean);
-    if (clean) {
-        require(read_items == items.items && instances == items.blocks);
-    }
-    if (!with_defects && !clean) {
-        const Problem& first = items.problems.kept.front();
-        require(reader.problem ==
-                set.items_path + ":" + std::to_string(first.line) + ": " + first.message);
-    }
-    close_set_reader(reader);
+    // The other commands' reading stops at a problem, and finds one exactly when check does
+    // (or when the two files disagree on the number of instances); without a defects file,
+    // it is check's first.
     for (const std::int32_t only : {0, 2}) {
-        require(batches(set, ReadThreads::two, only) == batches(set, ReadThreads::none, only));
+        const std::string read = batches(set, ReadThreads::none, only);
+        require(batches(set, ReadThreads::defects_thread, only) == read);
+        if (only != 0) {
+            continue;
+        }
+        const std::size_t at = read.rfind('\n') + 1;
+        require((read.compare(at, std::string::npos, "clean") == 0) == clean);
+        if (!with_defects && !clean) {
+            require(read.substr(at) == "problem " + problem_text(check.items.problems.kept.front()));
+        }
     }
     ::close(items_fd);
     if (defects_fd >= 0) {

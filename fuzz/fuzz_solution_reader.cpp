@@ -88,10 +88,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     set.params.object = Rectangle{side * side, side, side};
     set.items_path = fd_path(items_fd);
     set.defects_path = fd_path(defects_fd);
+    // The instance as the set reader hands it out: its items, then its two objects.
     SetReader reader;
     require(open_set_reader(reader, set));
     InstanceHead head;
-    require(next_instance(reader, head) && head.items.size() == 5);
+    std::vector<std::vector<Defect>> objects_read;
+    Progress progress;
+    read_set(reader, 1, progress, [&](const ObjectBatch& batch) {
+        if (batch.starts_instance) {
+            head = batch.head;
+        }
+        const Defect* d = batch.defects.data();
+        for (const std::uint32_t n : batch.sizes) {
+            objects_read.emplace_back(d, d + n);
+            d += n;
+        }
+        return true;
+    });
+    close_set_reader(reader);
+    require(!reader.failed && head.items.size() == 5 && objects_read.size() == 2);
 
     Solution solution;
     require(read_solution(fd_path(solution_fd), head.items.size(), solution));
@@ -110,15 +125,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(defect_rows == solution.defect_rows);
 
-    PlacementCheck check;
+    PlacementRun run;
+    start_placement_check(run, set, head, solution, allow_rotation);
     std::int64_t objects = 0;
-    require(check_placement(
-                reader, head, solution, allow_rotation,
-                [&](const ObjectView& view) {
-                    require(view.index == objects++);
-                    require_flagged(view);
-                },
-                check) == 0);
+    for (const std::vector<Defect>& defects : objects_read) {
+        require(check_next_object(run, defects, [&](const ObjectView& view) {
+            require(view.index == objects++);
+            require_flagged(view);
+        }));
+    }
+    finish_placement_check(run);
+    const PlacementCheck& check = run.result;
     require(objects == 2);
     require_ordered(check.violations);
     const PlacementSummary& s = check.summary;
@@ -130,7 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!summary_text(s).empty());
     }
     close_solution(solution);
-    close_set_reader(reader);
     ::close(solution_fd);
     ::close(defects_fd);
     ::close(items_fd);

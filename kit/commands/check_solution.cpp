@@ -2,33 +2,31 @@
 // violation as FILE:LINE: message (exit 1), or the summary of a feasible placement (exit 0).
 #include "commands/commands.h"
 #include "geometry/placement_check.h"
-#include "output/progress.h"
 
 #include <iostream>
 
 int run_check_solution(const CheckSolutionOptions& options) {
     KitSet set;
-    SetReader reader;
     InstanceHead head;
-    int status = open_instance(options.set, options.instance, set, reader, head);
     Solution solution;
-    if (status == 0 && !read_solution(options.solution, head.items.size(), solution)) {
-        status = 2;
-    }
-    PlacementCheck check;
-    if (status == 0) {
-        Progress progress;
-        start_progress(progress, "checking the placement", reader.bytes_total);
-        status = check_placement(
-            reader, head, solution, options.allow_rotation,
-            [&](const ObjectView&) { show_progress(progress, reader.bytes_done); }, check);
-        end_progress(progress);
-    }
-    close_set_reader(reader);
+    PlacementRun run;
+    const int status = read_instance(
+        options.set, options.instance, "checking the placement", set,
+        [&](const InstanceHead& read) {
+            head = read;
+            if (!read_solution(options.solution, head.items.size(), solution)) {
+                return false;
+            }
+            start_placement_check(run, set, head, solution, options.allow_rotation);
+            return true;
+        },
+        [&](const std::vector<Defect>& defects) { return check_next_object(run, defects, {}); });
     close_solution(solution);
     if (status != 0) {
         return status;
     }
+    finish_placement_check(run);
+    const PlacementCheck& check = run.result;
     const std::vector<SolutionProblem> problems = all_problems(solution, check);
     for (const SolutionProblem& p : problems) {
         std::cerr << solution.path << ":" << p.line << ": " << p.message << "\n";

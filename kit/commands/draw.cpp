@@ -5,7 +5,7 @@
 #include "geometry/placement_check.h"
 #include "output/progress.h"
 #include "output/safe_output.h"
-#include "read/set_problem.h"
+#include "read/set_reader.h"
 #include "output/svg.h"
 
 #include <algorithm>
@@ -68,63 +68,60 @@ std::string placement_note(const std::string& name, std::int64_t shown, std::int
 
 int run_draw(const DrawOptions& options) {
     KitSet set;
-    SetReader reader;
     InstanceHead head;
-    int status = open_instance(options.set, options.instance, set, reader, head);
     const bool placement = !options.solution.empty();
     Solution solution;
-    if (status == 0 && placement && !read_solution(options.solution, head.items.size(), solution)) {
-        status = 2;
-    }
+    PlacementRun run;
     const std::int64_t limit = std::min<std::int64_t>(options.max_objects, picture_max_objects);
     const std::int64_t defect_limit = std::max<std::int64_t>(1, picture_max_defects / limit);
     Picture picture;
+    std::int64_t objects = 0;
+    std::int64_t used = 0;
+    const auto draw_placed = [&](const ObjectView& view) {
+        if (!view.used || ++used > limit) {
+            return;
+        }
+        PictureObject o = keep(view.index, *view.defects, defect_limit);
+        for (std::size_t i = 0; i < view.items->size(); ++i) {
+            const PlacedItem& p = (*view.items)[i];
+            o.items.push_back({p.x, p.y, p.lx, p.ly, solution.items[p.row].type, (*view.bad)[i]});
+        }
+        picture.objects.push_back(std::move(o));
+    };
+    const int status = read_instance(
+        options.set, options.instance, "drawing", set,
+        [&](const InstanceHead& read) {
+            head = read;
+            if (!placement) {
+                return true;
+            }
+            if (!read_solution(options.solution, head.items.size(), solution)) {
+                return false;
+            }
+            start_placement_check(run, set, head, solution, options.allow_rotation);
+            return true;
+        },
+        [&](const std::vector<Defect>& defects) {
+            if (placement) {
+                ++objects;
+                return check_next_object(run, defects, draw_placed);
+            }
+            if (objects < limit) {
+                picture.objects.push_back(keep(objects, defects, defect_limit));
+            }
+            ++objects;
+            return true;
+        });
     picture.length = set.params.object.length;
     picture.width = set.params.object.width;
     picture.placement = placement;
     picture.title = file_name(set.from_answers ? set.answers_path : set.items_path) +
                     ", instance " + std::to_string(options.instance) + ": objects " +
                     std::to_string(picture.length) + " x " + std::to_string(picture.width);
-    std::int64_t objects = 0;
-    std::int64_t used = 0;
-    PlacementCheck check;
-    Progress progress;
-    start_progress(progress, "drawing", reader.bytes_total);
-    if (status == 0 && placement) {
-        status = check_placement(
-            reader, head, solution, options.allow_rotation,
-            [&](const ObjectView& view) {
-                ++objects;
-                show_progress(progress, reader.bytes_done);
-                if (!view.used) {
-                    return;
-                }
-                if (++used > limit) {
-                    return;
-                }
-                PictureObject o = keep(view.index, *view.defects, defect_limit);
-                for (std::size_t i = 0; i < view.items->size(); ++i) {
-                    const PlacedItem& p = (*view.items)[i];
-                    o.items.push_back(
-                        {p.x, p.y, p.lx, p.ly, solution.items[p.row].type, (*view.bad)[i]});
-                }
-                picture.objects.push_back(std::move(o));
-            },
-            check);
-    } else if (status == 0) {
-        std::vector<Defect> defects;
-        for (; next_object(reader, defects); ++objects) {
-            show_progress(progress, reader.bytes_done);
-            if (objects < limit) {
-                picture.objects.push_back(keep(objects, defects, defect_limit));
-            }
-        }
-        if (!reader.problem.empty()) {
-            status = report_set_problem(reader);
-        }
+    if (placement && status == 0) {
+        finish_placement_check(run);
     }
-    end_progress(progress);
-    close_set_reader(reader);
+    const PlacementCheck& check = run.result;
     close_solution(solution);
     if (status != 0) {
         return status;

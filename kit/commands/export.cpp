@@ -4,7 +4,7 @@
 #include "commands/export.h"
 
 #include "read/open_set.h"
-#include "read/set_problem.h"
+#include "read/set_reader.h"
 
 #include <filesystem>
 #include <iostream>

@@ -21,7 +21,7 @@ struct ExportRun {
 
 // Each writes the instances of the set that the options ask for, through `reader`, and
 // returns the exit status (a problem in the files has been printed by the caller's rules:
-// these return 1 with reader.problem set, 2 after a failed write they have reported).
+// these return 1 with reader.failed set, 2 after a failed write they have reported).
 int export_jsonl(ExportRun& run, SetReader& reader);
 int export_packingsolver(ExportRun& run, SetReader& reader);
 

@@ -7,7 +7,7 @@
 #include "commands/export.h"
 #include "number_format.h"
 #include "output/progress.h"
-#include "read/read_ahead.h"
+#include "read/set_reader.h"
 #include "output/write_behind.h"
 
 #include <charconv>
@@ -231,7 +231,7 @@ int export_jsonl(ExportRun& run, SetReader& reader) {
     // Memory that runs out midway ends the command (in main); the cut file goes first.
     try {
         buffer.reserve(flush_size + (std::size_t{1} << 16));
-        read_ahead(reader, options.instance, progress, [&](const ObjectBatch& batch) {
+        read_set(reader, options.instance, progress, [&](const ObjectBatch& batch) {
             if (batch.starts_instance) {
                 run.found = true;
                 append_jsonl_head(buffer, *run.kit, batch.head);
@@ -260,7 +260,7 @@ int export_jsonl(ExportRun& run, SetReader& reader) {
     }
     end_write_behind(behind);
     end_progress(progress);
-    if (!reader.problem.empty()) {
+    if (reader.failed) {
         abandon_target(target);
         return 1;
     }

@@ -8,7 +8,7 @@
 // defects.csv are written as the objects come; a failed write removes the instance's files.
 #include "commands/export.h"
 #include "output/progress.h"
-#include "read/read_ahead.h"
+#include "read/set_reader.h"
 
 #include <filesystem>
 #include <iostream>
@@ -163,7 +163,7 @@ int export_packingsolver(ExportRun& run, SetReader& reader) {
     start_progress(progress, "export", reader.bytes_total);
     // Memory that runs out midway ends the command (in main); the cut instance goes first.
     try {
-        read_ahead(reader, run.options->instance, progress, [&](const ObjectBatch& batch) {
+        read_set(reader, run.options->instance, progress, [&](const ObjectBatch& batch) {
             if (batch.starts_instance) {
                 run.found = true;
                 status = begin_instance(run, batch.head, files);
@@ -195,7 +195,7 @@ int export_packingsolver(ExportRun& run, SetReader& reader) {
         throw;
     }
     end_progress(progress);
-    if (!reader.problem.empty()) {
+    if (reader.failed) {
         if (open) {
             remove_instance(files);
         }

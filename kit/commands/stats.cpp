@@ -4,9 +4,9 @@
 
 #include "commands/commands.h"
 #include "output/progress.h"
-#include "read/read_ahead.h"
+#include "read/set_reader.h"
 #include "geometry/rect_union.h"
-#include "read/set_problem.h"
+#include "read/set_reader.h"
 
 #include <cmath>
 #include <cstdio>
@@ -441,7 +441,7 @@ int run_stats(const StatsOptions& options) {
     UnionScratch scratch;
     Progress progress;
     start_progress(progress, "stats", reader.bytes_total);
-    read_ahead(reader, 0, progress, [&](const ObjectBatch& batch) {
+    read_set(reader, 0, progress, [&](const ObjectBatch& batch) {
         if (batch.starts_instance) {
             inst = empty_tally(set.object_length, set.object_width);
             tally_items(inst, batch.head);
@@ -462,7 +462,7 @@ int run_stats(const StatsOptions& options) {
     });
     end_progress(progress);
     close_set_reader(reader);
-    if (!reader.problem.empty()) {
+    if (reader.failed) {
         return report_set_problem(reader);
     }
     if (options.json) {

@@ -2,7 +2,8 @@
 
 #include "defectgen.h"
 #include "geometry/rect_union.h"
-#include "read/set_problem.h"
+#include "output/progress.h"
+#include "read/set_reader.h"
 
 #include <algorithm>
 #include <iostream>
@@ -114,30 +115,6 @@ void sweep_defects(const std::vector<PlacedItem>& items, const std::vector<std::
 
 } // namespace
 
-int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
-                  InstanceHead& head) {
-    if (!open_set(options, set) || !open_set_reader(reader, set)) {
-        return 2;
-    }
-    std::vector<Defect> skipped;
-    for (std::int32_t k = 1; k <= number; ++k) {
-        if (!next_instance(reader, head)) {
-            if (!reader.problem.empty()) {
-                return report_set_problem(reader);
-            }
-            return report_no_instance(number, k - 1);
-        }
-        if (k < number) {
-            while (next_object(reader, skipped)) {
-            }
-            if (!reader.problem.empty()) {
-                return report_set_problem(reader);
-            }
-        }
-    }
-    return 0;
-}
-
 void check_object(std::int64_t length, std::int64_t width, const std::vector<PlacedItem>& items,
                   const std::vector<Defect>& defects, std::vector<ItemFinding>& findings) {
     std::vector<std::uint32_t> order;
@@ -162,27 +139,20 @@ void check_object(std::int64_t length, std::int64_t width, const std::vector<Pla
     sweep_defects(items, order, defects, findings);
 }
 
-int check_placement(SetReader& reader, const InstanceHead& head, Solution& solution,
-                    bool allow_rotation, const ObjectVisitor& visit, PlacementCheck& result) {
-    result = PlacementCheck{};
-    PlacementSummary& sum = result.summary;
-    std::vector<SolutionProblem>& out = result.violations;
-    const std::int64_t length = reader.set->params.object.length;
-    const std::int64_t width = reader.set->params.object.width;
-    const auto n = static_cast<std::int64_t>(head.items.size());
-    sum.items_total = n;
-    for (const Item& item : head.items) {
-        sum.item_area_total += item.length * item.width;
-    }
+namespace {
 
-    // The bins: each solution bin once, each object once.
-    std::unordered_map<std::int64_t, std::size_t> bin_row; // solution bin -> its BIN row
-    std::vector<std::int64_t> object_bin(MAXMOD, -1);      // object -> BIN row that is it
-    std::vector<bool> bin_ok(solution.bins.size(), false);
+// ---- Indexing the placement's rows, before the first object.
+
+// The bins: each placement bin once, each object once.
+void index_bins(PlacementRun& run) {
+    const Solution& solution = *run.solution;
+    std::vector<SolutionProblem>& out = run.result.violations;
+    run.object_bin.assign(MAXMOD, -1);
+    run.bin_ok.assign(solution.bins.size(), false);
     for (std::size_t b = 0; b < solution.bins.size(); ++b) {
         const SolutionBin& bin = solution.bins[b];
         const std::string name = "bin " + text(bin.index) + ": ";
-        const auto [slot, fresh] = bin_row.emplace(bin.index, b);
+        const auto [slot, fresh] = run.bin_row.emplace(bin.index, b);
         if (!fresh) {
             out.push_back({bin.line, name + "a second BIN row for this bin (the first is line " +
                                          text(solution.bins[slot->second].line) + ")"});
@@ -192,16 +162,16 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
             out.push_back({bin.line, name + "COPIES " + text(bin.copies) +
                                          "; each object exists once, so COPIES must be 1"});
         }
-        if (bin.lx != length || bin.ly != width) {
+        if (bin.lx != run.length || bin.ly != run.width) {
             out.push_back({bin.line, name + "size " + text(bin.lx) + " x " + text(bin.ly) +
-                                         "; the objects are " + text(length) + " x " +
-                                         text(width)});
+                                         "; the objects are " + text(run.length) + " x " +
+                                         text(run.width)});
         }
         if (bin.type < 0 || bin.type >= MAXMOD) {
             out.push_back({bin.line, name + "object " + text(bin.type) + " does not exist"});
             continue;
         }
-        std::int64_t& owner = object_bin[static_cast<std::size_t>(bin.type)];
+        std::int64_t& owner = run.object_bin[static_cast<std::size_t>(bin.type)];
         if (owner >= 0) {
             const SolutionBin& first = solution.bins[static_cast<std::size_t>(owner)];
             out.push_back({bin.line, name + "object " + text(bin.type) +
@@ -211,13 +181,39 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
             continue;
         }
         owner = static_cast<std::int64_t>(b);
-        bin_ok[b] = true;
+        run.bin_ok[b] = true;
     }
+}
 
-    // The items: each known, once, at its size, on a bin that is an object.
+// An item row at a size that is not its type's, unless turned where rotation is allowed.
+void check_item_size(PlacementRun& run, std::uint32_t r, const Item& type) {
+    const SolutionItem& it = run.solution->items[r];
+    const std::string name = "item " + text(it.type);
+    std::vector<SolutionProblem>& out = run.result.violations;
+    if (it.lx == type.length && it.ly == type.width) {
+        return;
+    }
+    if (it.lx == type.width && it.ly == type.length) {
+        if (!run.allow_rotation) {
+            out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
+                                        ", turned by 90 degrees; rotation is not allowed "
+                                        "(--allow-rotation allows it)"});
+            run.bad[r] = true;
+        }
+        return;
+    }
+    out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
+                                ", but it is " + text(type.length) + " x " + text(type.width)});
+    run.bad[r] = true;
+}
+
+// The items: each known, once, at its size, on a bin that is an object.
+void index_items(PlacementRun& run) {
+    const Solution& solution = *run.solution;
+    std::vector<SolutionProblem>& out = run.result.violations;
+    const auto n = static_cast<std::int64_t>(run.head->items.size());
     std::vector<std::uint64_t> placed_at(static_cast<std::size_t>(n), 0);
-    std::vector<bool> bad(solution.items.size(), false);
-    std::vector<std::pair<std::int64_t, std::uint32_t>> on_object; // (object, item row)
+    run.bad.assign(solution.items.size(), false);
     for (std::uint32_t r = 0; r < solution.items.size(); ++r) {
         const SolutionItem& it = solution.items[r];
         const std::string name = "item " + text(it.type);
@@ -233,168 +229,242 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
             continue;
         }
         first = it.line;
-        const auto slot = bin_row.find(it.bin);
-        if (slot == bin_row.end()) {
+        const auto slot = run.bin_row.find(it.bin);
+        if (slot == run.bin_row.end()) {
             out.push_back({it.line, name + ": bin " + text(it.bin) + " has no BIN row"});
             continue;
         }
-        const Item& type = head.items[static_cast<std::size_t>(it.type)];
-        if (it.lx == type.length && it.ly == type.width) {
-            // as it is
-        } else if (it.lx == type.width && it.ly == type.length) {
-            if (!allow_rotation) {
-                out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
-                                            ", turned by 90 degrees; rotation is not allowed "
-                                            "(--allow-rotation allows it)"});
-                bad[r] = true;
-            }
-        } else {
-            out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
-                                        ", but it is " + text(type.length) + " x " +
-                                        text(type.width)});
-            bad[r] = true;
-        }
-        if (!bin_ok[slot->second]) {
+        check_item_size(run, r, run.head->items[static_cast<std::size_t>(it.type)]);
+        if (!run.bin_ok[slot->second]) {
             continue; // the BIN row's own problem is reported
         }
-        on_object.emplace_back(solution.bins[slot->second].type, r);
+        run.on_object.emplace_back(solution.bins[slot->second].type, r);
     }
-    std::stable_sort(on_object.begin(), on_object.end(),
+    std::stable_sort(run.on_object.begin(), run.on_object.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
+}
 
-    // The DEFECT rows, run by run, in object order.
-    std::vector<std::pair<std::int64_t, std::size_t>> runs; // (object, run)
+// The DEFECT rows, run by run, in object order.
+void index_defect_runs(PlacementRun& run) {
+    const Solution& solution = *run.solution;
     for (std::size_t k = 0; k < solution.defect_runs.size(); ++k) {
-        const DefectRun& run = solution.defect_runs[k];
-        const auto slot = bin_row.find(run.bin);
-        if (slot == bin_row.end()) {
-            for (std::uint64_t line = run.line; line < run.line + run.count; ++line) {
-                out.push_back(
-                    {line, "DEFECT row for bin " + text(run.bin) + ", which has no BIN row"});
+        const DefectRun& defect_run = solution.defect_runs[k];
+        const auto slot = run.bin_row.find(defect_run.bin);
+        if (slot == run.bin_row.end()) {
+            for (std::uint64_t line = defect_run.line; line < defect_run.line + defect_run.count;
+                 ++line) {
+                run.result.violations.push_back(
+                    {line, "DEFECT row for bin " + text(defect_run.bin) + ", which has no BIN row"});
             }
-        } else if (bin_ok[slot->second]) {
-            runs.emplace_back(solution.bins[slot->second].type, k);
+        } else if (run.bin_ok[slot->second]) {
+            run.runs.emplace_back(solution.bins[slot->second].type, k);
         }
     }
-    std::stable_sort(runs.begin(), runs.end(),
+    std::stable_sort(run.runs.begin(), run.runs.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
+}
 
-    std::vector<Defect> defects;
-    UnionScratch scratch;
-    std::vector<PlacedItem> items;
-    std::vector<bool> items_bad;
-    std::vector<ItemFinding> findings;
-    std::vector<SolutionDefect> rows;
-    std::vector<std::uint64_t> echoed;
-    std::size_t next_item = 0;
-    std::size_t next_run = 0;
-    std::int64_t object = 0;
-    for (; next_object(reader, defects); ++object) {
-        sum.free_area += length * width - union_area(defects, length, width, scratch);
-        items.clear();
-        items_bad.clear();
-        findings.clear();
-        for (; next_item < on_object.size() && on_object[next_item].first == object; ++next_item) {
-            const std::uint32_t r = on_object[next_item].second;
-            const SolutionItem& it = solution.items[r];
-            items.push_back({it.x, it.y, it.lx, it.ly, r});
-            ++sum.items_placed;
-            const Item& type = head.items[static_cast<std::size_t>(it.type)];
-            sum.placed_area += type.length * type.width;
+// ---- Each object in turn.
+
+// The items the placement puts on the current object, counted into the summary.
+void place_items(PlacementRun& run) {
+    PlacementSummary& sum = run.result.summary;
+    run.items.clear();
+    for (; run.next_item < run.on_object.size() && run.on_object[run.next_item].first == run.object;
+         ++run.next_item) {
+        const std::uint32_t r = run.on_object[run.next_item].second;
+        const SolutionItem& it = run.solution->items[r];
+        run.items.push_back({it.x, it.y, it.lx, it.ly, r});
+        ++sum.items_placed;
+        const Item& type = run.head->items[static_cast<std::size_t>(it.type)];
+        sum.placed_area += type.length * type.width;
+    }
+}
+
+// The geometry of the current object: items outside it, on each other, on its defects.
+void report_findings(PlacementRun& run, const std::vector<Defect>& defects) {
+    std::vector<ItemFinding>& findings = run.findings;
+    findings.clear();
+    check_object(run.length, run.width, run.items, defects, findings);
+    const std::string object = text(run.object);
+    for (const ItemFinding& f : findings) {
+        const SolutionItem& it = run.solution->items[f.row];
+        const std::string name = "item " + text(it.type);
+        run.bad[f.row] = true;
+        std::string message;
+        if (f.kind == FindingKind::outside) {
+            message = name + " lies outside object " + object + ": it covers x " +
+                      span(it.x, it.lx) + ", y " + span(it.y, it.ly) + " of " + text(run.length) +
+                      " x " + text(run.width);
+        } else if (f.kind == FindingKind::overlaps_item) {
+            const SolutionItem& other = run.solution->items[static_cast<std::size_t>(f.other)];
+            message = name + " overlaps item " + text(other.type) + " (line " + text(other.line) +
+                      ") on object " + object;
+        } else {
+            const Defect& d = defects[static_cast<std::size_t>(f.other)];
+            message = name + " overlaps defect " + text(f.other) + " of object " + object +
+                      " (x " + text(d.x1) + " to " + text(d.x2) + ", y " + text(d.y1) + " to " +
+                      text(d.y2) + ", line " + text(static_cast<std::int64_t>(d.line)) + " of " +
+                      run.defects_path + ")" +
+                      (f.count > 1 ? " and " + text(f.count - 1) + " more defects" : std::string());
         }
-        check_object(length, width, items, defects, findings);
-        for (const ItemFinding& f : findings) {
-            const SolutionItem& it = solution.items[f.row];
-            const std::string name = "item " + text(it.type);
-            bad[f.row] = true;
-            if (f.kind == FindingKind::outside) {
-                out.push_back({it.line, name + " lies outside object " + text(object) +
-                                            ": it covers x " + span(it.x, it.lx) + ", y " +
-                                            span(it.y, it.ly) + " of " + text(length) + " x " +
-                                            text(width)});
-            } else if (f.kind == FindingKind::overlaps_item) {
-                const SolutionItem& other = solution.items[static_cast<std::size_t>(f.other)];
-                out.push_back({it.line, name + " overlaps item " + text(other.type) + " (line " +
-                                            text(other.line) + ") on object " + text(object)});
-            } else {
-                const Defect& d = defects[static_cast<std::size_t>(f.other)];
-                out.push_back(
-                    {it.line, name + " overlaps defect " + text(f.other) + " of object " +
-                                  text(object) + " (x " + text(d.x1) + " to " + text(d.x2) +
-                                  ", y " + text(d.y1) + " to " + text(d.y2) + ", line " +
-                                  text(static_cast<std::int64_t>(d.line)) + " of " +
-                                  reader.set->defects_path + ")" +
-                                  (f.count > 1 ? " and " + text(f.count - 1) + " more defects"
-                                               : std::string())});
-            }
+        run.result.violations.push_back({it.line, std::move(message)});
+    }
+}
+
+// A DEFECT row against the defect it names.
+void compare_defect_row(PlacementRun& run, const SolutionDefect& row,
+                        const std::vector<Defect>& defects) {
+    std::vector<SolutionProblem>& out = run.result.violations;
+    const std::string name = "DEFECT " + text(row.id) + " of object " + text(run.object);
+    if (row.id < 0 || row.id >= static_cast<std::int64_t>(defects.size())) {
+        out.push_back({row.line, name + ": no such defect (the object has " +
+                                     text(static_cast<std::int64_t>(defects.size())) + ")"});
+        return;
+    }
+    const Defect& d = defects[static_cast<std::size_t>(row.id)];
+    std::uint64_t& first = run.echoed[static_cast<std::size_t>(row.id)];
+    if (first != 0) {
+        out.push_back({row.line, name + ": a second row for this defect (the first is line " +
+                                     text(static_cast<std::int64_t>(first)) + ")"});
+        return;
+    }
+    if (row.x != d.x1 || row.y != d.y1 || row.lx != d.x2 - d.x1 || row.ly != d.y2 - d.y1) {
+        out.push_back({row.line, name + ": at " + text(row.x) + "," + text(row.y) + " size " +
+                                     text(row.lx) + " x " + text(row.ly) +
+                                     ", but the defect is at " + text(d.x1) + "," + text(d.y1) +
+                                     " size " + text(d.x2 - d.x1) + " x " + text(d.y2 - d.y1)});
+    }
+    first = row.line;
+}
+
+// The DEFECT rows of the current object, read again from the placement file run by run.
+bool compare_defect_rows(PlacementRun& run, const std::vector<Defect>& defects) {
+    run.echoed.assign(defects.size(), 0);
+    for (; run.next_run < run.runs.size() && run.runs[run.next_run].first == run.object;
+         ++run.next_run) {
+        if (!read_defect_run(*run.solution,
+                             run.solution->defect_runs[run.runs[run.next_run].second], run.rows)) {
+            return false;
         }
-        echoed.assign(defects.size(), 0);
-        for (; next_run < runs.size() && runs[next_run].first == object; ++next_run) {
-            if (!read_defect_run(solution, solution.defect_runs[runs[next_run].second], rows)) {
-                return 2;
-            }
-            for (const SolutionDefect& row : rows) {
-                const std::string name = "DEFECT " + text(row.id) + " of object " + text(object);
-                if (row.id < 0 || row.id >= static_cast<std::int64_t>(defects.size())) {
-                    out.push_back({row.line, name + ": no such defect (the object has " +
-                                                 text(static_cast<std::int64_t>(defects.size())) +
-                                                 ")"});
-                    continue;
-                }
-                const Defect& d = defects[static_cast<std::size_t>(row.id)];
-                std::uint64_t& first = echoed[static_cast<std::size_t>(row.id)];
-                if (first != 0) {
-                    out.push_back({row.line, name +
-                                                 ": a second row for this defect (the first "
-                                                 "is line " +
-                                                 text(static_cast<std::int64_t>(first)) + ")"});
-                } else if (row.x != d.x1 || row.y != d.y1 || row.lx != d.x2 - d.x1 ||
-                           row.ly != d.y2 - d.y1) {
-                    out.push_back({row.line, name + ": at " + text(row.x) + "," + text(row.y) +
-                                                 " size " + text(row.lx) + " x " + text(row.ly) +
-                                                 ", but the defect is at " + text(d.x1) + "," +
-                                                 text(d.y1) + " size " + text(d.x2 - d.x1) + " x " +
-                                                 text(d.y2 - d.y1)});
-                }
-                if (first == 0) {
-                    first = row.line;
-                }
-            }
-        }
-        if (visit) {
-            for (const PlacedItem& p : items) {
-                items_bad.push_back(bad[p.row]);
-            }
-            const bool used = object < MAXMOD && object_bin[static_cast<std::size_t>(object)] >= 0;
-            visit(ObjectView{object, used, &defects, &items, &items_bad});
+        for (const SolutionDefect& row : run.rows) {
+            compare_defect_row(run, row, defects);
         }
     }
-    if (!reader.problem.empty()) {
-        return report_set_problem(reader);
+    return true;
+}
+
+} // namespace
+
+void start_placement_check(PlacementRun& run, const KitSet& set, const InstanceHead& head,
+                           Solution& solution, bool allow_rotation) {
+    run = PlacementRun{};
+    run.solution = &solution;
+    run.head = &head;
+    run.defects_path = set.defects_path;
+    run.length = set.params.object.length;
+    run.width = set.params.object.width;
+    run.allow_rotation = allow_rotation;
+    PlacementSummary& sum = run.result.summary;
+    sum.items_total = static_cast<std::int64_t>(head.items.size());
+    for (const Item& item : head.items) {
+        sum.item_area_total += item.length * item.width;
     }
-    sum.objects_total = object;
+    index_bins(run);
+    index_items(run);
+    index_defect_runs(run);
+}
+
+bool check_next_object(PlacementRun& run, const std::vector<Defect>& defects,
+                       const ObjectVisitor& visit) {
+    run.result.summary.free_area +=
+        run.length * run.width - union_area(defects, run.length, run.width, run.scratch);
+    place_items(run);
+    report_findings(run, defects);
+    if (!compare_defect_rows(run, defects)) {
+        return false;
+    }
+    if (visit) {
+        run.items_bad.clear();
+        for (const PlacedItem& p : run.items) {
+            run.items_bad.push_back(run.bad[p.row]);
+        }
+        const bool used =
+            run.object < MAXMOD && run.object_bin[static_cast<std::size_t>(run.object)] >= 0;
+        visit(ObjectView{run.object, used, &defects, &run.items, &run.items_bad});
+    }
+    ++run.object;
+    return true;
+}
+
+void finish_placement_check(PlacementRun& run) {
+    PlacementSummary& sum = run.result.summary;
+    const std::int64_t objects = run.object;
+    sum.objects_total = objects;
     // Bins whose object the instance does not have: their items are not on any object.
-    for (std::size_t b = 0; b < solution.bins.size(); ++b) {
-        const SolutionBin& bin = solution.bins[b];
-        if (!bin_ok[b]) {
+    for (std::size_t b = 0; b < run.solution->bins.size(); ++b) {
+        const SolutionBin& bin = run.solution->bins[b];
+        if (!run.bin_ok[b]) {
             continue;
         }
-        if (bin.type >= object) {
+        if (bin.type >= objects) {
             const std::string known =
-                object == 0
+                objects == 0
                     ? "the instance has no objects; without a defects file, --objects "
                       "gives their number"
-                    : "the instance has " + text(object) + " objects, 0 to " + text(object - 1);
-            out.push_back({bin.line, "bin " + text(bin.index) + ": object " + text(bin.type) +
-                                         " does not exist (" + known + ")"});
+                    : "the instance has " + text(objects) + " objects, 0 to " + text(objects - 1);
+            run.result.violations.push_back({bin.line, "bin " + text(bin.index) + ": object " +
+                                                           text(bin.type) + " does not exist (" +
+                                                           known + ")"});
         } else {
             ++sum.objects_used;
         }
     }
     std::stable_sort(
-        out.begin(), out.end(),
+        run.result.violations.begin(), run.result.violations.end(),
         [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
-    return 0;
+}
+
+int read_instance(const SetOptions& options, std::int32_t number, const char* label, KitSet& set,
+                  const std::function<bool(const InstanceHead&)>& on_head,
+                  const std::function<bool(const std::vector<Defect>&)>& on_object) {
+    SetReader reader;
+    if (!open_set(options, set) || !open_set_reader(reader, set)) {
+        return 2;
+    }
+    bool found = false;
+    bool stopped = false;
+    std::vector<Defect> defects;
+    Progress progress;
+    start_progress(progress, label, reader.bytes_total);
+    read_set(reader, number, progress, [&](const ObjectBatch& batch) {
+        if (batch.starts_instance) {
+            found = true;
+            if (!on_head(batch.head)) {
+                stopped = true;
+                return false;
+            }
+        }
+        const Defect* d = batch.defects.data();
+        for (const std::uint32_t size : batch.sizes) {
+            defects.assign(d, d + size);
+            d += size;
+            if (!on_object(defects)) {
+                stopped = true;
+                return false;
+            }
+        }
+        return true;
+    });
+    end_progress(progress);
+    close_set_reader(reader);
+    if (stopped) {
+        return 2;
+    }
+    if (reader.failed) {
+        return report_set_problem(reader);
+    }
+    return found ? 0 : report_no_instance(number, reader.items.blocks);
 }
 
 std::string percent(std::int64_t a, std::int64_t b) {

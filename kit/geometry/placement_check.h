@@ -4,11 +4,16 @@
 // defect. Shared by check-solution and draw.
 #pragma once
 
-#include "read/set_reader.h"
+#include "geometry/rect_union.h"
 #include "placement/placement_reader.h"
+#include "read/open_set.h"
+#include "records.h"
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 // An item as placed on one object: the rectangle [x, x + lx) x [y, y + ly), and its row
@@ -68,13 +73,44 @@ struct PlacementCheck {
     std::vector<SolutionProblem> violations; // in line order
 };
 
-// Streams the objects of the instance `head` (the reader stands just after it) and checks
-// the placement against them, calling `visit` (when set) for every object in order.
-// Returns 0 when the check ran (violations may have been found), 1 on a problem in the
-// set's files (printed, with the hint to run check), 2 when the placement cannot be read
-// again.
-int check_placement(SetReader& reader, const InstanceHead& head, Solution& solution,
-                    bool allow_rotation, const ObjectVisitor& visit, PlacementCheck& result);
+// A placement being held against its instance, object by object: the rows indexed once,
+// then each object's items placed and checked, then the verdict.
+struct PlacementRun {
+    Solution* solution = nullptr;
+    const InstanceHead* head = nullptr;
+    std::string defects_path;
+    std::int64_t length = 0; // the objects
+    std::int64_t width = 0;
+    bool allow_rotation = false;
+    PlacementCheck result;
+    std::unordered_map<std::int64_t, std::size_t> bin_row; // placement bin -> its BIN row
+    std::vector<std::int64_t> object_bin;                  // object -> BIN row that is it
+    std::vector<bool> bin_ok;
+    std::vector<bool> bad; // per item row: it breaks a rule
+    std::vector<std::pair<std::int64_t, std::uint32_t>> on_object; // (object, item row)
+    std::vector<std::pair<std::int64_t, std::size_t>> runs;        // (object, DEFECT run)
+    std::int64_t object = 0; // the next object
+    std::size_t next_item = 0;
+    std::size_t next_run = 0;
+    // Scratch for one object.
+    UnionScratch scratch;
+    std::vector<PlacedItem> items;
+    std::vector<bool> items_bad;
+    std::vector<ItemFinding> findings;
+    std::vector<SolutionDefect> rows;
+    std::vector<std::uint64_t> echoed;
+};
+
+// Indexes the placement's rows against the instance `head` (both must outlive the run).
+void start_placement_check(PlacementRun& run, const KitSet& set, const InstanceHead& head,
+                           Solution& solution, bool allow_rotation);
+// Checks the instance's next object, calling `visit` (when set) with what it saw. False
+// when the placement file cannot be read again (printed; exit 2).
+bool check_next_object(PlacementRun& run, const std::vector<Defect>& defects,
+                       const ObjectVisitor& visit);
+// After the last object: the bins on objects the instance lacks, and the violations in
+// line order, in run.result.
+void finish_placement_check(PlacementRun& run);
 
 // Problems from reading the placement and violations from checking it, both in line order.
 std::vector<SolutionProblem> all_problems(const Solution& solution, const PlacementCheck& check);
@@ -85,8 +121,11 @@ std::string summary_text(const PlacementSummary& summary);
 // a / b as a percentage with two decimals, rounded half up ("0.00" when b is 0).
 std::string percent(std::int64_t a, std::int64_t b);
 
-// Opens the set and reads up to instance `number` (from 1): the reader then stands at its
-// first object. Returns 0, or the exit status after printing the problem: 2 when the set
-// cannot be opened or has no such instance, 1 on a problem in its files.
-int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
-                  InstanceHead& head);
+// Reads instance `number` (from 1) of the set: `on_head` once with its items, then
+// `on_object` with each object's defects in order; either returns false to stop (after
+// printing why; exit 2). Returns 0, or the exit status after printing the problem: 2 when
+// the set cannot be opened or has no such instance, 1 on a problem in its files. Progress
+// on a terminal under `label`.
+int read_instance(const SetOptions& options, std::int32_t number, const char* label, KitSet& set,
+                  const std::function<bool(const InstanceHead&)>& on_head,
+                  const std::function<bool(const std::vector<Defect>&)>& on_object);

@@ -3,7 +3,7 @@
 // result; the same on every build.
 #pragma once
 
-#include "read/set_reader.h"
+#include "records.h"
 
 #include <cstdint>
 #include <vector>

@@ -5,7 +5,7 @@
 // placement's summary.
 #pragma once
 
-#include "read/set_reader.h"
+#include "records.h"
 
 #include <cstdint>
 #include <string>

@@ -271,7 +271,7 @@ bool read_defect_run(Solution& solution, const DefectRun& run, std::vector<Solut
     }
     LineSource src;
     init_line_source(src, solution.path, fd, std::size_t{1} << 16);
-    limit_line_source(src, run.offset, UINT64_MAX);
+    src.offset = run.offset; // the run's first row
     std::string line;
     std::uint64_t start = 0;
     bool too_long = false;

@@ -20,10 +20,7 @@ bool fill(LineSource& s) {
         s.begin = 0;
     }
     for (;;) {
-        std::size_t room = s.capacity - s.end;
-        if (s.stop - s.offset < room) {
-            room = static_cast<std::size_t>(s.stop - s.offset);
-        }
+        const std::size_t room = s.capacity - s.end;
         const ssize_t n =
             room == 0 ? 0
                       : ::pread(s.fd, s.buffer.get() + s.end, room, static_cast<off_t>(s.offset));
@@ -162,7 +159,6 @@ void init_line_source(LineSource& source, std::string path, int fd, std::size_t 
     source.at_end = false;
     source.error = 0;
     source.offset = 0;
-    source.stop = UINT64_MAX;
     source.lines = 0;
     source.bytes_done = 0;
     source.peeked = false;
@@ -174,11 +170,6 @@ void close_line_source(LineSource& source) {
         source.fd = -1;
     }
     source.buffer.reset();
-}
-
-void limit_line_source(LineSource& source, std::uint64_t start, std::uint64_t stop) {
-    source.offset = start;
-    source.stop = stop;
 }
 
 bool refill_line_source(LineSource& source) {

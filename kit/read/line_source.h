@@ -32,7 +32,6 @@ struct LineSource {
     bool at_end = false;             // the file has been read to its end
     int error = 0;                   // errno of a failed read, else 0
     std::uint64_t offset = 0;        // where in the file the next read starts
-    std::uint64_t stop = UINT64_MAX; // reading ends here, as at the end of the file
     std::uint64_t lines = 0;
     std::uint64_t bytes_done = 0; // bytes handed out as lines, line ends included
     bool peeked = false;
@@ -48,9 +47,6 @@ bool open_regular_file(const std::string& path, int& fd, std::uint64_t& size, st
 void init_line_source(LineSource& source, std::string path, int fd,
                       std::size_t capacity = std::size_t{1} << 20);
 void close_line_source(LineSource& source);
-
-// Reads only the part [start, stop) of the file, as if it were the whole file.
-void limit_line_source(LineSource& source, std::uint64_t start, std::uint64_t stop);
 
 // Moves the unread bytes to the front and reads more behind them; false when nothing
 // more could be read.

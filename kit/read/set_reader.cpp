@@ -1,110 +1,440 @@
-// The set reader: both sides of the set read in turn on the calling thread, block k of
-// the items file and then instance k of the defects file.
+// The set reader: the items file read on the calling thread, the defects file in records
+// of a batch each, from a worker thread through a ring or in turn, and the two joined
+// instance by instance.
 #include "read/set_reader.h"
 
-#include "read/set_sides.h"
+#include "output/worker.h"
 
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
 #include <iostream>
+#include <mutex>
 
 namespace {
 
-bool open_file(const std::string& path, int& fd, std::uint64_t& total) {
+constexpr std::size_t batch_defects = std::size_t{1} << 16;
+constexpr std::size_t batch_objects = std::size_t{1} << 14;
+// Enough for the defects file to run ahead of the command, small enough for a few MB.
+constexpr std::size_t ring_size = 4;
+
+void clear(ObjectBatch& batch) {
+    batch.starts_instance = false;
+    batch.ends_instance = false;
+    batch.defects.clear();
+    batch.sizes.clear();
+}
+
+bool full(const ObjectBatch& batch) {
+    return batch.defects.size() >= batch_defects || batch.sizes.size() >= batch_objects;
+}
+
+// The first problem a scan has met: its failed read, or the first of its list.
+bool first_problem(const LineSource& source, const ProblemList& problems, Problem& problem) {
+    if (source.error != 0) {
+        problem = {source.path, 0, std::string("cannot be read: ") + std::strerror(source.error),
+                   true};
+        return true;
+    }
+    if (problems.count > 0) {
+        problem = problems.kept.front();
+        return true;
+    }
+    return false;
+}
+
+// ---- The defects file, in records.
+
+// Objects of one instance (the first record of an instance with where the defects file
+// stood at its start); `last` ends the reading, `has_problem` tells why.
+struct DefectsRecord {
+    ObjectBatch batch;
+    InstanceStart start;
+    bool last = false;
+    bool has_problem = false;
+    Problem problem;
+};
+
+struct DefectsFeed {
+    DefectsScan* scan = nullptr;
+    std::int32_t only = 0;
+    std::int32_t number = 0; // the instance being read
+    bool in_instance = false;
+    std::vector<Defect> skipped; // the objects of instances not wanted
+    std::atomic<std::uint64_t> bytes_done{0};
+};
+
+// Objects of the current instance into `batch`, until it is full (false) or the instance
+// ends (true); those of an instance not wanted are read and dropped.
+bool read_objects(DefectsFeed& feed, ObjectBatch& batch) {
+    DefectsScan& scan = *feed.scan;
+    const bool wanted = feed.only == 0 || feed.number == feed.only;
+    for (;;) {
+        if (!wanted) {
+            feed.skipped.clear();
+            if (!append_object(scan, feed.skipped)) {
+                return true;
+            }
+            continue;
+        }
+        const std::size_t before = batch.defects.size();
+        if (!append_object(scan, batch.defects)) {
+            batch.defects.resize(before); // a partial object, on a problem
+            return true;
+        }
+        batch.sizes.push_back(static_cast<std::uint32_t>(batch.defects.size() - before));
+        if (full(batch)) {
+            return false;
+        }
+    }
+}
+
+void fill_record(DefectsFeed& feed, DefectsRecord& r) {
+    DefectsScan& scan = *feed.scan;
+    clear(r.batch);
+    if (!feed.in_instance) {
+        r.batch.starts_instance = true;
+        r.start = next_defects_instance(scan);
+        feed.in_instance = r.start.started && !defects_stopped(scan);
+        ++feed.number;
+    }
+    if (feed.in_instance && read_objects(feed, r.batch)) {
+        r.batch.ends_instance = true;
+        feed.in_instance = false;
+    }
+    r.has_problem = first_problem(scan.source, scan.problems, r.problem);
+    r.last = !r.batch.ends_instance && !feed.in_instance;
+    r.last = r.last || (!scan.every_problem && r.has_problem) || scan.source.error != 0 ||
+             (r.batch.ends_instance && feed.only != 0 && feed.number >= feed.only);
+    feed.bytes_done.store(scan.source.bytes_done, std::memory_order_relaxed);
+}
+
+// Records that the worker fills and the calling thread takes, in order.
+struct Ring {
+    std::mutex mutex;
+    std::condition_variable changed;
+    DefectsRecord slots[ring_size];
+    std::size_t filled = 0;   // records handed over, counting from the start
+    std::size_t taken = 0;    // records the taker is done with
+    bool finished = false;    // the worker will hand over no more
+    bool stopped = false;     // the taker wants no more
+};
+
+void fill_ring(DefectsFeed& feed, Ring& ring) {
+    for (;;) {
+        DefectsRecord* r = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(ring.mutex);
+            ring.changed.wait(lock,
+                              [&] { return ring.stopped || ring.filled - ring.taken < ring_size; });
+            if (ring.stopped) {
+                return;
+            }
+            r = &ring.slots[ring.filled % ring_size];
+        }
+        fill_record(feed, *r); // only this thread touches the slot until it is handed over
+        std::lock_guard<std::mutex> lock(ring.mutex);
+        ++ring.filled;
+        ring.changed.notify_all();
+        if (r->last) {
+            return;
+        }
+    }
+}
+
+void end_ring(Ring& ring, bool stop) {
+    std::lock_guard<std::mutex> lock(ring.mutex);
+    (stop ? ring.stopped : ring.finished) = true;
+    ring.changed.notify_all();
+}
+
+// Where the calling thread takes the defects file's records from: the ring, or `own`,
+// filled in turn when there is no worker.
+struct Records {
+    DefectsFeed* feed = nullptr;
+    Ring* ring = nullptr; // nullptr: in turn
+    DefectsRecord own;
+};
+
+// The next record, or nullptr when the worker has ended without one (it threw).
+DefectsRecord* next_record(Records& records) {
+    if (records.ring == nullptr) {
+        fill_record(*records.feed, records.own);
+        return &records.own;
+    }
+    Ring& ring = *records.ring;
+    std::unique_lock<std::mutex> lock(ring.mutex);
+    ring.changed.wait(lock, [&] { return ring.taken < ring.filled || ring.finished; });
+    return ring.taken < ring.filled ? &ring.slots[ring.taken % ring_size] : nullptr;
+}
+
+void release(Records& records) {
+    if (records.ring != nullptr) {
+        std::lock_guard<std::mutex> lock(records.ring->mutex);
+        ++records.ring->taken;
+        records.ring->changed.notify_all();
+    }
+}
+
+// ---- Both files joined.
+
+void fail(SetReader& reader, const Problem& problem) {
+    reader.failed = true;
+    reader.problem = problem;
+}
+
+// The items file has ended cleanly after `blocks` blocks; the defects file must end too.
+bool join_items_end(SetReader& reader, const DefectsRecord& r) {
+    if (r.start.started) {
+        fail(reader, {reader.set->defects_path, r.start.line,
+                      "instance " + std::to_string(r.start.instance) + " has no block in " +
+                          reader.set->items_path + ", which holds " +
+                          std::to_string(reader.items.blocks) + " instances",
+                      false});
+    } else if (r.has_problem) {
+        fail(reader, r.problem);
+    }
+    return reader.failed;
+}
+
+// A block has been read; the defects file must hold its instance.
+bool join_block(SetReader& reader, const DefectsRecord& r) {
+    if (r.has_problem) {
+        fail(reader, r.problem);
+    } else if (!r.start.started) {
+        fail(reader, {reader.set->defects_path, r.start.end_line,
+                      "the file ends after " + std::to_string(r.start.instances) +
+                          " instances, where " + reader.set->items_path + " holds more",
+                      false});
+    }
+    return reader.failed;
+}
+
+struct Reading {
+    SetReader* reader = nullptr;
+    std::int32_t only = 0;
+    Progress* progress = nullptr;
+    const std::function<bool(const ObjectBatch&)>* take = nullptr;
+    Records records;
+};
+
+void show(Reading& reading) {
+    show_progress(*reading.progress, reading.reader->items.source.bytes_done +
+                                         reading.records.feed->bytes_done.load());
+}
+
+// A set without a defects file: objects_per_instance objects without defects, when known.
+bool take_empty_objects(Reading& reading, ObjectBatch& batch) {
+    const std::int32_t objects = reading.reader->set->objects_per_instance;
+    batch.starts_instance = true;
+    for (std::int32_t o = 0; o < objects; ++o) {
+        batch.sizes.push_back(0);
+        if (full(batch)) {
+            if (!(*reading.take)(batch)) {
+                return false;
+            }
+            clear(batch);
+        }
+    }
+    batch.ends_instance = true;
+    return (*reading.take)(batch);
+}
+
+// The defects file's records of the instance whose block `head` holds; false to stop.
+bool take_instance(Reading& reading, InstanceHead& head, bool wanted) {
+    for (bool first = true;; first = false) {
+        DefectsRecord* r = next_record(reading.records);
+        if (r == nullptr) {
+            return false;
+        }
+        if (first ? join_block(*reading.reader, *r) : r->has_problem) {
+            if (!first) {
+                fail(*reading.reader, r->problem);
+            }
+            return false;
+        }
+        if (wanted) {
+            if (r->batch.starts_instance) {
+                r->batch.head.number = head.number;
+                r->batch.head.items.swap(head.items);
+            }
+            if (!(*reading.take)(r->batch)) {
+                return false;
+            }
+        }
+        const bool ends = r->batch.ends_instance;
+        release(reading.records);
+        show(reading);
+        if (ends) {
+            return true;
+        }
+    }
+}
+
+void read_joined(Reading& reading) {
+    SetReader& reader = *reading.reader;
+    ObjectBatch plain; // the batch of a set without defects
+    for (;;) {
+        InstanceHead& head = plain.head;
+        const bool block = read_block(reader.items, head.items);
+        Problem problem;
+        if (first_problem(reader.items.source, reader.items.problems, problem)) {
+            fail(reader, problem);
+            return;
+        }
+        if (!block) {
+            if (reader.has_defects) {
+                const DefectsRecord* r = next_record(reading.records);
+                if (r != nullptr) {
+                    join_items_end(reader, *r);
+                }
+            }
+            return;
+        }
+        head.number = reader.items.blocks;
+        const bool wanted = reading.only == 0 || head.number == reading.only;
+        if (reader.has_defects ? !take_instance(reading, head, wanted)
+                               : wanted && !take_empty_objects(reading, plain)) {
+            return;
+        }
+        clear(plain);
+        show(reading);
+        if (reading.only != 0 && head.number >= reading.only) {
+            return;
+        }
+    }
+}
+
+// check: both files to their end, an instance of each in turn, every problem kept.
+void read_every_problem(Reading& reading) {
+    SetReader& reader = *reading.reader;
+    std::vector<Item> items;
+    bool items_going = true;
+    bool defects_going = reader.has_defects;
+    while (items_going || defects_going) {
+        items_going = items_going && read_block(reader.items, items);
+        while (defects_going) {
+            const DefectsRecord* r = next_record(reading.records);
+            if (r == nullptr) {
+                return;
+            }
+            const bool ends = r->batch.ends_instance;
+            defects_going = !r->last;
+            release(reading.records);
+            if (ends) {
+                break;
+            }
+        }
+        show(reading);
+    }
+}
+
+void read(Reading& reading) {
+    if (reading.reader->every_problem) {
+        read_every_problem(reading);
+    } else {
+        read_joined(reading);
+    }
+}
+
+bool open_file(const std::string& path, int& fd, std::uint64_t& total, std::string& message) {
     std::uint64_t size = 0;
-    std::string message;
     if (!open_regular_file(path, fd, size, message)) {
-        std::cerr << message << '\n';
         return false;
     }
     total += size;
     return true;
 }
 
-void update_progress(SetReader& reader) {
-    const SetReaderState& s = *reader.state;
-    reader.bytes_done = s.items.scan.source.bytes_done + s.defects.scan.source.bytes_done;
-}
-
 } // namespace
 
-bool open_set_reader(SetReader& reader, const KitSet& set) {
+bool open_set_reader(SetReader& reader, const KitSet& set, bool every_problem) {
     reader.set = &set;
-    reader.problem.clear();
-    reader.unreadable = false;
+    reader.every_problem = every_problem;
+    reader.rules = make_set_rules(set);
+    reader.failed = false;
     reader.bytes_total = 0;
-    reader.bytes_done = 0;
-    auto* s = new SetReaderState;
-    reader.state = s;
-    s->rules = make_set_rules(set);
+    const std::size_t keep = every_problem ? 20 : 1;
     int fd = -1;
-    if (!open_file(set.items_path, fd, reader.bytes_total)) {
+    std::string message;
+    if (!open_file(set.items_path, fd, reader.bytes_total, message)) {
+        std::cerr << message << '\n';
+        return false;
+    }
+    init_items_scan(reader.items, reader.rules, set.items_path, fd, reader.buffer);
+    reader.items.every_problem = every_problem;
+    reader.items.problems.keep = keep;
+    if (set.defects_path.empty()) {
+        return true;
+    }
+    if (!open_file(set.defects_path, fd, reader.bytes_total, message)) {
+        if (every_problem && errno == ENOENT && set.from_answers) {
+            reader.defects_missing = message;
+            return true;
+        }
+        std::cerr << message << '\n';
         close_set_reader(reader);
         return false;
     }
-    init_items_side(s->items, s->rules, set.items_path, fd);
-    s->has_defects = !set.defects_path.empty();
-    if (s->has_defects) {
-        if (!open_file(set.defects_path, fd, reader.bytes_total)) {
-            close_set_reader(reader);
-            return false;
-        }
-        init_defects_side(s->defects, s->rules, set.defects_path, fd);
-    }
+    reader.has_defects = true;
+    init_defects_scan(reader.defects, reader.rules, set.defects_path, fd, reader.buffer);
+    reader.defects.every_problem = every_problem;
+    reader.defects.problems.keep = keep;
     return true;
 }
 
 void close_set_reader(SetReader& reader) {
-    if (reader.state != nullptr) {
-        close_line_source(reader.state->items.scan.source);
-        close_line_source(reader.state->defects.scan.source);
-        delete reader.state;
-        reader.state = nullptr;
-    }
+    close_line_source(reader.items.source);
+    close_line_source(reader.defects.source);
 }
 
-bool next_instance(SetReader& reader, InstanceHead& head) {
-    if (reader.state == nullptr || !reader.problem.empty()) {
-        return false;
+void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
+              const std::function<bool(const ObjectBatch&)>& take, ReadThreads threads) {
+    if (reader.failed) {
+        return;
     }
-    SetReaderState& s = *reader.state;
-    const bool block = next_block(s.items, head);
-    if (!s.items.problem.text.empty()) {
-        take_side_problem(reader, s.items.problem);
-    } else if (!s.has_defects) {
-        s.empty_objects_left =
-            block && reader.set->objects_per_instance > 0 ? reader.set->objects_per_instance : 0;
-    } else {
-        const InstanceStart start = next_defects_instance(s.defects);
-        const std::string& items = reader.set->items_path;
-        const std::string& defects = reader.set->defects_path;
-        take_side_problem(reader, block ? join_block(items, defects, start, s.defects.problem)
-                                        : join_items_end(items, s.items.scan.blocks, defects, start,
-                                                         s.defects.problem));
+    DefectsFeed feed;
+    feed.scan = &reader.defects;
+    feed.only = only_instance;
+    Reading reading{&reader, only_instance, &progress, &take, {&feed, nullptr, {}}};
+    Ring ring;
+    Worker worker;
+    if (reader.has_defects && threads == ReadThreads::defects_thread &&
+        start_worker(worker, [&] {
+            try {
+                fill_ring(feed, ring);
+            } catch (...) {
+                end_ring(ring, false);
+                throw;
+            }
+            end_ring(ring, false);
+        })) {
+        reading.records.ring = &ring;
     }
-    update_progress(reader);
-    return block && reader.problem.empty();
+    try {
+        read(reading);
+    } catch (...) {
+        end_ring(ring, true);
+        join_worker(worker);
+        throw;
+    }
+    end_ring(ring, true);
+    join_worker(worker);
 }
 
-bool next_object(SetReader& reader, std::vector<Defect>& defects) {
-    defects.clear();
-    return append_next_object(reader, defects);
+int report_set_problem(const SetReader& reader) {
+    std::cerr << problem_text(reader.problem) << "\n";
+    if (reader.problem.unreadable) {
+        return 2;
+    }
+    std::cerr << "defectkit: the set is not as defectgen writes it; defectkit check lists every "
+                 "problem\n";
+    return 1;
 }
 
-bool append_next_object(SetReader& reader, std::vector<Defect>& defects) {
-    if (reader.state == nullptr || !reader.problem.empty()) {
-        return false;
-    }
-    SetReaderState& s = *reader.state;
-    if (!s.has_defects) {
-        if (s.empty_objects_left > 0) {
-            --s.empty_objects_left;
-            return true;
-        }
-        return false;
-    }
-    const bool more = append_object(s.defects, defects);
-    if (!more) {
-        take_side_problem(reader, s.defects.problem);
-    }
-    update_progress(reader);
-    return more;
+int report_no_instance(std::int64_t number, std::int64_t held) {
+    std::cerr << "defectkit: there is no instance " << number << ": the set has " << held
+              << (held == 1 ? " instance\n" : " instances\n");
+    return 2;
 }

@@ -1,61 +1,78 @@
-// Reading a set instance by instance and object by object, with bounded memory whatever
-// the size of the files: the items of one instance (at most MAXMOD lines) and the defects
-// of one object (at most MAXDEF lines) at a time.
+// Reading a set: the one way every command takes a set's instances and objects.
+//
+// DESIGN. A set flows from the files to a command like this:
+//   line_source   the bytes of one file, through one bounded buffer;
+//   fields        the numbers of a line: parsed in place, or by the general parser;
+//   items_scan    the items file, block by block, against the rules (set_rules);
+//   defects_scan  the defects file, instance by instance and object by object;
+//   set_reader    both files joined: block k of the items file with instance k of the
+//                 defects file, in batches of objects handed to the command's `take`.
+// The command's `take` always runs on the calling thread, in file order. The defects file,
+// the large one, is read on a worker thread of its own (output/worker.h) that fills a ring
+// of a few batches ahead of the command; the items file is read on the calling thread as
+// each instance begins. When no thread can be had, the defects file is read in turn on the
+// calling thread: the same batches, the same problem. The first problem of the files is
+// the one that one reading of both in turn (block 1, instance 1, block 2, ...) meets first;
+// check (`every_problem`) reads both files to their end and keeps every problem instead.
+// Memory stays bounded: an instance's items and a few batches of at most batch_defects
+// defects.
 #pragma once
 
+#include "output/progress.h"
+#include "read/defects_scan.h"
+#include "read/items_scan.h"
 #include "read/open_set.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-// The numbers of an items line or a defects line, as whole numbers, and where they stand.
-struct Item {
-    std::int64_t length = 0;
-    std::int64_t width = 0;
-    std::int64_t area = 0;
-    std::uint64_t line = 0; // 1-based line in the items file
+// Objects of one instance, in file order.
+struct ObjectBatch {
+    bool starts_instance = false; // `head` is a new instance, whose objects follow
+    bool ends_instance = false;   // the instance's last object is in this batch
+    InstanceHead head;
+    std::vector<Defect> defects;      // the defects of the batch's objects, in order
+    std::vector<std::uint32_t> sizes; // per object, its number of defects
 };
 
-struct Defect {
-    std::int64_t x1 = 0;
-    std::int64_t y1 = 0;
-    std::int64_t x2 = 0;
-    std::int64_t y2 = 0;
-    std::uint64_t line = 0; // 1-based line in the defects file
-};
-
-// One instance: its number (from 1) and its item types in file order.
-struct InstanceHead {
-    std::int32_t number = 0;
-    std::vector<Item> items;
-};
-
-struct SetReaderState; // the open files and the parsing position; see set_reader.cpp
-
-// A set opened for reading. Consumers go through it strictly in order: next_instance, then
-// next_object until it returns false, then next_instance again.
+// A set opened for reading. It must stay where it is once opened (the scans point at its
+// rules).
 struct SetReader {
     const KitSet* set = nullptr;
-    SetReaderState* state = nullptr; // owned; freed by close_set_reader
-    std::string problem;             // "FILE:LINE: message" of the first problem, else empty
-    std::uint64_t bytes_total = 0;   // sizes of both files, for progress
-    std::uint64_t bytes_done = 0;    // bytes consumed so far
-    bool unreadable = false;         // the problem is a failed read, not the files' content
+    SetRules rules;
+    ItemsScan items;
+    DefectsScan defects;
+    bool has_defects = false;
+    bool every_problem = false;   // check: both files to their end, every problem kept
+    std::uint64_t bytes_total = 0; // sizes of both files, for progress
+    std::size_t buffer = std::size_t{1} << 20; // each file's read buffer (tests make it small)
+    bool failed = false;          // `problem` is the first problem of the set
+    Problem problem;
+    // check: a defects file named by the answers and not there (perhaps a generation
+    // failure), with the message from opening it; the set is then read without it.
+    std::string defects_missing;
 };
 
 // Opens the set's files. False, with the problem on stderr, when one cannot be read (exit 2).
-bool open_set_reader(SetReader& reader, const KitSet& set);
+bool open_set_reader(SetReader& reader, const KitSet& set, bool every_problem = false);
 void close_set_reader(SetReader& reader);
 
-// Reads the next instance's items. False at the end of the set, or on a problem in the
-// files (then `problem` is set; consumers print it and exit 1).
-bool next_instance(SetReader& reader, InstanceHead& head);
+enum class ReadThreads {
+    defects_thread, // the defects file on a worker thread of its own
+    none,           // everything in turn on the calling thread
+};
 
-// Reads the next object of the current instance into `defects`. False when the instance
-// has no more objects, or on a problem. A set without a defects file yields
-// objects_per_instance objects without defects when that number is known, else none.
-bool next_object(SetReader& reader, std::vector<Defect>& defects);
-// As next_object, but adds the object's defects after those `defects` already holds, so
-// that a consumer gathering many objects copies none of them.
-bool append_next_object(SetReader& reader, std::vector<Defect>& defects);
+// Reads the set and calls `take` with every batch in file order: every instance, or only
+// instance `only_instance` when it is not 0 (reading then stops after it). `take` returns
+// false to stop. Afterwards reader.failed tells whether the files had a problem.
+void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
+              const std::function<bool(const ObjectBatch&)>& take,
+              ReadThreads threads = ReadThreads::defects_thread);
+
+// Prints the reader's problem on stderr; returns the exit status: 2 when a file could not
+// be read, else 1 with a hint to run check, which lists every problem and not only the first.
+int report_set_problem(const SetReader& reader);
+// Prints that the set holds `held` instances and so no instance `number`; returns 2.
+int report_no_instance(std::int64_t number, std::int64_t held);

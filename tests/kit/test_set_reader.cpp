@@ -1,7 +1,6 @@
 // The set reader as its consumers use it: instance by instance, object by object.
 #include "set_fixture.h"
 
-#include "read/read_ahead.h"
 #include "read/set_reader.h"
 
 #include <gtest/gtest.h>
@@ -12,32 +11,33 @@
 namespace {
 
 // Everything the reader hands out, one line per item, object and defect; then the problem.
-std::string read_all(const KitSet& set, bool skip_objects = false) {
+std::string read_all(const KitSet& set) {
     SetReader reader;
     if (!open_set_reader(reader, set)) {
         return "cannot open\n";
     }
     std::string t;
-    InstanceHead head;
-    std::vector<Defect> defects;
-    while (next_instance(reader, head)) {
-        t += "instance " + std::to_string(head.number) + "\n";
-        for (const Item& item : head.items) {
-            t += " item " + std::to_string(item.length) + "x" + std::to_string(item.width) + " " +
-                 std::to_string(item.area) + " @" + std::to_string(item.line) + "\n";
-        }
-        while (!skip_objects && next_object(reader, defects)) {
-            t += " object\n";
-            for (const Defect& d : defects) {
-                t += "  defect " + std::to_string(d.x1) + "," + std::to_string(d.y1) + " " +
-                     std::to_string(d.x2) + "," + std::to_string(d.y2) + " @" +
-                     std::to_string(d.line) + "\n";
+    Progress progress;
+    read_set(reader, 0, progress, [&](const ObjectBatch& batch) {
+        if (batch.starts_instance) {
+            t += "instance " + std::to_string(batch.head.number) + "\n";
+            for (const Item& item : batch.head.items) {
+                t += " item " + std::to_string(item.length) + "x" + std::to_string(item.width) +
+                     " " + std::to_string(item.area) + " @" + std::to_string(item.line) + "\n";
             }
         }
-    }
-    t += "problem: " + reader.problem + "\n";
-    t += "bytes " + std::to_string(reader.bytes_done) + " of " +
-         std::to_string(reader.bytes_total) + "\n";
+        const Defect* d = batch.defects.data();
+        for (const std::uint32_t size : batch.sizes) {
+            t += " object\n";
+            for (const Defect* last = d + size; d != last; ++d) {
+                t += "  defect " + std::to_string(d->x1) + "," + std::to_string(d->y1) + " " +
+                     std::to_string(d->x2) + "," + std::to_string(d->y2) + " @" +
+                     std::to_string(d->line) + "\n";
+            }
+        }
+        return true;
+    });
+    t += "problem: " + (reader.failed ? problem_text(reader.problem) : "") + "\n";
     close_set_reader(reader);
     return t;
 }
@@ -80,8 +80,7 @@ TEST(SetReader, ReadsTheExampleByItsAnswersAndByTheObject) {
                                               "  defect 9,58 14,62 @5\n"
                                               "  defect 1,23 21,26 @6\n"
                                               "  defect 16,15 21,19 @7\n"
-                                              "problem: \n"
-                                              "bytes 329 of 329\n";
+                                              "problem: \n";
     EXPECT_EQ(read_all(set), whole);
 
     // By the object: the objects per instance come from the defects file.
@@ -96,43 +95,10 @@ TEST(SetReader, ReadsTheExampleByItsAnswersAndByTheObject) {
     by_object.defects.clear();
     by_object.objects = 2;
     ASSERT_TRUE(open_set(by_object, set));
-    EXPECT_EQ(read_all(set), example_items + " object\n object\nproblem: \nbytes 155 of 155\n");
+    EXPECT_EQ(read_all(set), example_items + " object\n object\nproblem: \n");
 }
 
-TEST(SetReader, SkipsObjectsNotAskedForAndStopsAtTheFirstProblem) {
-    Folder folder;
-    generate_set(folder.path, "3 4 50 40 2 0.05 0.3 2 5 4 10 10 0 3 i.txt d.txt 7 0");
-    SetOptions options;
-    options.answers = "answers.txt";
-    KitSet set;
-    ASSERT_TRUE(open_set(options, set));
-    // Instances read without their objects are the instances read with them.
-    std::string whole = read_all(set);
-    std::string heads;
-    for (std::size_t at = 0; at < whole.size();) {
-        const std::size_t end = whole.find('\n', at) + 1;
-        const std::string line = whole.substr(at, end - at);
-        if (line.rfind(" object", 0) != 0 && line.rfind("  defect", 0) != 0 &&
-            line.rfind("bytes", 0) != 0) {
-            heads += line;
-        }
-        at = end;
-    }
-    const std::string skipped = read_all(set, true);
-    EXPECT_EQ(skipped.substr(0, skipped.find("bytes")), heads);
-    EXPECT_EQ(std::count(heads.begin(), heads.end(), '\n'), 3 + 3 * 2 + 1);
-
-    generate_set(folder.path, example_answers);
-    std::string items = read_whole_file("items.txt");
-    items.replace(items.find("816"), 3, "817");
-    write_file("items.txt", items);
-    options.answers = "answers.txt";
-    ASSERT_TRUE(open_set(options, set));
-    EXPECT_EQ(read_all(set), "problem: items.txt:2: the area 817 is not length x width (24 x 34 "
-                             "= 816)\nbytes 62 of 329\n");
-}
-
-// Every batch read_ahead hands out, whole, then the problem; `stop_after` batches taken
+// Every batch the reader hands out, whole, then the problem; `stop_after` batches taken
 // before the taker stops (0: never).
 std::string read_batches(const KitSet& set, ReadThreads threads, std::int32_t only = 0,
                          int stop_after = 0) {
@@ -143,7 +109,7 @@ std::string read_batches(const KitSet& set, ReadThreads threads, std::int32_t on
     std::string t;
     int taken = 0;
     Progress progress;
-    read_ahead(
+    read_set(
         reader, only, progress,
         [&](const ObjectBatch& batch) {
             t += "batch";
@@ -166,7 +132,7 @@ std::string read_batches(const KitSet& set, ReadThreads threads, std::int32_t on
             return ++taken != stop_after;
         },
         threads);
-    t += "problem: " + reader.problem + "\n";
+    t += "problem: " + (reader.failed ? problem_text(reader.problem) : "") + "\n";
     close_set_reader(reader);
     return t;
 }
@@ -189,9 +155,9 @@ void replace_nth(const std::string& path, const std::string& what, int n, const 
     write_file(path, bytes);
 }
 
-// Reading on two threads hands out the batches and meets the problem that reading in turn
-// does, wherever the files go wrong.
-TEST(ReadAhead, TwoThreadsReadAsOneDoes) {
+// Reading the defects file on a thread of its own hands out the batches and meets the
+// problem that reading in turn does, wherever the files go wrong.
+TEST(SetReader, AThreadReadsAsReadingInTurnDoes) {
     Folder folder;
     const std::string answers = "3 4 50 40 2 0.05 0.3 2 5 4 10 10 0 3 i.txt d.txt 7 0";
     struct Case {
@@ -244,14 +210,14 @@ TEST(ReadAhead, TwoThreadsReadAsOneDoes) {
         KitSet set;
         ASSERT_TRUE(open_set(options, set)) << c.name;
         const std::string in_turn = read_batches(set, ReadThreads::none, c.only, c.stop_after);
-        EXPECT_EQ(read_batches(set, ReadThreads::two, c.only, c.stop_after), in_turn) << c.name;
+        EXPECT_EQ(read_batches(set, ReadThreads::defects_thread, c.only, c.stop_after), in_turn) << c.name;
         const std::size_t at = in_turn.rfind("problem: ");
         EXPECT_EQ(in_turn.substr(at + 9), std::string(c.problem) + "\n") << c.name;
     }
 }
 
 // Instances of more objects and defects than a batch holds: the same batches either way.
-TEST(ReadAhead, SplitsLargeInstancesIntoTheSameBatches) {
+TEST(SetReader, SplitsLargeInstancesIntoTheSameBatches) {
     Folder folder;
     generate_set(folder.path, "2 20000 100 100 3 0.05 0.3 1 5 4 0 10 i.txt d.txt 7 0");
     SetOptions options;
@@ -259,7 +225,7 @@ TEST(ReadAhead, SplitsLargeInstancesIntoTheSameBatches) {
     KitSet set;
     ASSERT_TRUE(open_set(options, set));
     const std::string in_turn = read_batches(set, ReadThreads::none);
-    EXPECT_EQ(read_batches(set, ReadThreads::two), in_turn);
+    EXPECT_EQ(read_batches(set, ReadThreads::defects_thread), in_turn);
     std::string heads;
     for (std::size_t at = 0; at < in_turn.size(); at = in_turn.find('\n', at) + 1) {
         heads += in_turn.substr(at, in_turn.find_first_of(":\n", at) - at) + "\n";

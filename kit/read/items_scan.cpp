@@ -1,0 +1,235 @@
+// Each line is either parsed in place (the usual line, with its line end) or read whole
+// and parsed by the general parser, which says what is wrong; both then go through the
+// same counting and checks.
+#include "read/items_scan.h"
+
+#include "read/fields.h"
+
+#include <bit>
+
+namespace {
+
+// The largest an item's length, width or area can print as: the float of INT32_MAX.
+constexpr std::int64_t largest_item_value = std::int64_t{1} << 31;
+
+std::string text(std::int64_t value) {
+    return std::to_string(value);
+}
+
+// The whole numbers that single precision rounds to `value` lie in [low, high].
+void rounding_interval(std::int64_t value, std::int64_t& low, std::int64_t& high) {
+    if (value <= exact_float_limit) {
+        low = high = value;
+        return;
+    }
+    const int exponent = std::bit_width(static_cast<std::uint64_t>(value)) - 1;
+    const std::int64_t half_ulp = std::int64_t{1} << (exponent - 24);
+    low = value - half_ulp;
+    high = value + half_ulp;
+}
+
+void add(ItemsScan& s, std::uint64_t line, std::string message) {
+    add_problem(s.problems, s.source.path, line, std::move(message));
+}
+
+bool stopped(const ItemsScan& s) {
+    return !s.every_problem && s.problems.count > 0;
+}
+
+// The area against length x width as single precision rounds all three; false when it
+// is not their product.
+bool check_product(ItemsScan& s, const Item& item) {
+    std::int64_t l_low = 0, l_high = 0, w_low = 0, w_high = 0;
+    rounding_interval(item.length, l_low, l_high);
+    rounding_interval(item.width, w_low, w_high);
+    if (item.area < as_float(l_low * w_low) || item.area > as_float(l_high * w_high)) {
+        add(s, item.line,
+            "the area " + text(item.area) + " is not length x width (" + text(item.length) +
+                " x " + text(item.width) + " = " + text(as_float(item.length * item.width)) + ")");
+        return false;
+    }
+    return true;
+}
+
+// The area against the bounds the answers give, or the object's own area without them.
+void check_bounds(ItemsScan& s, const SetRules& r, const Item& item) {
+    if (r.from_answers) {
+        if (item.area < r.minarea) {
+            add(s, item.line, "the area " + text(item.area) + " is below minarea " + text(r.minarea));
+        } else if (item.area > r.maxarea) {
+            add(s, item.line, "the area " + text(item.area) + " is above maxarea " + text(r.maxarea));
+        }
+    } else if (item.area < 1) {
+        add(s, item.line, "an item of area 0; defectgen draws no item smaller than 1");
+    } else if (item.area > as_float(r.area)) {
+        add(s, item.line,
+            "the area " + text(item.area) + " is larger than the object's, " + text(r.area));
+    }
+}
+
+// Checks an item and notes what check tells of all items; false when it has a problem.
+bool check_item(ItemsScan& s, const Item& item) {
+    const SetRules& r = *s.rules;
+    const std::uint64_t before = s.problems.count;
+    for (const std::int64_t v : {item.length, item.width, item.area}) {
+        if (v > largest_item_value) {
+            add(s, item.line, "the value " + text(v) + " is larger than any item defectgen writes");
+            return false;
+        }
+    }
+    if (!check_product(s, item)) {
+        return false;
+    }
+    check_bounds(s, r, item);
+    if (item.length > as_float(r.length) || item.width > as_float(r.width)) {
+        ++s.beyond_object;
+    }
+    if (s.items == 1) {
+        s.first_item = item;
+    } else if (item.length != s.first_item.length || item.width != s.first_item.width) {
+        s.all_alike = false;
+    }
+    return s.problems.count == before;
+}
+
+void start_block(ItemsScan& s, std::uint64_t line) {
+    const SetRules& r = *s.rules;
+    if (r.instances >= 0 && s.blocks == r.instances) {
+        add(s, line,
+            "a block too many: instance " + text(std::int64_t{s.blocks} + 1) +
+                " where the answers ask for " +
+                counted(static_cast<std::uint64_t>(r.instances), "instance", "instances"));
+    }
+}
+
+// Counts an item line of the current block; returns the most the block may hold.
+std::int64_t count_item_line(ItemsScan& s, std::uint64_t line) {
+    const SetRules& r = *s.rules;
+    if (s.in_block == 0) {
+        start_block(s, line);
+        if (s.per_block < 0 && r.items_per_instance >= 0) {
+            s.per_block = r.items_per_instance;
+        }
+    }
+    ++s.in_block;
+    ++s.items;
+    const std::int64_t most = s.per_block >= 0 ? s.per_block : MAXMOD;
+    if (s.in_block == most + 1) {
+        add(s, line,
+            instance_text(std::int64_t{s.blocks} + 1) + " has more than " + text(most) +
+                " item types" +
+                (s.per_block >= 0 ? "; an empty line ending it is missing?" : " (MAXMOD)"));
+    }
+    return most;
+}
+
+// An item line's numbers, counted and checked: kept in `items` when all is well.
+void take_item(ItemsScan& s, std::int64_t most, std::uint64_t line, const std::int64_t* v,
+               std::vector<Item>& items) {
+    const Item item{v[0], v[1], v[2], line};
+    if (check_item(s, item) && s.in_block <= most) {
+        items.push_back(item);
+    }
+}
+
+void end_block(ItemsScan& s, std::uint64_t line) {
+    if (s.in_block == 0) {
+        start_block(s, line);
+    }
+    count_up(s.blocks);
+    if (s.per_block >= 0 && s.in_block < s.per_block) {
+        add(s, line,
+            instance_text(s.blocks) + " ends after " +
+                counted(static_cast<std::uint64_t>(s.in_block), "item type", "item types") +
+                " where " + text(s.per_block) + " are due");
+    }
+    if (s.per_block < 0) {
+        const SetRules& r = *s.rules;
+        s.per_block = r.items_per_instance >= 0 ? r.items_per_instance : s.in_block;
+    }
+    s.in_block = 0;
+}
+
+void finish(ItemsScan& s) {
+    s.finished = true;
+    s.end_line = s.source.lines + 1;
+    if (s.source.error != 0) {
+        return;
+    }
+    if (s.in_block > 0) {
+        s.ended_inside = true;
+        add(s, s.end_line, cut_short_message(std::int64_t{s.blocks} + 1));
+        return;
+    }
+    const SetRules& r = *s.rules;
+    if (s.report_missing_instances && r.instances >= 0 && s.blocks < r.instances) {
+        add(s, s.end_line, missing_instances_message(s.blocks, r.instances));
+    }
+}
+
+// The usual item line, parsed in place; false when the next line is not one.
+bool take_plain_line(ItemsScan& s, std::vector<Item>& items) {
+    std::size_t avail = 0;
+    const char* const w = line_window(s.source, fast_line_length, avail);
+    std::int64_t v[3];
+    const std::size_t size = w != nullptr ? parse_in_place(w, w + avail, v, 3) : 0;
+    if (size == 0) {
+        return false;
+    }
+    consume_line(s.source, size);
+    const std::uint64_t line = s.source.lines;
+    take_item(s, count_item_line(s, line), line, v, items);
+    return true;
+}
+
+} // namespace
+
+void init_items_scan(ItemsScan& scan, const SetRules& rules, const std::string& path, int fd,
+                       std::size_t buffer) {
+    scan.rules = &rules;
+    init_line_source(scan.source, path, fd, buffer);
+}
+
+bool read_block(ItemsScan& s, std::vector<Item>& items) {
+    items.clear();
+    for (;;) {
+        if (s.finished || stopped(s)) {
+            s.finished = true;
+            return false;
+        }
+        if (take_plain_line(s, items)) {
+            continue;
+        }
+        Line line;
+        if (!next_line(s.source, line)) {
+            finish(s);
+            return false;
+        }
+        const bool parse = clean_line(line, s.problems, s.source.path);
+        if (!line.newline) {
+            s.ended_inside = true;
+            add(s, line.number, cut_short_message(std::int64_t{s.blocks} + 1));
+            s.finished = true;
+            s.end_line = line.number + 1;
+            return false;
+        }
+        if (line.size == 0 && parse) {
+            end_block(s, line.number);
+            if (stopped(s)) {
+                continue;
+            }
+            return true;
+        }
+        const std::int64_t most = count_item_line(s, line.number);
+        if (!parse) {
+            continue;
+        }
+        std::int64_t v[3];
+        if (const std::string why = parse_fields(line.data, line.data + line.size, v, 3);
+            !why.empty()) {
+            add(s, line.number, unparsed_line(line, "an item line", why));
+            continue;
+        }
+        take_item(s, most, line.number, v, items);
+    }
+}
