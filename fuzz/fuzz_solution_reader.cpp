@@ -8,8 +8,8 @@
 
 #include "fuzz_support.h"
 #include "geometry/placement_check.h"
-#include "read/set_reader.h"
 #include "placement/placement_reader.h"
+#include "read/set_reader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -67,7 +67,7 @@ void require_flagged(const ObjectView& view) {
     }
 }
 
-void require_ordered(const std::vector<SolutionProblem>& problems) {
+void require_ordered(const std::vector<PlacementProblem>& problems) {
     for (std::size_t i = 1; i < problems.size(); ++i) {
         require(problems[i - 1].line <= problems[i].line);
     }
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool allow_rotation = (data[0] & 1) != 0;
     const int items_fd = memory_file(example_items, sizeof example_items - 1);
     const int defects_fd = memory_file(example_defects, sizeof example_defects - 1);
-    const int solution_fd = memory_file(reinterpret_cast<const char*>(data + 1), size - 1);
+    const int placement_fd = memory_file(reinterpret_cast<const char*>(data + 1), size - 1);
 
     KitSet set;
     set.params.object = Rectangle{side * side, side, side};
@@ -93,27 +93,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     InstanceHead head;
     require(next_instance(reader, head) && head.items.size() == 5);
 
-    Solution solution;
-    require(read_solution(fd_path(solution_fd), head.items.size(), solution));
-    require(solution.items.size() <= head.items.size());
-    require(solution.bins.size() <= static_cast<std::size_t>(MAXMOD));
-    require(solution.problems.size() <= solution_max_problems);
-    require_ordered(solution.problems);
+    Placement placement;
+    require(read_placement(fd_path(placement_fd), head.items.size(), placement));
+    require(placement.items.size() <= head.items.size());
+    require(placement.bins.size() <= static_cast<std::size_t>(MAXMOD));
+    require(placement.problems.size() <= placement_max_problems);
+    require_ordered(placement.problems);
     std::uint64_t defect_rows = 0;
-    std::vector<SolutionDefect> rows;
-    for (const DefectRun& run : solution.defect_runs) {
-        require(read_defect_run(solution, run, rows) && rows.size() == run.count);
+    std::vector<PlacementDefect> rows;
+    for (const DefectRun& run : placement.defect_runs) {
+        require(read_defect_run(placement, run, rows) && rows.size() == run.count);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             require(rows[i].bin == run.bin && rows[i].line == run.line + i);
         }
         defect_rows += rows.size();
     }
-    require(defect_rows == solution.defect_rows);
+    require(defect_rows == placement.defect_rows);
 
     PlacementCheck check;
     std::int64_t objects = 0;
     require(check_placement(
-                reader, head, solution, allow_rotation,
+                reader, head, placement, allow_rotation,
                 [&](const ObjectView& view) {
                     require(view.index == objects++);
                     require_flagged(view);
@@ -124,14 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PlacementSummary& s = check.summary;
     require(s.items_total == 5 && s.objects_total == 2 && s.item_area_total == 3424);
     require(s.free_area == 19800);
-    if (solution.problems.empty() && check.violations.empty()) {
+    if (placement.problems.empty() && check.violations.empty()) {
         require(s.items_placed <= s.items_total && s.objects_used <= s.objects_total);
         require(s.placed_area <= s.item_area_total && s.placed_area <= s.free_area);
         require(!summary_text(s).empty());
     }
-    close_solution(solution);
+    close_placement(placement);
     close_set_reader(reader);
-    ::close(solution_fd);
+    ::close(placement_fd);
     ::close(defects_fd);
     ::close(items_fd);
     return 0;

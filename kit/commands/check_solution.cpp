@@ -11,8 +11,8 @@ int run_check_solution(const CheckSolutionOptions& options) {
     SetReader reader;
     InstanceHead head;
     int status = open_instance(options.set, options.instance, set, reader, head);
-    Solution solution;
-    if (status == 0 && !read_solution(options.solution, head.items.size(), solution)) {
+    Placement placement;
+    if (status == 0 && !read_placement(options.placement, head.items.size(), placement)) {
         status = 2;
     }
     PlacementCheck check;
@@ -20,21 +20,21 @@ int run_check_solution(const CheckSolutionOptions& options) {
         Progress progress;
         start_progress(progress, "checking the placement", reader.bytes_total);
         status = check_placement(
-            reader, head, solution, options.allow_rotation,
+            reader, head, placement, options.allow_rotation,
             [&](const ObjectView&) { show_progress(progress, reader.bytes_done); }, check);
         end_progress(progress);
     }
     close_set_reader(reader);
-    close_solution(solution);
+    close_placement(placement);
     if (status != 0) {
         return status;
     }
-    const std::vector<SolutionProblem> problems = all_problems(solution, check);
-    for (const SolutionProblem& p : problems) {
-        std::cerr << solution.path << ":" << p.line << ": " << p.message << "\n";
+    const std::vector<PlacementProblem> problems = all_problems(placement, check);
+    for (const PlacementProblem& p : problems) {
+        std::cerr << placement.path << ":" << p.line << ": " << p.message << "\n";
     }
     if (!problems.empty()) {
-        std::cerr << solution.path << ": " << problems.size()
+        std::cerr << placement.path << ": " << problems.size()
                   << (problems.size() == 1 ? " problem" : " problems")
                   << ": the placement of instance " << options.instance << " is not feasible\n";
         return 1;

@@ -5,8 +5,8 @@
 #include "geometry/placement_check.h"
 #include "output/progress.h"
 #include "output/safe_output.h"
-#include "read/set_problem.h"
 #include "output/svg.h"
+#include "read/set_problem.h"
 
 #include <algorithm>
 #include <iostream>
@@ -71,9 +71,10 @@ int run_draw(const DrawOptions& options) {
     SetReader reader;
     InstanceHead head;
     int status = open_instance(options.set, options.instance, set, reader, head);
-    const bool placement = !options.solution.empty();
-    Solution solution;
-    if (status == 0 && placement && !read_solution(options.solution, head.items.size(), solution)) {
+    const bool with_placement = !options.placement.empty();
+    Placement placement;
+    if (status == 0 && with_placement &&
+        !read_placement(options.placement, head.items.size(), placement)) {
         status = 2;
     }
     const std::int64_t limit = std::min<std::int64_t>(options.max_objects, picture_max_objects);
@@ -81,7 +82,7 @@ int run_draw(const DrawOptions& options) {
     Picture picture;
     picture.length = set.params.object.length;
     picture.width = set.params.object.width;
-    picture.placement = placement;
+    picture.placement = with_placement;
     picture.title = file_name(set.from_answers ? set.answers_path : set.items_path) +
                     ", instance " + std::to_string(options.instance) + ": objects " +
                     std::to_string(picture.length) + " x " + std::to_string(picture.width);
@@ -90,9 +91,9 @@ int run_draw(const DrawOptions& options) {
     PlacementCheck check;
     Progress progress;
     start_progress(progress, "drawing", reader.bytes_total);
-    if (status == 0 && placement) {
+    if (status == 0 && with_placement) {
         status = check_placement(
-            reader, head, solution, options.allow_rotation,
+            reader, head, placement, options.allow_rotation,
             [&](const ObjectView& view) {
                 ++objects;
                 show_progress(progress, reader.bytes_done);
@@ -106,7 +107,7 @@ int run_draw(const DrawOptions& options) {
                 for (std::size_t i = 0; i < view.items->size(); ++i) {
                     const PlacedItem& p = (*view.items)[i];
                     o.items.push_back(
-                        {p.x, p.y, p.lx, p.ly, solution.items[p.row].type, (*view.bad)[i]});
+                        {p.x, p.y, p.lx, p.ly, placement.items[p.row].type, (*view.bad)[i]});
                 }
                 picture.objects.push_back(std::move(o));
             },
@@ -125,7 +126,7 @@ int run_draw(const DrawOptions& options) {
     }
     end_progress(progress);
     close_set_reader(reader);
-    close_solution(solution);
+    close_placement(placement);
     if (status != 0) {
         return status;
     }
@@ -138,11 +139,11 @@ int run_draw(const DrawOptions& options) {
     const std::string defects_note =
         cut ? "; at most " + std::to_string(defect_limit) + " defects drawn on each object" : "";
     std::size_t problems = 0;
-    if (placement) {
-        picture.subtitle =
-            placement_note(file_name(options.solution), shown, used, objects, options.max_objects) +
-            defects_note;
-        const std::vector<SolutionProblem> all = all_problems(solution, check);
+    if (with_placement) {
+        picture.subtitle = placement_note(file_name(options.placement), shown, used, objects,
+                                          options.max_objects) +
+                           defects_note;
+        const std::vector<PlacementProblem> all = all_problems(placement, check);
         problems = all.size();
         if (all.empty()) {
             const std::string summary = summary_text(check.summary);
@@ -157,7 +158,7 @@ int run_draw(const DrawOptions& options) {
                                       ", the items concerned outlined in red");
             constexpr std::size_t listed = 5;
             for (std::size_t i = 0; i < all.size() && i < listed; ++i) {
-                picture.caption.push_back(file_name(options.solution) + ":" +
+                picture.caption.push_back(file_name(options.placement) + ":" +
                                           std::to_string(all[i].line) + ": " + all[i].message);
             }
             if (all.size() > listed) {
@@ -172,7 +173,8 @@ int run_draw(const DrawOptions& options) {
 
     const std::string svg = render_svg(picture);
     OutputTarget target;
-    const InputPaths inputs{{set.answers_path, set.items_path, set.defects_path, options.solution}};
+    const InputPaths inputs{
+        {set.answers_path, set.items_path, set.defects_path, options.placement}};
     if (!open_target(target, options.out, inputs)) {
         return 2;
     }
@@ -181,7 +183,7 @@ int run_draw(const DrawOptions& options) {
         return 2;
     }
     if (problems > 0) {
-        std::cerr << options.solution << ": the placement is not feasible (" << problems
+        std::cerr << options.placement << ": the placement is not feasible (" << problems
                   << (problems == 1 ? " problem" : " problems")
                   << ", outlined red in the picture); defectkit check-solution lists them\n";
     }

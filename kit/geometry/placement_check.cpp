@@ -162,11 +162,11 @@ void check_object(std::int64_t length, std::int64_t width, const std::vector<Pla
     sweep_defects(items, order, defects, findings);
 }
 
-int check_placement(SetReader& reader, const InstanceHead& head, Solution& solution,
+int check_placement(SetReader& reader, const InstanceHead& head, Placement& placement,
                     bool allow_rotation, const ObjectVisitor& visit, PlacementCheck& result) {
     result = PlacementCheck{};
     PlacementSummary& sum = result.summary;
-    std::vector<SolutionProblem>& out = result.violations;
+    std::vector<PlacementProblem>& out = result.violations;
     const std::int64_t length = reader.set->params.object.length;
     const std::int64_t width = reader.set->params.object.width;
     const auto n = static_cast<std::int64_t>(head.items.size());
@@ -175,17 +175,17 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
         sum.item_area_total += item.length * item.width;
     }
 
-    // The bins: each solution bin once, each object once.
-    std::unordered_map<std::int64_t, std::size_t> bin_row; // solution bin -> its BIN row
+    // The bins: each placement bin once, each object once.
+    std::unordered_map<std::int64_t, std::size_t> bin_row; // placement bin -> its BIN row
     std::vector<std::int64_t> object_bin(MAXMOD, -1);      // object -> BIN row that is it
-    std::vector<bool> bin_ok(solution.bins.size(), false);
-    for (std::size_t b = 0; b < solution.bins.size(); ++b) {
-        const SolutionBin& bin = solution.bins[b];
+    std::vector<bool> bin_ok(placement.bins.size(), false);
+    for (std::size_t b = 0; b < placement.bins.size(); ++b) {
+        const PlacementBin& bin = placement.bins[b];
         const std::string name = "bin " + text(bin.index) + ": ";
         const auto [slot, fresh] = bin_row.emplace(bin.index, b);
         if (!fresh) {
             out.push_back({bin.line, name + "a second BIN row for this bin (the first is line " +
-                                         text(solution.bins[slot->second].line) + ")"});
+                                         text(placement.bins[slot->second].line) + ")"});
             continue;
         }
         if (bin.copies != 1) {
@@ -203,7 +203,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
         }
         std::int64_t& owner = object_bin[static_cast<std::size_t>(bin.type)];
         if (owner >= 0) {
-            const SolutionBin& first = solution.bins[static_cast<std::size_t>(owner)];
+            const PlacementBin& first = placement.bins[static_cast<std::size_t>(owner)];
             out.push_back({bin.line, name + "object " + text(bin.type) +
                                          " is used a second time (first by bin " +
                                          text(first.index) + " at line " + text(first.line) +
@@ -216,10 +216,10 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
 
     // The items: each known, once, at its size, on a bin that is an object.
     std::vector<std::uint64_t> placed_at(static_cast<std::size_t>(n), 0);
-    std::vector<bool> bad(solution.items.size(), false);
+    std::vector<bool> bad(placement.items.size(), false);
     std::vector<std::pair<std::int64_t, std::uint32_t>> on_object; // (object, item row)
-    for (std::uint32_t r = 0; r < solution.items.size(); ++r) {
-        const SolutionItem& it = solution.items[r];
+    for (std::uint32_t r = 0; r < placement.items.size(); ++r) {
+        const PlacementItem& it = placement.items[r];
         const std::string name = "item " + text(it.type);
         if (it.type < 0 || it.type >= n) {
             out.push_back({it.line, name + " does not exist (the instance has " + text(n) +
@@ -257,15 +257,15 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
         if (!bin_ok[slot->second]) {
             continue; // the BIN row's own problem is reported
         }
-        on_object.emplace_back(solution.bins[slot->second].type, r);
+        on_object.emplace_back(placement.bins[slot->second].type, r);
     }
     std::stable_sort(on_object.begin(), on_object.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
     // The DEFECT rows, run by run, in object order.
     std::vector<std::pair<std::int64_t, std::size_t>> runs; // (object, run)
-    for (std::size_t k = 0; k < solution.defect_runs.size(); ++k) {
-        const DefectRun& run = solution.defect_runs[k];
+    for (std::size_t k = 0; k < placement.defect_runs.size(); ++k) {
+        const DefectRun& run = placement.defect_runs[k];
         const auto slot = bin_row.find(run.bin);
         if (slot == bin_row.end()) {
             for (std::uint64_t line = run.line; line < run.line + run.count; ++line) {
@@ -273,7 +273,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
                     {line, "DEFECT row for bin " + text(run.bin) + ", which has no BIN row"});
             }
         } else if (bin_ok[slot->second]) {
-            runs.emplace_back(solution.bins[slot->second].type, k);
+            runs.emplace_back(placement.bins[slot->second].type, k);
         }
     }
     std::stable_sort(runs.begin(), runs.end(),
@@ -284,7 +284,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
     std::vector<PlacedItem> items;
     std::vector<bool> items_bad;
     std::vector<ItemFinding> findings;
-    std::vector<SolutionDefect> rows;
+    std::vector<PlacementDefect> rows;
     std::vector<std::uint64_t> echoed;
     std::size_t next_item = 0;
     std::size_t next_run = 0;
@@ -296,7 +296,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
         findings.clear();
         for (; next_item < on_object.size() && on_object[next_item].first == object; ++next_item) {
             const std::uint32_t r = on_object[next_item].second;
-            const SolutionItem& it = solution.items[r];
+            const PlacementItem& it = placement.items[r];
             items.push_back({it.x, it.y, it.lx, it.ly, r});
             ++sum.items_placed;
             const Item& type = head.items[static_cast<std::size_t>(it.type)];
@@ -304,7 +304,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
         }
         check_object(length, width, items, defects, findings);
         for (const ItemFinding& f : findings) {
-            const SolutionItem& it = solution.items[f.row];
+            const PlacementItem& it = placement.items[f.row];
             const std::string name = "item " + text(it.type);
             bad[f.row] = true;
             if (f.kind == FindingKind::outside) {
@@ -313,7 +313,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
                                             span(it.y, it.ly) + " of " + text(length) + " x " +
                                             text(width)});
             } else if (f.kind == FindingKind::overlaps_item) {
-                const SolutionItem& other = solution.items[static_cast<std::size_t>(f.other)];
+                const PlacementItem& other = placement.items[static_cast<std::size_t>(f.other)];
                 out.push_back({it.line, name + " overlaps item " + text(other.type) + " (line " +
                                             text(other.line) + ") on object " + text(object)});
             } else {
@@ -330,10 +330,10 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
         }
         echoed.assign(defects.size(), 0);
         for (; next_run < runs.size() && runs[next_run].first == object; ++next_run) {
-            if (!read_defect_run(solution, solution.defect_runs[runs[next_run].second], rows)) {
+            if (!read_defect_run(placement, placement.defect_runs[runs[next_run].second], rows)) {
                 return 2;
             }
-            for (const SolutionDefect& row : rows) {
+            for (const PlacementDefect& row : rows) {
                 const std::string name = "DEFECT " + text(row.id) + " of object " + text(object);
                 if (row.id < 0 || row.id >= static_cast<std::int64_t>(defects.size())) {
                     out.push_back({row.line, name + ": no such defect (the object has " +
@@ -374,8 +374,8 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
     }
     sum.objects_total = object;
     // Bins whose object the instance does not have: their items are not on any object.
-    for (std::size_t b = 0; b < solution.bins.size(); ++b) {
-        const SolutionBin& bin = solution.bins[b];
+    for (std::size_t b = 0; b < placement.bins.size(); ++b) {
+        const PlacementBin& bin = placement.bins[b];
         if (!bin_ok[b]) {
             continue;
         }
@@ -393,7 +393,7 @@ int check_placement(SetReader& reader, const InstanceHead& head, Solution& solut
     }
     std::stable_sort(
         out.begin(), out.end(),
-        [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
+        [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
     return 0;
 }
 
@@ -407,12 +407,13 @@ std::string percent(std::int64_t a, std::int64_t b) {
     return text(hundredths / 100) + "." + (frac < 10 ? "0" : "") + text(frac);
 }
 
-std::vector<SolutionProblem> all_problems(const Solution& solution, const PlacementCheck& check) {
-    std::vector<SolutionProblem> all = solution.problems;
+std::vector<PlacementProblem> all_problems(const Placement& placement,
+                                           const PlacementCheck& check) {
+    std::vector<PlacementProblem> all = placement.problems;
     all.insert(all.end(), check.violations.begin(), check.violations.end());
     std::stable_sort(
         all.begin(), all.end(),
-        [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
+        [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
     return all;
 }
 

@@ -4,15 +4,15 @@
 // defect. Shared by check-solution and draw.
 #pragma once
 
-#include "read/set_reader.h"
 #include "placement/placement_reader.h"
+#include "read/set_reader.h"
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
 // An item as placed on one object: the rectangle [x, x + lx) x [y, y + ly), and its row
-// in Solution::items.
+// in Placement::items.
 struct PlacedItem {
     std::int64_t x = 0;
     std::int64_t y = 0;
@@ -65,7 +65,7 @@ using ObjectVisitor = std::function<void(const ObjectView&)>;
 
 struct PlacementCheck {
     PlacementSummary summary;
-    std::vector<SolutionProblem> violations; // in line order
+    std::vector<PlacementProblem> violations; // in line order
 };
 
 // Streams the objects of the instance `head` (the reader stands just after it) and checks
@@ -73,11 +73,11 @@ struct PlacementCheck {
 // Returns 0 when the check ran (violations may have been found), 1 on a problem in the
 // set's files (printed, with the hint to run check), 2 when the placement cannot be read
 // again.
-int check_placement(SetReader& reader, const InstanceHead& head, Solution& solution,
+int check_placement(SetReader& reader, const InstanceHead& head, Placement& placement,
                     bool allow_rotation, const ObjectVisitor& visit, PlacementCheck& result);
 
 // Problems from reading the placement and violations from checking it, both in line order.
-std::vector<SolutionProblem> all_problems(const Solution& solution, const PlacementCheck& check);
+std::vector<PlacementProblem> all_problems(const Placement& placement, const PlacementCheck& check);
 
 // The summary of a feasible placement, the lines check-solution prints.
 std::string summary_text(const PlacementSummary& summary);

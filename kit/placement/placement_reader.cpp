@@ -147,18 +147,18 @@ bool open_placement(const std::string& path, int& fd) {
 }
 
 // Lines of at most this many bytes are read whole; a longer one is cut and marked.
-static_assert(solution_max_line == max_kit_line_length);
+static_assert(placement_max_line == max_kit_line_length);
 
 } // namespace
 
-bool read_solution(const std::string& path, std::uint64_t max_items, Solution& solution) {
-    solution = Solution{};
-    solution.path = path;
-    if (!open_placement(path, solution.fd)) {
+bool read_placement(const std::string& path, std::uint64_t max_items, Placement& placement) {
+    placement = Placement{};
+    placement.path = path;
+    if (!open_placement(path, placement.fd)) {
         return false;
     }
     LineSource src;
-    init_line_source(src, path, ::dup(solution.fd), std::size_t{1} << 16);
+    init_line_source(src, path, ::dup(placement.fd), std::size_t{1} << 16);
     std::string line;
     std::uint64_t start = 0;
     std::uint64_t number = 0;
@@ -166,8 +166,8 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
     std::size_t columns = 0;
     std::unordered_map<std::int64_t, std::uint32_t> defects_per_bin;
     auto problem = [&](std::string message) {
-        solution.problems.push_back({number, std::move(message)});
-        return solution.problems.size() < solution_max_problems;
+        placement.problems.push_back({number, std::move(message)});
+        return placement.problems.size() < placement_max_problems;
     };
     while (next_row_line(src, line, start, too_long)) {
         ++number;
@@ -176,7 +176,7 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
         }
         // A header too long is no header (the check below tells so) rather than a row.
         if (too_long && number > 1) {
-            if (!problem("line longer than " + std::to_string(solution_max_line) + " bytes")) {
+            if (!problem("line longer than " + std::to_string(placement_max_line) + " bytes")) {
                 break;
             }
             continue;
@@ -191,7 +191,7 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
                         "by ,GROUP_ID): is this a placement file?");
                 break;
             }
-            solution.columns = columns;
+            placement.columns = columns;
             continue;
         }
         if (line.empty()) {
@@ -206,19 +206,19 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
             continue;
         }
         if (row.type == RowType::bin) {
-            if (solution.bins.size() == static_cast<std::size_t>(MAXMOD)) {
+            if (placement.bins.size() == static_cast<std::size_t>(MAXMOD)) {
                 problem("more than " + std::to_string(MAXMOD) +
                         " BIN rows: an instance has at most that many objects");
                 break;
             }
-            solution.bins.push_back({row.id, row.bin, row.copies, row.lx, row.ly, number});
+            placement.bins.push_back({row.id, row.bin, row.copies, row.lx, row.ly, number});
         } else if (row.type == RowType::item) {
-            if (solution.items.size() == max_items) {
+            if (placement.items.size() == max_items) {
                 problem("more ITEM rows than the instance has items (" + std::to_string(max_items) +
                         "): each item is placed once at most");
                 break;
             }
-            solution.items.push_back({row.id, row.bin, row.x, row.y, row.lx, row.ly, number});
+            placement.items.push_back({row.id, row.bin, row.x, row.y, row.lx, row.ly, number});
         } else {
             std::uint32_t& count = defects_per_bin[row.bin];
             if (count == static_cast<std::uint32_t>(MAXDEF)) {
@@ -227,17 +227,18 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
                 break;
             }
             ++count;
-            ++solution.defect_rows;
-            DefectRun* last = solution.defect_runs.empty() ? nullptr : &solution.defect_runs.back();
+            ++placement.defect_rows;
+            DefectRun* last =
+                placement.defect_runs.empty() ? nullptr : &placement.defect_runs.back();
             if (last != nullptr && last->bin == row.bin && last->line + last->count == number) {
                 ++last->count;
-            } else if (solution.defect_runs.size() == solution_max_defect_runs) {
+            } else if (placement.defect_runs.size() == placement_max_defect_runs) {
                 problem("the DEFECT rows are scattered over more than " +
-                        std::to_string(solution_max_defect_runs) +
+                        std::to_string(placement_max_defect_runs) +
                         " runs: write the DEFECT rows of each bin together");
                 break;
             } else {
-                solution.defect_runs.push_back({row.bin, start, number, 1});
+                placement.defect_runs.push_back({row.bin, start, number, 1});
             }
         }
     }
@@ -245,32 +246,33 @@ bool read_solution(const std::string& path, std::uint64_t max_items, Solution& s
     close_line_source(src);
     if (error != 0) {
         std::cerr << path << ": cannot read the placement: " << std::strerror(error) << "\n";
-        close_solution(solution);
+        close_placement(placement);
         return false;
     }
     if (number == 0) {
-        solution.problems.push_back(
+        placement.problems.push_back(
             {1, "the file is empty: no header TYPE,ID,COPIES,BIN,X,Y,LX,LY"});
     }
     return true;
 }
 
-void close_solution(Solution& solution) {
-    if (solution.fd >= 0) {
-        ::close(solution.fd);
-        solution.fd = -1;
+void close_placement(Placement& placement) {
+    if (placement.fd >= 0) {
+        ::close(placement.fd);
+        placement.fd = -1;
     }
 }
 
-bool read_defect_run(Solution& solution, const DefectRun& run, std::vector<SolutionDefect>& rows) {
+bool read_defect_run(Placement& placement, const DefectRun& run,
+                     std::vector<PlacementDefect>& rows) {
     rows.clear();
-    const int fd = solution.fd >= 0 ? ::dup(solution.fd) : -1;
+    const int fd = placement.fd >= 0 ? ::dup(placement.fd) : -1;
     if (fd < 0) {
-        std::cerr << solution.path << ": cannot read the placement again\n";
+        std::cerr << placement.path << ": cannot read the placement again\n";
         return false;
     }
     LineSource src;
-    init_line_source(src, solution.path, fd, std::size_t{1} << 16);
+    init_line_source(src, placement.path, fd, std::size_t{1} << 16);
     limit_line_source(src, run.offset, UINT64_MAX);
     std::string line;
     std::uint64_t start = 0;
@@ -278,8 +280,8 @@ bool read_defect_run(Solution& solution, const DefectRun& run, std::vector<Solut
     for (std::uint64_t number = run.line; number < run.line + run.count; ++number) {
         ParsedRow row;
         if (!next_row_line(src, line, start, too_long) ||
-            !parse_row(line, solution.columns, row).empty() || row.type != RowType::defect) {
-            std::cerr << solution.path << ":" << number
+            !parse_row(line, placement.columns, row).empty() || row.type != RowType::defect) {
+            std::cerr << placement.path << ":" << number
                       << ": the placement changed while it was read\n";
             close_line_source(src);
             return false;
