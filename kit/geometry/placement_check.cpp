@@ -1,3 +1,6 @@
+// Holding a placement against its instance, for check-solution and draw: the BIN, ITEM and
+// DEFECT rows checked against the instance's items and objects, then each object, as the set
+// reader yields it, checked by two sweeps for items outside it, on one another or on a defect.
 #include "geometry/placement_check.h"
 
 #include "defectgen.h"
@@ -19,6 +22,15 @@ std::string text(std::int64_t v) {
 std::string span(std::int64_t from, std::int64_t length) {
     return text(from) + " to " + text(from + length);
 }
+
+// In line order; stable, so that the problems of one line keep the order they were found in.
+void sort_by_line(std::vector<PlacementProblem>& problems) {
+    std::stable_sort(
+        problems.begin(), problems.end(),
+        [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
+}
+
+// ---- The geometry of one object.
 
 // Items that overlap each other: a sweep along x in order of the items' left edges. The
 // active items (those the sweep line crosses) that passed are pairwise disjoint, so their
@@ -112,7 +124,337 @@ void sweep_defects(const std::vector<PlacedItem>& items, const std::vector<std::
     }
 }
 
+// ---- The rows against the instance.
+
+// What the steps of one check share: what they hold against what, and the indexes that the
+// first steps build for the walk over the objects. The rows are put in object order because
+// the objects come once, in order, and are not kept.
+struct Check {
+    Check(const InstanceHead& head, Placement& placement, bool allow_rotation, const KitSet& set,
+          PlacementCheck& result)
+        : head(head), placement(placement), allow_rotation(allow_rotation),
+          length(set.params.object.length), width(set.params.object.width),
+          defects_path(set.defects_path), result(result), out(result.violations) {}
+
+    const InstanceHead& head;
+    Placement& placement;
+    const bool allow_rotation;
+    const std::int64_t length;
+    const std::int64_t width;
+    const std::string& defects_path;
+    PlacementCheck& result;
+    std::vector<PlacementProblem>& out; // result.violations, in the order found
+
+    std::unordered_map<std::int64_t, std::size_t> bin_row; // placement bin -> its BIN row
+    std::vector<std::int64_t> object_bin;                  // object -> BIN row that is it
+    std::vector<bool> bin_ok; // BIN row -> its bin is an object: the first row of both
+    std::vector<bool> bad;    // ITEM row -> it breaks a rule (drawn red)
+    std::vector<std::pair<std::int64_t, std::uint32_t>> on_object; // (object, ITEM row)
+    std::vector<std::pair<std::int64_t, std::size_t>> runs;        // (object, DEFECT run)
+};
+
+// The walk's place in the rows by object, and the buffers kept from one object to the next.
+struct ObjectWalk {
+    std::size_t next_item = 0;
+    std::size_t next_run = 0;
+    UnionScratch scratch;
+    std::vector<PlacedItem> items;
+    std::vector<bool> items_bad;
+    std::vector<ItemFinding> findings;
+    std::vector<PlacementDefect> rows;
+    std::vector<std::uint64_t> echoed; // defect -> line of its DEFECT row, or 0
+};
+
+// The item area that a placement of every item would cover.
+void count_items(Check& c) {
+    PlacementSummary& sum = c.result.summary;
+    sum.items_total = static_cast<std::int64_t>(c.head.items.size());
+    for (const Item& item : c.head.items) {
+        sum.item_area_total += item.length * item.width;
+    }
+}
+
+// The BIN rows: each placement bin once, each object once, at the objects' size.
+void index_objects(Check& c) {
+    const std::vector<PlacementBin>& bins = c.placement.bins;
+    c.object_bin.assign(MAXMOD, -1);
+    c.bin_ok.assign(bins.size(), false);
+    for (std::size_t b = 0; b < bins.size(); ++b) {
+        const PlacementBin& bin = bins[b];
+        const std::string name = "bin " + text(bin.index) + ": ";
+        const auto [slot, fresh] = c.bin_row.emplace(bin.index, b);
+        if (!fresh) {
+            c.out.push_back({bin.line, name + "a second BIN row for this bin (the first is line " +
+                                           text(bins[slot->second].line) + ")"});
+            continue;
+        }
+        if (bin.copies != 1) {
+            c.out.push_back({bin.line, name + "COPIES " + text(bin.copies) +
+                                           "; each object exists once, so COPIES must be 1"});
+        }
+        if (bin.lx != c.length || bin.ly != c.width) {
+            c.out.push_back({bin.line, name + "size " + text(bin.lx) + " x " + text(bin.ly) +
+                                           "; the objects are " + text(c.length) + " x " +
+                                           text(c.width)});
+        }
+        if (bin.type < 0 || bin.type >= MAXMOD) {
+            c.out.push_back({bin.line, name + "object " + text(bin.type) + " does not exist"});
+            continue;
+        }
+        std::int64_t& owner = c.object_bin[static_cast<std::size_t>(bin.type)];
+        if (owner >= 0) {
+            const PlacementBin& first = bins[static_cast<std::size_t>(owner)];
+            c.out.push_back({bin.line, name + "object " + text(bin.type) +
+                                           " is used a second time (first by bin " +
+                                           text(first.index) + " at line " + text(first.line) +
+                                           "); each object exists once"});
+            continue;
+        }
+        owner = static_cast<std::int64_t>(b);
+        c.bin_ok[b] = true;
+    }
+}
+
+// An ITEM row's size: the item's own, or turned by 90 degrees where rotation is allowed.
+void check_size(Check& c, std::uint32_t r, const std::string& name) {
+    const PlacementItem& it = c.placement.items[r];
+    const Item& type = c.head.items[static_cast<std::size_t>(it.type)];
+    if (it.lx == type.length && it.ly == type.width) {
+        return;
+    }
+    if (it.lx == type.width && it.ly == type.length) {
+        if (c.allow_rotation) {
+            return;
+        }
+        c.out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
+                                      ", turned by 90 degrees; rotation is not allowed "
+                                      "(--allow-rotation allows it)"});
+    } else {
+        c.out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
+                                      ", but it is " + text(type.length) + " x " +
+                                      text(type.width)});
+    }
+    c.bad[r] = true;
+}
+
+// The ITEM rows: each names an item of the instance, once, at its size, on a bin that has a
+// BIN row. Those on a bin that is an object are put on it, in object order.
+void place_items(Check& c) {
+    const auto n = static_cast<std::int64_t>(c.head.items.size());
+    std::vector<std::uint64_t> placed_at(static_cast<std::size_t>(n), 0); // item -> its line
+    c.bad.assign(c.placement.items.size(), false);
+    for (std::uint32_t r = 0; r < c.placement.items.size(); ++r) {
+        const PlacementItem& it = c.placement.items[r];
+        const std::string name = "item " + text(it.type);
+        if (it.type < 0 || it.type >= n) {
+            c.out.push_back({it.line, name + " does not exist (the instance has " + text(n) +
+                                          " items, 0 to " + text(n - 1) + ")"});
+            continue;
+        }
+        std::uint64_t& first = placed_at[static_cast<std::size_t>(it.type)];
+        if (first != 0) {
+            c.out.push_back({it.line, name + " is placed a second time (first at line " +
+                                          text(first) + "); each item exists once"});
+            continue;
+        }
+        first = it.line;
+        const auto slot = c.bin_row.find(it.bin);
+        if (slot == c.bin_row.end()) {
+            c.out.push_back({it.line, name + ": bin " + text(it.bin) + " has no BIN row"});
+            continue;
+        }
+        check_size(c, r, name);
+        if (c.bin_ok[slot->second]) { // else the BIN row's own problem is reported
+            c.on_object.emplace_back(c.placement.bins[slot->second].type, r);
+        }
+    }
+    std::stable_sort(c.on_object.begin(), c.on_object.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+// The runs of DEFECT rows, in object order, to be read again when their object comes.
+void order_defect_runs(Check& c) {
+    for (std::size_t k = 0; k < c.placement.defect_runs.size(); ++k) {
+        const DefectRun& run = c.placement.defect_runs[k];
+        const auto slot = c.bin_row.find(run.bin);
+        if (slot == c.bin_row.end()) {
+            for (std::uint64_t line = run.line; line < run.line + run.count; ++line) {
+                c.out.push_back(
+                    {line, "DEFECT row for bin " + text(run.bin) + ", which has no BIN row"});
+            }
+        } else if (c.bin_ok[slot->second]) {
+            c.runs.emplace_back(c.placement.bins[slot->second].type, k);
+        }
+    }
+    std::stable_sort(c.runs.begin(), c.runs.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+// ---- Each object in turn.
+
+// The items on `object`, as rectangles; their area counts as placed.
+void gather_items(Check& c, ObjectWalk& w, std::int64_t object) {
+    PlacementSummary& sum = c.result.summary;
+    w.items.clear();
+    for (; w.next_item < c.on_object.size() && c.on_object[w.next_item].first == object;
+         ++w.next_item) {
+        const std::uint32_t r = c.on_object[w.next_item].second;
+        const PlacementItem& it = c.placement.items[r];
+        w.items.push_back({it.x, it.y, it.lx, it.ly, r});
+        ++sum.items_placed;
+        const Item& type = c.head.items[static_cast<std::size_t>(it.type)];
+        sum.placed_area += type.length * type.width;
+    }
+}
+
+// What the sweeps found on `object`, told as violations; the items concerned are bad.
+void report_findings(Check& c, const ObjectWalk& w, std::int64_t object,
+                     const std::vector<Defect>& defects) {
+    for (const ItemFinding& f : w.findings) {
+        const PlacementItem& it = c.placement.items[f.row];
+        const std::string name = "item " + text(it.type);
+        c.bad[f.row] = true;
+        if (f.kind == FindingKind::outside) {
+            c.out.push_back({it.line, name + " lies outside object " + text(object) +
+                                          ": it covers x " + span(it.x, it.lx) + ", y " +
+                                          span(it.y, it.ly) + " of " + text(c.length) + " x " +
+                                          text(c.width)});
+        } else if (f.kind == FindingKind::overlaps_item) {
+            const PlacementItem& other = c.placement.items[static_cast<std::size_t>(f.other)];
+            c.out.push_back({it.line, name + " overlaps item " + text(other.type) + " (line " +
+                                          text(other.line) + ") on object " + text(object)});
+        } else {
+            const Defect& d = defects[static_cast<std::size_t>(f.other)];
+            c.out.push_back(
+                {it.line, name + " overlaps defect " + text(f.other) + " of object " +
+                              text(object) + " (x " + text(d.x1) + " to " + text(d.x2) + ", y " +
+                              text(d.y1) + " to " + text(d.y2) + ", line " +
+                              text(static_cast<std::int64_t>(d.line)) + " of " + c.defects_path +
+                              ")" +
+                              (f.count > 1 ? " and " + text(f.count - 1) + " more defects"
+                                           : std::string())});
+        }
+    }
+}
+
+// One DEFECT row of `object`: it names one of the object's defects, once, where it lies.
+void compare_echo(Check& c, const PlacementDefect& row, std::int64_t object,
+                  const std::vector<Defect>& defects, std::vector<std::uint64_t>& echoed) {
+    const std::string name = "DEFECT " + text(row.id) + " of object " + text(object);
+    if (row.id < 0 || row.id >= static_cast<std::int64_t>(defects.size())) {
+        c.out.push_back({row.line, name + ": no such defect (the object has " +
+                                       text(static_cast<std::int64_t>(defects.size())) + ")"});
+        return;
+    }
+    const Defect& d = defects[static_cast<std::size_t>(row.id)];
+    std::uint64_t& first = echoed[static_cast<std::size_t>(row.id)];
+    if (first != 0) {
+        c.out.push_back({row.line, name + ": a second row for this defect (the first is line " +
+                                       text(static_cast<std::int64_t>(first)) + ")"});
+        return;
+    }
+    first = row.line;
+    if (row.x != d.x1 || row.y != d.y1 || row.lx != d.x2 - d.x1 || row.ly != d.y2 - d.y1) {
+        c.out.push_back({row.line, name + ": at " + text(row.x) + "," + text(row.y) + " size " +
+                                       text(row.lx) + " x " + text(row.ly) +
+                                       ", but the defect is at " + text(d.x1) + "," + text(d.y1) +
+                                       " size " + text(d.x2 - d.x1) + " x " + text(d.y2 - d.y1)});
+    }
+}
+
+// The DEFECT rows of `object`, read again run by run. False when the placement cannot be
+// read again (the message is printed).
+bool compare_echoes(Check& c, ObjectWalk& w, std::int64_t object,
+                    const std::vector<Defect>& defects) {
+    w.echoed.assign(defects.size(), 0);
+    for (; w.next_run < c.runs.size() && c.runs[w.next_run].first == object; ++w.next_run) {
+        const DefectRun& run = c.placement.defect_runs[c.runs[w.next_run].second];
+        if (!read_defect_run(c.placement, run, w.rows)) {
+            return false;
+        }
+        for (const PlacementDefect& row : w.rows) {
+            compare_echo(c, row, object, defects, w.echoed);
+        }
+    }
+    return true;
+}
+
+// Hands the object as checked to the visitor, with the verdict on each of its items.
+void show_object(const Check& c, ObjectWalk& w, std::int64_t object,
+                 const std::vector<Defect>& defects, const ObjectVisitor& visit) {
+    w.items_bad.clear();
+    for (const PlacedItem& p : w.items) {
+        w.items_bad.push_back(c.bad[p.row]);
+    }
+    const bool used = object < MAXMOD && c.object_bin[static_cast<std::size_t>(object)] >= 0;
+    visit(ObjectView{object, used, &defects, &w.items, &w.items_bad});
+}
+
+// One object against its rows: its defect-free area, the sweeps over its items, the echoes
+// of its defects. Returns 0, or 2 when the placement cannot be read again.
+int compare_object(Check& c, ObjectWalk& w, std::int64_t object, const std::vector<Defect>& defects,
+                   const ObjectVisitor& visit) {
+    c.result.summary.free_area +=
+        c.length * c.width - union_area(defects, c.length, c.width, w.scratch);
+    gather_items(c, w, object);
+    w.findings.clear();
+    check_object(c.length, c.width, w.items, defects, w.findings);
+    report_findings(c, w, object, defects);
+    if (!compare_echoes(c, w, object, defects)) {
+        return 2;
+    }
+    if (visit) {
+        show_object(c, w, object, defects, visit);
+    }
+    return 0;
+}
+
+// Every object of the instance in file order; `objects` is how many it has.
+int compare_objects(SetReader& reader, Check& c, const ObjectVisitor& visit,
+                    std::int64_t& objects) {
+    ObjectWalk walk;
+    std::vector<Defect> defects;
+    for (objects = 0; next_object(reader, defects); ++objects) {
+        if (const int status = compare_object(c, walk, objects, defects, visit); status != 0) {
+            return status;
+        }
+    }
+    if (!reader.problem.empty()) {
+        return report_set_problem(reader);
+    }
+    return 0;
+}
+
+// ---- The verdict.
+
+// Once the objects are counted: the bins whose object the instance does not have (their
+// items lie on no object), the objects used, and every violation in line order.
+void give_verdict(Check& c, std::int64_t objects) {
+    PlacementSummary& sum = c.result.summary;
+    sum.objects_total = objects;
+    for (std::size_t b = 0; b < c.placement.bins.size(); ++b) {
+        const PlacementBin& bin = c.placement.bins[b];
+        if (!c.bin_ok[b]) {
+            continue;
+        }
+        if (bin.type < objects) {
+            ++sum.objects_used;
+            continue;
+        }
+        const std::string known =
+            objects == 0
+                ? "the instance has no objects; without a defects file, --objects "
+                  "gives their number"
+                : "the instance has " + text(objects) + " objects, 0 to " + text(objects - 1);
+        c.out.push_back({bin.line, "bin " + text(bin.index) + ": object " + text(bin.type) +
+                                       " does not exist (" + known + ")"});
+    }
+    sort_by_line(c.out);
+}
+
 } // namespace
+
+// ---- What the commands call.
 
 int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
                   InstanceHead& head) {
@@ -165,235 +507,16 @@ void check_object(std::int64_t length, std::int64_t width, const std::vector<Pla
 int check_placement(SetReader& reader, const InstanceHead& head, Placement& placement,
                     bool allow_rotation, const ObjectVisitor& visit, PlacementCheck& result) {
     result = PlacementCheck{};
-    PlacementSummary& sum = result.summary;
-    std::vector<PlacementProblem>& out = result.violations;
-    const std::int64_t length = reader.set->params.object.length;
-    const std::int64_t width = reader.set->params.object.width;
-    const auto n = static_cast<std::int64_t>(head.items.size());
-    sum.items_total = n;
-    for (const Item& item : head.items) {
-        sum.item_area_total += item.length * item.width;
+    Check c(head, placement, allow_rotation, *reader.set, result);
+    count_items(c);
+    index_objects(c);
+    place_items(c);
+    order_defect_runs(c);
+    std::int64_t objects = 0;
+    if (const int status = compare_objects(reader, c, visit, objects); status != 0) {
+        return status;
     }
-
-    // The bins: each placement bin once, each object once.
-    std::unordered_map<std::int64_t, std::size_t> bin_row; // placement bin -> its BIN row
-    std::vector<std::int64_t> object_bin(MAXMOD, -1);      // object -> BIN row that is it
-    std::vector<bool> bin_ok(placement.bins.size(), false);
-    for (std::size_t b = 0; b < placement.bins.size(); ++b) {
-        const PlacementBin& bin = placement.bins[b];
-        const std::string name = "bin " + text(bin.index) + ": ";
-        const auto [slot, fresh] = bin_row.emplace(bin.index, b);
-        if (!fresh) {
-            out.push_back({bin.line, name + "a second BIN row for this bin (the first is line " +
-                                         text(placement.bins[slot->second].line) + ")"});
-            continue;
-        }
-        if (bin.copies != 1) {
-            out.push_back({bin.line, name + "COPIES " + text(bin.copies) +
-                                         "; each object exists once, so COPIES must be 1"});
-        }
-        if (bin.lx != length || bin.ly != width) {
-            out.push_back({bin.line, name + "size " + text(bin.lx) + " x " + text(bin.ly) +
-                                         "; the objects are " + text(length) + " x " +
-                                         text(width)});
-        }
-        if (bin.type < 0 || bin.type >= MAXMOD) {
-            out.push_back({bin.line, name + "object " + text(bin.type) + " does not exist"});
-            continue;
-        }
-        std::int64_t& owner = object_bin[static_cast<std::size_t>(bin.type)];
-        if (owner >= 0) {
-            const PlacementBin& first = placement.bins[static_cast<std::size_t>(owner)];
-            out.push_back({bin.line, name + "object " + text(bin.type) +
-                                         " is used a second time (first by bin " +
-                                         text(first.index) + " at line " + text(first.line) +
-                                         "); each object exists once"});
-            continue;
-        }
-        owner = static_cast<std::int64_t>(b);
-        bin_ok[b] = true;
-    }
-
-    // The items: each known, once, at its size, on a bin that is an object.
-    std::vector<std::uint64_t> placed_at(static_cast<std::size_t>(n), 0);
-    std::vector<bool> bad(placement.items.size(), false);
-    std::vector<std::pair<std::int64_t, std::uint32_t>> on_object; // (object, item row)
-    for (std::uint32_t r = 0; r < placement.items.size(); ++r) {
-        const PlacementItem& it = placement.items[r];
-        const std::string name = "item " + text(it.type);
-        if (it.type < 0 || it.type >= n) {
-            out.push_back({it.line, name + " does not exist (the instance has " + text(n) +
-                                        " items, 0 to " + text(n - 1) + ")"});
-            continue;
-        }
-        std::uint64_t& first = placed_at[static_cast<std::size_t>(it.type)];
-        if (first != 0) {
-            out.push_back({it.line, name + " is placed a second time (first at line " +
-                                        text(first) + "); each item exists once"});
-            continue;
-        }
-        first = it.line;
-        const auto slot = bin_row.find(it.bin);
-        if (slot == bin_row.end()) {
-            out.push_back({it.line, name + ": bin " + text(it.bin) + " has no BIN row"});
-            continue;
-        }
-        const Item& type = head.items[static_cast<std::size_t>(it.type)];
-        if (it.lx == type.length && it.ly == type.width) {
-            // as it is
-        } else if (it.lx == type.width && it.ly == type.length) {
-            if (!allow_rotation) {
-                out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
-                                            ", turned by 90 degrees; rotation is not allowed "
-                                            "(--allow-rotation allows it)"});
-                bad[r] = true;
-            }
-        } else {
-            out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
-                                        ", but it is " + text(type.length) + " x " +
-                                        text(type.width)});
-            bad[r] = true;
-        }
-        if (!bin_ok[slot->second]) {
-            continue; // the BIN row's own problem is reported
-        }
-        on_object.emplace_back(placement.bins[slot->second].type, r);
-    }
-    std::stable_sort(on_object.begin(), on_object.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-
-    // The DEFECT rows, run by run, in object order.
-    std::vector<std::pair<std::int64_t, std::size_t>> runs; // (object, run)
-    for (std::size_t k = 0; k < placement.defect_runs.size(); ++k) {
-        const DefectRun& run = placement.defect_runs[k];
-        const auto slot = bin_row.find(run.bin);
-        if (slot == bin_row.end()) {
-            for (std::uint64_t line = run.line; line < run.line + run.count; ++line) {
-                out.push_back(
-                    {line, "DEFECT row for bin " + text(run.bin) + ", which has no BIN row"});
-            }
-        } else if (bin_ok[slot->second]) {
-            runs.emplace_back(placement.bins[slot->second].type, k);
-        }
-    }
-    std::stable_sort(runs.begin(), runs.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-
-    std::vector<Defect> defects;
-    UnionScratch scratch;
-    std::vector<PlacedItem> items;
-    std::vector<bool> items_bad;
-    std::vector<ItemFinding> findings;
-    std::vector<PlacementDefect> rows;
-    std::vector<std::uint64_t> echoed;
-    std::size_t next_item = 0;
-    std::size_t next_run = 0;
-    std::int64_t object = 0;
-    for (; next_object(reader, defects); ++object) {
-        sum.free_area += length * width - union_area(defects, length, width, scratch);
-        items.clear();
-        items_bad.clear();
-        findings.clear();
-        for (; next_item < on_object.size() && on_object[next_item].first == object; ++next_item) {
-            const std::uint32_t r = on_object[next_item].second;
-            const PlacementItem& it = placement.items[r];
-            items.push_back({it.x, it.y, it.lx, it.ly, r});
-            ++sum.items_placed;
-            const Item& type = head.items[static_cast<std::size_t>(it.type)];
-            sum.placed_area += type.length * type.width;
-        }
-        check_object(length, width, items, defects, findings);
-        for (const ItemFinding& f : findings) {
-            const PlacementItem& it = placement.items[f.row];
-            const std::string name = "item " + text(it.type);
-            bad[f.row] = true;
-            if (f.kind == FindingKind::outside) {
-                out.push_back({it.line, name + " lies outside object " + text(object) +
-                                            ": it covers x " + span(it.x, it.lx) + ", y " +
-                                            span(it.y, it.ly) + " of " + text(length) + " x " +
-                                            text(width)});
-            } else if (f.kind == FindingKind::overlaps_item) {
-                const PlacementItem& other = placement.items[static_cast<std::size_t>(f.other)];
-                out.push_back({it.line, name + " overlaps item " + text(other.type) + " (line " +
-                                            text(other.line) + ") on object " + text(object)});
-            } else {
-                const Defect& d = defects[static_cast<std::size_t>(f.other)];
-                out.push_back(
-                    {it.line, name + " overlaps defect " + text(f.other) + " of object " +
-                                  text(object) + " (x " + text(d.x1) + " to " + text(d.x2) +
-                                  ", y " + text(d.y1) + " to " + text(d.y2) + ", line " +
-                                  text(static_cast<std::int64_t>(d.line)) + " of " +
-                                  reader.set->defects_path + ")" +
-                                  (f.count > 1 ? " and " + text(f.count - 1) + " more defects"
-                                               : std::string())});
-            }
-        }
-        echoed.assign(defects.size(), 0);
-        for (; next_run < runs.size() && runs[next_run].first == object; ++next_run) {
-            if (!read_defect_run(placement, placement.defect_runs[runs[next_run].second], rows)) {
-                return 2;
-            }
-            for (const PlacementDefect& row : rows) {
-                const std::string name = "DEFECT " + text(row.id) + " of object " + text(object);
-                if (row.id < 0 || row.id >= static_cast<std::int64_t>(defects.size())) {
-                    out.push_back({row.line, name + ": no such defect (the object has " +
-                                                 text(static_cast<std::int64_t>(defects.size())) +
-                                                 ")"});
-                    continue;
-                }
-                const Defect& d = defects[static_cast<std::size_t>(row.id)];
-                std::uint64_t& first = echoed[static_cast<std::size_t>(row.id)];
-                if (first != 0) {
-                    out.push_back({row.line, name +
-                                                 ": a second row for this defect (the first "
-                                                 "is line " +
-                                                 text(static_cast<std::int64_t>(first)) + ")"});
-                } else if (row.x != d.x1 || row.y != d.y1 || row.lx != d.x2 - d.x1 ||
-                           row.ly != d.y2 - d.y1) {
-                    out.push_back({row.line, name + ": at " + text(row.x) + "," + text(row.y) +
-                                                 " size " + text(row.lx) + " x " + text(row.ly) +
-                                                 ", but the defect is at " + text(d.x1) + "," +
-                                                 text(d.y1) + " size " + text(d.x2 - d.x1) + " x " +
-                                                 text(d.y2 - d.y1)});
-                }
-                if (first == 0) {
-                    first = row.line;
-                }
-            }
-        }
-        if (visit) {
-            for (const PlacedItem& p : items) {
-                items_bad.push_back(bad[p.row]);
-            }
-            const bool used = object < MAXMOD && object_bin[static_cast<std::size_t>(object)] >= 0;
-            visit(ObjectView{object, used, &defects, &items, &items_bad});
-        }
-    }
-    if (!reader.problem.empty()) {
-        return report_set_problem(reader);
-    }
-    sum.objects_total = object;
-    // Bins whose object the instance does not have: their items are not on any object.
-    for (std::size_t b = 0; b < placement.bins.size(); ++b) {
-        const PlacementBin& bin = placement.bins[b];
-        if (!bin_ok[b]) {
-            continue;
-        }
-        if (bin.type >= object) {
-            const std::string known =
-                object == 0
-                    ? "the instance has no objects; without a defects file, --objects "
-                      "gives their number"
-                    : "the instance has " + text(object) + " objects, 0 to " + text(object - 1);
-            out.push_back({bin.line, "bin " + text(bin.index) + ": object " + text(bin.type) +
-                                         " does not exist (" + known + ")"});
-        } else {
-            ++sum.objects_used;
-        }
-    }
-    std::stable_sort(
-        out.begin(), out.end(),
-        [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
+    give_verdict(c, objects);
     return 0;
 }
 
@@ -411,9 +534,7 @@ std::vector<PlacementProblem> all_problems(const Placement& placement,
                                            const PlacementCheck& check) {
     std::vector<PlacementProblem> all = placement.problems;
     all.insert(all.end(), check.violations.begin(), check.violations.end());
-    std::stable_sort(
-        all.begin(), all.end(),
-        [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
+    sort_by_line(all);
     return all;
 }
 
