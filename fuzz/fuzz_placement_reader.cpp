@@ -89,9 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     set.items_path = fd_path(items_fd);
     set.defects_path = fd_path(defects_fd);
     SetReader reader;
-    require(open_set_reader(reader, set));
     InstanceHead head;
-    require(next_instance(reader, head) && head.items.size() == 5);
+    require(enter_instance(set, 1, reader, head) == 0 && head.items.size() == 5);
 
     Placement placement;
     require(read_placement(fd_path(placement_fd), head.items.size(), placement));
@@ -130,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!summary_text(s).empty());
     }
     close_placement(placement);
-    close_set_reader(reader);
+    close_instance(reader);
     ::close(placement_fd);
     ::close(defects_fd);
     ::close(items_fd);

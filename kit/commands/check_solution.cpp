@@ -24,7 +24,7 @@ int run_check_solution(const CheckSolutionOptions& options) {
             [&](const ObjectView&) { show_progress(progress, reader.bytes_done); }, check);
         end_progress(progress);
     }
-    close_set_reader(reader);
+    close_instance(reader);
     close_placement(placement);
     if (status != 0) {
         return status;

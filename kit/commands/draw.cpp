@@ -6,7 +6,6 @@
 #include "output/progress.h"
 #include "output/safe_output.h"
 #include "output/svg.h"
-#include "read/set_problem.h"
 
 #include <algorithm>
 #include <iostream>
@@ -113,19 +112,19 @@ int run_draw(const DrawOptions& options) {
             },
             check);
     } else if (status == 0) {
-        std::vector<Defect> defects;
-        for (; next_object(reader, defects); ++objects) {
-            show_progress(progress, reader.bytes_done);
-            if (objects < limit) {
-                picture.objects.push_back(keep(objects, defects, defect_limit));
-            }
-        }
-        if (!reader.problem.empty()) {
-            status = report_set_problem(reader);
-        }
+        status = walk_objects(
+            reader,
+            [&](std::int64_t object, const std::vector<Defect>& defects) {
+                show_progress(progress, reader.bytes_done);
+                if (object < limit) {
+                    picture.objects.push_back(keep(object, defects, defect_limit));
+                }
+                return 0;
+            },
+            objects);
     }
     end_progress(progress);
-    close_set_reader(reader);
+    close_instance(reader);
     close_placement(placement);
     if (status != 0) {
         return status;

@@ -13,6 +13,49 @@
 #include <queue>
 #include <unordered_map>
 
+// ---- The set. Every call to the set reader is in this section, so that another reader
+// is taken in here alone.
+
+int walk_objects(SetReader& reader, const ObjectStep& step, std::int64_t& objects) {
+    std::vector<Defect> defects; // one object's at a time, its capacity kept
+    for (objects = 0; next_object(reader, defects); ++objects) {
+        if (step) {
+            if (const int status = step(objects, defects); status != 0) {
+                return status;
+            }
+        }
+    }
+    return reader.problem.empty() ? 0 : report_set_problem(reader);
+}
+
+int enter_instance(const KitSet& set, std::int32_t number, SetReader& reader, InstanceHead& head) {
+    if (!open_set_reader(reader, set)) {
+        return 2;
+    }
+    for (std::int32_t k = 1; k <= number; ++k) {
+        if (!next_instance(reader, head)) {
+            return reader.problem.empty() ? report_no_instance(number, k - 1)
+                                          : report_set_problem(reader);
+        }
+        std::int64_t passed = 0; // the objects of an instance before the one asked for
+        if (k < number) {
+            if (const int status = walk_objects(reader, nullptr, passed); status != 0) {
+                return status;
+            }
+        }
+    }
+    return 0;
+}
+
+int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
+                  InstanceHead& head) {
+    return open_set(options, set) ? enter_instance(set, number, reader, head) : 2;
+}
+
+void close_instance(SetReader& reader) {
+    close_set_reader(reader);
+}
+
 namespace {
 
 std::string text(std::int64_t v) {
@@ -413,16 +456,12 @@ int compare_object(Check& c, ObjectWalk& w, std::int64_t object, const std::vect
 int compare_objects(SetReader& reader, Check& c, const ObjectVisitor& visit,
                     std::int64_t& objects) {
     ObjectWalk walk;
-    std::vector<Defect> defects;
-    for (objects = 0; next_object(reader, defects); ++objects) {
-        if (const int status = compare_object(c, walk, objects, defects, visit); status != 0) {
-            return status;
-        }
-    }
-    if (!reader.problem.empty()) {
-        return report_set_problem(reader);
-    }
-    return 0;
+    return walk_objects(
+        reader,
+        [&](std::int64_t object, const std::vector<Defect>& defects) {
+            return compare_object(c, walk, object, defects, visit);
+        },
+        objects);
 }
 
 // ---- The verdict.
@@ -455,30 +494,6 @@ void give_verdict(Check& c, std::int64_t objects) {
 } // namespace
 
 // ---- What the commands call.
-
-int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
-                  InstanceHead& head) {
-    if (!open_set(options, set) || !open_set_reader(reader, set)) {
-        return 2;
-    }
-    std::vector<Defect> skipped;
-    for (std::int32_t k = 1; k <= number; ++k) {
-        if (!next_instance(reader, head)) {
-            if (!reader.problem.empty()) {
-                return report_set_problem(reader);
-            }
-            return report_no_instance(number, k - 1);
-        }
-        if (k < number) {
-            while (next_object(reader, skipped)) {
-            }
-            if (!reader.problem.empty()) {
-                return report_set_problem(reader);
-            }
-        }
-    }
-    return 0;
-}
 
 void check_object(std::int64_t length, std::int64_t width, const std::vector<PlacedItem>& items,
                   const std::vector<Defect>& defects, std::vector<ItemFinding>& findings) {

@@ -85,8 +85,23 @@ std::string summary_text(const PlacementSummary& summary);
 // a / b as a percentage with two decimals, rounded half up ("0.00" when b is 0).
 std::string percent(std::int64_t a, std::int64_t b);
 
+// ---- The set, read for a placement. These make every call to the set reader.
+
 // Opens the set and reads up to instance `number` (from 1): the reader then stands at its
 // first object. Returns 0, or the exit status after printing the problem: 2 when the set
-// cannot be opened or has no such instance, 1 on a problem in its files.
+// cannot be opened or read or has no such instance, 1 on a problem in its files.
 int open_instance(const SetOptions& options, std::int32_t number, KitSet& set, SetReader& reader,
                   InstanceHead& head);
+// As open_instance, for a set already named (`set` outlives the reader).
+int enter_instance(const KitSet& set, std::int32_t number, SetReader& reader, InstanceHead& head);
+// Closes the set's files, whether the instance was opened or not.
+void close_instance(SetReader& reader);
+
+// Called with each object of the instance in turn: 0 to go on, else the status that ends
+// the walk.
+using ObjectStep = std::function<int(std::int64_t object, const std::vector<Defect>& defects)>;
+
+// Reads the objects left in the instance, calling `step` (when set) for each; `objects` is
+// how many were read. Returns 0, the status that ended the walk, or the exit status after
+// printing a problem in the set's files (1, or 2 when a file could not be read).
+int walk_objects(SetReader& reader, const ObjectStep& step, std::int64_t& objects);
