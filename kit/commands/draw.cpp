@@ -63,65 +63,152 @@ std::string placement_note(const std::string& name, std::int64_t shown, std::int
     return note;
 }
 
+// What a drawing gathers while the set is read: the picture, how much of the set it may
+// hold, the objects of the instance and those the placement uses, and the check.
+struct Drawing {
+    Picture picture;
+    std::int64_t limit = 0;        // objects drawn at most
+    std::int64_t defect_limit = 0; // defects drawn at most on each object
+    std::int64_t objects = 0;
+    std::int64_t used = 0;
+    PlacementCheck check;
+};
+
+// The picture's frame: the objects' size, the title, and how much of the set it holds, so
+// that the file stays within a few megabytes.
+void frame_picture(const DrawOptions& options, const KitSet& set, Drawing& d) {
+    d.limit = std::min<std::int64_t>(options.max_objects, picture_max_objects);
+    d.defect_limit = std::max<std::int64_t>(1, picture_max_defects / d.limit);
+    Picture& picture = d.picture;
+    picture.length = set.params.object.length;
+    picture.width = set.params.object.width;
+    picture.placement = !options.placement.empty();
+    picture.title = file_name(set.from_answers ? set.answers_path : set.items_path) +
+                    ", instance " + std::to_string(options.instance) + ": objects " +
+                    std::to_string(picture.length) + " x " + std::to_string(picture.width);
+}
+
+// The instance alone: its first objects with their defects.
+int draw_instance(SetReader& reader, Progress& progress, Drawing& d) {
+    return walk_objects(
+        reader,
+        [&](std::int64_t object, const std::vector<Defect>& defects) {
+            show_progress(progress, reader.bytes_done);
+            if (object < d.limit) {
+                d.picture.objects.push_back(keep(object, defects, d.defect_limit));
+            }
+            return 0;
+        },
+        d.objects);
+}
+
+// The placement, checked object by object: the first objects it uses, with their defects
+// and its items on them, each marked when it breaks a rule.
+int draw_placement(SetReader& reader, const InstanceHead& head, Placement& placement,
+                   bool allow_rotation, Progress& progress, Drawing& d) {
+    return check_placement(
+        reader, head, placement, allow_rotation,
+        [&](const ObjectView& view) {
+            ++d.objects;
+            show_progress(progress, reader.bytes_done);
+            if (!view.used || ++d.used > d.limit) {
+                return;
+            }
+            PictureObject o = keep(view.index, *view.defects, d.defect_limit);
+            for (std::size_t i = 0; i < view.items->size(); ++i) {
+                const PlacedItem& p = (*view.items)[i];
+                o.items.push_back(
+                    {p.x, p.y, p.lx, p.ly, placement.items[p.row].type, (*view.bad)[i]});
+            }
+            d.picture.objects.push_back(std::move(o));
+        },
+        d.check);
+}
+
+// "; at most 3333 defects drawn on each object" when an object drawn has more.
+std::string defects_note(const Drawing& d) {
+    for (const PictureObject& o : d.picture.objects) {
+        if (static_cast<std::int64_t>(o.defects.size()) < o.defects_total) {
+            return "; at most " + std::to_string(d.defect_limit) + " defects drawn on each object";
+        }
+    }
+    return "";
+}
+
+// The words of a placement's picture: what it shows, and as the caption the summary of a
+// feasible placement or the first problems. Returns how many problems there are.
+std::size_t describe_placement(const DrawOptions& options, const Placement& placement, Drawing& d) {
+    Picture& picture = d.picture;
+    const std::string name = file_name(options.placement);
+    const auto shown = static_cast<std::int64_t>(picture.objects.size());
+    picture.subtitle =
+        placement_note(name, shown, d.used, d.objects, options.max_objects) + defects_note(d);
+    const std::vector<PlacementProblem> all = all_problems(placement, d.check);
+    if (all.empty()) {
+        const std::string summary = summary_text(d.check.summary);
+        std::size_t from = 0;
+        for (std::size_t end = summary.find('\n'); end != std::string::npos;
+             from = end + 1, end = summary.find('\n', from)) {
+            picture.caption.push_back(summary.substr(from, end - from));
+        }
+        return 0;
+    }
+    picture.caption.push_back("not feasible: " + std::to_string(all.size()) +
+                              (all.size() == 1 ? " problem" : " problems") +
+                              ", the items concerned outlined in red");
+    constexpr std::size_t listed = 5;
+    for (std::size_t i = 0; i < all.size() && i < listed; ++i) {
+        picture.caption.push_back(name + ":" + std::to_string(all[i].line) + ": " + all[i].message);
+    }
+    if (all.size() > listed) {
+        picture.caption.push_back("and " + std::to_string(all.size() - listed) +
+                                  " more: defectkit check-solution lists them all");
+    }
+    return all.size();
+}
+
+// The words of an instance's picture: what it shows, and its item types.
+void describe_instance(const DrawOptions& options, const InstanceHead& head, Drawing& d) {
+    const auto shown = static_cast<std::int64_t>(d.picture.objects.size());
+    d.picture.subtitle = objects_note(shown, d.objects, options.max_objects) + defects_note(d);
+    sort_item_types(head, d.picture);
+}
+
+// The SVG file, whole or absent, never over one of the inputs. False, with the message
+// printed, when it cannot be written.
+bool write_picture(const DrawOptions& options, const KitSet& set, const Picture& picture) {
+    const std::string svg = render_svg(picture);
+    OutputTarget target;
+    const InputPaths inputs{
+        {set.answers_path, set.items_path, set.defects_path, options.placement}};
+    if (!open_target(target, options.out, inputs)) {
+        return false;
+    }
+    write_target(target, svg);
+    return close_target(target);
+}
+
 } // namespace
 
 int run_draw(const DrawOptions& options) {
     KitSet set;
     SetReader reader;
     InstanceHead head;
-    int status = open_instance(options.set, options.instance, set, reader, head);
-    const bool with_placement = !options.placement.empty();
     Placement placement;
+    Drawing d;
+    const bool with_placement = !options.placement.empty();
+    int status = open_instance(options.set, options.instance, set, reader, head);
     if (status == 0 && with_placement &&
         !read_placement(options.placement, head.items.size(), placement)) {
         status = 2;
     }
-    const std::int64_t limit = std::min<std::int64_t>(options.max_objects, picture_max_objects);
-    const std::int64_t defect_limit = std::max<std::int64_t>(1, picture_max_defects / limit);
-    Picture picture;
-    picture.length = set.params.object.length;
-    picture.width = set.params.object.width;
-    picture.placement = with_placement;
-    picture.title = file_name(set.from_answers ? set.answers_path : set.items_path) +
-                    ", instance " + std::to_string(options.instance) + ": objects " +
-                    std::to_string(picture.length) + " x " + std::to_string(picture.width);
-    std::int64_t objects = 0;
-    std::int64_t used = 0;
-    PlacementCheck check;
+    frame_picture(options, set, d);
     Progress progress;
     start_progress(progress, "drawing", reader.bytes_total);
-    if (status == 0 && with_placement) {
-        status = check_placement(
-            reader, head, placement, options.allow_rotation,
-            [&](const ObjectView& view) {
-                ++objects;
-                show_progress(progress, reader.bytes_done);
-                if (!view.used) {
-                    return;
-                }
-                if (++used > limit) {
-                    return;
-                }
-                PictureObject o = keep(view.index, *view.defects, defect_limit);
-                for (std::size_t i = 0; i < view.items->size(); ++i) {
-                    const PlacedItem& p = (*view.items)[i];
-                    o.items.push_back(
-                        {p.x, p.y, p.lx, p.ly, placement.items[p.row].type, (*view.bad)[i]});
-                }
-                picture.objects.push_back(std::move(o));
-            },
-            check);
-    } else if (status == 0) {
-        status = walk_objects(
-            reader,
-            [&](std::int64_t object, const std::vector<Defect>& defects) {
-                show_progress(progress, reader.bytes_done);
-                if (object < limit) {
-                    picture.objects.push_back(keep(object, defects, defect_limit));
-                }
-                return 0;
-            },
-            objects);
+    if (status == 0) {
+        status = with_placement
+                     ? draw_placement(reader, head, placement, options.allow_rotation, progress, d)
+                     : draw_instance(reader, progress, d);
     }
     end_progress(progress);
     close_instance(reader);
@@ -129,56 +216,13 @@ int run_draw(const DrawOptions& options) {
     if (status != 0) {
         return status;
     }
-
-    const auto shown = static_cast<std::int64_t>(picture.objects.size());
-    bool cut = false;
-    for (const PictureObject& o : picture.objects) {
-        cut = cut || static_cast<std::int64_t>(o.defects.size()) < o.defects_total;
-    }
-    const std::string defects_note =
-        cut ? "; at most " + std::to_string(defect_limit) + " defects drawn on each object" : "";
     std::size_t problems = 0;
     if (with_placement) {
-        picture.subtitle = placement_note(file_name(options.placement), shown, used, objects,
-                                          options.max_objects) +
-                           defects_note;
-        const std::vector<PlacementProblem> all = all_problems(placement, check);
-        problems = all.size();
-        if (all.empty()) {
-            const std::string summary = summary_text(check.summary);
-            std::size_t from = 0;
-            for (std::size_t end = summary.find('\n'); end != std::string::npos;
-                 from = end + 1, end = summary.find('\n', from)) {
-                picture.caption.push_back(summary.substr(from, end - from));
-            }
-        } else {
-            picture.caption.push_back("not feasible: " + std::to_string(all.size()) +
-                                      (all.size() == 1 ? " problem" : " problems") +
-                                      ", the items concerned outlined in red");
-            constexpr std::size_t listed = 5;
-            for (std::size_t i = 0; i < all.size() && i < listed; ++i) {
-                picture.caption.push_back(file_name(options.placement) + ":" +
-                                          std::to_string(all[i].line) + ": " + all[i].message);
-            }
-            if (all.size() > listed) {
-                picture.caption.push_back("and " + std::to_string(all.size() - listed) +
-                                          " more: defectkit check-solution lists them all");
-            }
-        }
+        problems = describe_placement(options, placement, d);
     } else {
-        picture.subtitle = objects_note(shown, objects, options.max_objects) + defects_note;
-        sort_item_types(head, picture);
+        describe_instance(options, head, d);
     }
-
-    const std::string svg = render_svg(picture);
-    OutputTarget target;
-    const InputPaths inputs{
-        {set.answers_path, set.items_path, set.defects_path, options.placement}};
-    if (!open_target(target, options.out, inputs)) {
-        return 2;
-    }
-    write_target(target, svg);
-    if (!close_target(target)) {
+    if (!write_picture(options, set, d.picture)) {
         return 2;
     }
     if (problems > 0) {
