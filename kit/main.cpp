@@ -76,17 +76,18 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"knapsack", "bin-packing"}));
     export_cmd->add_flag("--force", exp.force, "Write into a target that is not empty");
 
-    CheckSolutionOptions solution;
-    CLI::App* solution_cmd =
+    CheckSolutionOptions check_solution;
+    CLI::App* check_solution_cmd =
         app.add_subcommand("check-solution", "Check that a placement of one instance is feasible");
-    add_set_options(solution_cmd, solution.set);
-    solution_cmd->add_option("--instance", solution.instance, "The instance (from 1)")
+    add_set_options(check_solution_cmd, check_solution.set);
+    check_solution_cmd->add_option("--instance", check_solution.instance, "The instance (from 1)")
         ->required()
         ->check(CLI::Range(1, MAXMOD));
-    solution_cmd->add_option("--solution", solution.solution, "The placement, a CSV file")
+    check_solution_cmd
+        ->add_option("--solution", check_solution.placement, "The placement, a CSV file")
         ->required();
-    solution_cmd->add_flag("--allow-rotation", solution.allow_rotation,
-                           "Items may be turned by 90 degrees");
+    check_solution_cmd->add_flag("--allow-rotation", check_solution.allow_rotation,
+                                 "Items may be turned by 90 degrees");
 
     DrawOptions draw;
     CLI::App* draw_cmd = app.add_subcommand("draw", "Draw an instance, or a placement, as SVG");
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::Range(1, MAXMOD));
     draw_cmd->add_option("--out", draw.out, "The SVG file")->required();
-    draw_cmd->add_option("--solution", draw.solution, "A placement to draw");
+    draw_cmd->add_option("--solution", draw.placement, "A placement to draw");
     draw_cmd->add_option("--max-objects", draw.max_objects, "Objects drawn at most (default 12)")
         ->check(CLI::Range(1, MAXMOD));
     draw_cmd->add_flag("--allow-rotation", draw.allow_rotation,
@@ -142,8 +143,8 @@ int main(int argc, char** argv) {
         if (export_cmd->parsed()) {
             return run_export(exp);
         }
-        if (solution_cmd->parsed()) {
-            return run_check_solution(solution);
+        if (check_solution_cmd->parsed()) {
+            return run_check_solution(check_solution);
         }
         return run_draw(draw);
     } catch (const std::bad_alloc&) {

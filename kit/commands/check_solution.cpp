@@ -8,31 +8,31 @@
 int run_check_solution(const CheckSolutionOptions& options) {
     KitSet set;
     InstanceHead head;
-    Solution solution;
+    Placement placement;
     PlacementRun run;
     const int status = read_instance(
         options.set, options.instance, "checking the placement", set,
         [&](const InstanceHead& read) {
             head = read;
-            if (!read_solution(options.solution, head.items.size(), solution)) {
+            if (!read_placement(options.placement, head.items.size(), placement)) {
                 return false;
             }
-            start_placement_check(run, set, head, solution, options.allow_rotation);
+            start_placement_check(run, set, head, placement, options.allow_rotation);
             return true;
         },
         [&](const std::vector<Defect>& defects) { return check_next_object(run, defects, {}); });
-    close_solution(solution);
+    close_placement(placement);
     if (status != 0) {
         return status;
     }
     finish_placement_check(run);
     const PlacementCheck& check = run.result;
-    const std::vector<SolutionProblem> problems = all_problems(solution, check);
-    for (const SolutionProblem& p : problems) {
-        std::cerr << solution.path << ":" << p.line << ": " << p.message << "\n";
+    const std::vector<PlacementProblem> problems = all_problems(placement, check);
+    for (const PlacementProblem& p : problems) {
+        std::cerr << placement.path << ":" << p.line << ": " << p.message << "\n";
     }
     if (!problems.empty()) {
-        std::cerr << solution.path << ": " << problems.size()
+        std::cerr << placement.path << ": " << problems.size()
                   << (problems.size() == 1 ? " problem" : " problems")
                   << ": the placement of instance " << options.instance << " is not feasible\n";
         return 1;

@@ -33,7 +33,7 @@ int run_export(const ExportOptions& options);
 struct CheckSolutionOptions {
     SetOptions set;
     std::int32_t instance = 0;
-    std::string solution;
+    std::string placement; // --solution: the placement file
     bool allow_rotation = false;
 };
 int run_check_solution(const CheckSolutionOptions& options);
@@ -42,7 +42,7 @@ struct DrawOptions {
     SetOptions set;
     std::int32_t instance = 0;
     std::string out;
-    std::string solution; // empty: draw the instance alone
+    std::string placement; // --solution: the placement file; empty: draw the instance alone
     std::int32_t max_objects = 12;
     bool allow_rotation = false;
 };

@@ -69,8 +69,8 @@ std::string placement_note(const std::string& name, std::int64_t shown, std::int
 int run_draw(const DrawOptions& options) {
     KitSet set;
     InstanceHead head;
-    const bool placement = !options.solution.empty();
-    Solution solution;
+    const bool drawn_placement = !options.placement.empty();
+    Placement placement;
     PlacementRun run;
     const std::int64_t limit = std::min<std::int64_t>(options.max_objects, picture_max_objects);
     const std::int64_t defect_limit = std::max<std::int64_t>(1, picture_max_defects / limit);
@@ -84,7 +84,7 @@ int run_draw(const DrawOptions& options) {
         PictureObject o = keep(view.index, *view.defects, defect_limit);
         for (std::size_t i = 0; i < view.items->size(); ++i) {
             const PlacedItem& p = (*view.items)[i];
-            o.items.push_back({p.x, p.y, p.lx, p.ly, solution.items[p.row].type, (*view.bad)[i]});
+            o.items.push_back({p.x, p.y, p.lx, p.ly, placement.items[p.row].type, (*view.bad)[i]});
         }
         picture.objects.push_back(std::move(o));
     };
@@ -92,17 +92,17 @@ int run_draw(const DrawOptions& options) {
         options.set, options.instance, "drawing", set,
         [&](const InstanceHead& read) {
             head = read;
-            if (!placement) {
+            if (!drawn_placement) {
                 return true;
             }
-            if (!read_solution(options.solution, head.items.size(), solution)) {
+            if (!read_placement(options.placement, head.items.size(), placement)) {
                 return false;
             }
-            start_placement_check(run, set, head, solution, options.allow_rotation);
+            start_placement_check(run, set, head, placement, options.allow_rotation);
             return true;
         },
         [&](const std::vector<Defect>& defects) {
-            if (placement) {
+            if (drawn_placement) {
                 ++objects;
                 return check_next_object(run, defects, draw_placed);
             }
@@ -114,15 +114,15 @@ int run_draw(const DrawOptions& options) {
         });
     picture.length = set.params.object.length;
     picture.width = set.params.object.width;
-    picture.placement = placement;
+    picture.placement = drawn_placement;
     picture.title = file_name(set.from_answers ? set.answers_path : set.items_path) +
                     ", instance " + std::to_string(options.instance) + ": objects " +
                     std::to_string(picture.length) + " x " + std::to_string(picture.width);
-    if (placement && status == 0) {
+    if (drawn_placement && status == 0) {
         finish_placement_check(run);
     }
     const PlacementCheck& check = run.result;
-    close_solution(solution);
+    close_placement(placement);
     if (status != 0) {
         return status;
     }
@@ -135,11 +135,11 @@ int run_draw(const DrawOptions& options) {
     const std::string defects_note =
         cut ? "; at most " + std::to_string(defect_limit) + " defects drawn on each object" : "";
     std::size_t problems = 0;
-    if (placement) {
+    if (drawn_placement) {
         picture.subtitle =
-            placement_note(file_name(options.solution), shown, used, objects, options.max_objects) +
+            placement_note(file_name(options.placement), shown, used, objects, options.max_objects) +
             defects_note;
-        const std::vector<SolutionProblem> all = all_problems(solution, check);
+        const std::vector<PlacementProblem> all = all_problems(placement, check);
         problems = all.size();
         if (all.empty()) {
             const std::string summary = summary_text(check.summary);
@@ -154,7 +154,7 @@ int run_draw(const DrawOptions& options) {
                                       ", the items concerned outlined in red");
             constexpr std::size_t listed = 5;
             for (std::size_t i = 0; i < all.size() && i < listed; ++i) {
-                picture.caption.push_back(file_name(options.solution) + ":" +
+                picture.caption.push_back(file_name(options.placement) + ":" +
                                           std::to_string(all[i].line) + ": " + all[i].message);
             }
             if (all.size() > listed) {
@@ -169,7 +169,7 @@ int run_draw(const DrawOptions& options) {
 
     const std::string svg = render_svg(picture);
     OutputTarget target;
-    const InputPaths inputs{{set.answers_path, set.items_path, set.defects_path, options.solution}};
+    const InputPaths inputs{{set.answers_path, set.items_path, set.defects_path, options.placement}};
     if (!open_target(target, options.out, inputs)) {
         return 2;
     }
@@ -178,7 +178,7 @@ int run_draw(const DrawOptions& options) {
         return 2;
     }
     if (problems > 0) {
-        std::cerr << options.solution << ": the placement is not feasible (" << problems
+        std::cerr << options.placement << ": the placement is not feasible (" << problems
                   << (problems == 1 ? " problem" : " problems")
                   << ", outlined red in the picture); defectkit check-solution lists them\n";
     }

@@ -145,17 +145,17 @@ namespace {
 
 // The bins: each placement bin once, each object once.
 void index_bins(PlacementRun& run) {
-    const Solution& solution = *run.solution;
-    std::vector<SolutionProblem>& out = run.result.violations;
+    const Placement& placement = *run.placement;
+    std::vector<PlacementProblem>& out = run.result.violations;
     run.object_bin.assign(MAXMOD, -1);
-    run.bin_ok.assign(solution.bins.size(), false);
-    for (std::size_t b = 0; b < solution.bins.size(); ++b) {
-        const SolutionBin& bin = solution.bins[b];
+    run.bin_ok.assign(placement.bins.size(), false);
+    for (std::size_t b = 0; b < placement.bins.size(); ++b) {
+        const PlacementBin& bin = placement.bins[b];
         const std::string name = "bin " + text(bin.index) + ": ";
         const auto [slot, fresh] = run.bin_row.emplace(bin.index, b);
         if (!fresh) {
             out.push_back({bin.line, name + "a second BIN row for this bin (the first is line " +
-                                         text(solution.bins[slot->second].line) + ")"});
+                                         text(placement.bins[slot->second].line) + ")"});
             continue;
         }
         if (bin.copies != 1) {
@@ -173,7 +173,7 @@ void index_bins(PlacementRun& run) {
         }
         std::int64_t& owner = run.object_bin[static_cast<std::size_t>(bin.type)];
         if (owner >= 0) {
-            const SolutionBin& first = solution.bins[static_cast<std::size_t>(owner)];
+            const PlacementBin& first = placement.bins[static_cast<std::size_t>(owner)];
             out.push_back({bin.line, name + "object " + text(bin.type) +
                                          " is used a second time (first by bin " +
                                          text(first.index) + " at line " + text(first.line) +
@@ -187,9 +187,9 @@ void index_bins(PlacementRun& run) {
 
 // An item row at a size that is not its type's, unless turned where rotation is allowed.
 void check_item_size(PlacementRun& run, std::uint32_t r, const Item& type) {
-    const SolutionItem& it = run.solution->items[r];
+    const PlacementItem& it = run.placement->items[r];
     const std::string name = "item " + text(it.type);
-    std::vector<SolutionProblem>& out = run.result.violations;
+    std::vector<PlacementProblem>& out = run.result.violations;
     if (it.lx == type.length && it.ly == type.width) {
         return;
     }
@@ -209,13 +209,13 @@ void check_item_size(PlacementRun& run, std::uint32_t r, const Item& type) {
 
 // The items: each known, once, at its size, on a bin that is an object.
 void index_items(PlacementRun& run) {
-    const Solution& solution = *run.solution;
-    std::vector<SolutionProblem>& out = run.result.violations;
+    const Placement& placement = *run.placement;
+    std::vector<PlacementProblem>& out = run.result.violations;
     const auto n = static_cast<std::int64_t>(run.head->items.size());
     std::vector<std::uint64_t> placed_at(static_cast<std::size_t>(n), 0);
-    run.bad.assign(solution.items.size(), false);
-    for (std::uint32_t r = 0; r < solution.items.size(); ++r) {
-        const SolutionItem& it = solution.items[r];
+    run.bad.assign(placement.items.size(), false);
+    for (std::uint32_t r = 0; r < placement.items.size(); ++r) {
+        const PlacementItem& it = placement.items[r];
         const std::string name = "item " + text(it.type);
         if (it.type < 0 || it.type >= n) {
             out.push_back({it.line, name + " does not exist (the instance has " + text(n) +
@@ -238,7 +238,7 @@ void index_items(PlacementRun& run) {
         if (!run.bin_ok[slot->second]) {
             continue; // the BIN row's own problem is reported
         }
-        run.on_object.emplace_back(solution.bins[slot->second].type, r);
+        run.on_object.emplace_back(placement.bins[slot->second].type, r);
     }
     std::stable_sort(run.on_object.begin(), run.on_object.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -246,9 +246,9 @@ void index_items(PlacementRun& run) {
 
 // The DEFECT rows, run by run, in object order.
 void index_defect_runs(PlacementRun& run) {
-    const Solution& solution = *run.solution;
-    for (std::size_t k = 0; k < solution.defect_runs.size(); ++k) {
-        const DefectRun& defect_run = solution.defect_runs[k];
+    const Placement& placement = *run.placement;
+    for (std::size_t k = 0; k < placement.defect_runs.size(); ++k) {
+        const DefectRun& defect_run = placement.defect_runs[k];
         const auto slot = run.bin_row.find(defect_run.bin);
         if (slot == run.bin_row.end()) {
             for (std::uint64_t line = defect_run.line; line < defect_run.line + defect_run.count;
@@ -257,7 +257,7 @@ void index_defect_runs(PlacementRun& run) {
                     {line, "DEFECT row for bin " + text(defect_run.bin) + ", which has no BIN row"});
             }
         } else if (run.bin_ok[slot->second]) {
-            run.runs.emplace_back(solution.bins[slot->second].type, k);
+            run.runs.emplace_back(placement.bins[slot->second].type, k);
         }
     }
     std::stable_sort(run.runs.begin(), run.runs.end(),
@@ -273,7 +273,7 @@ void place_items(PlacementRun& run) {
     for (; run.next_item < run.on_object.size() && run.on_object[run.next_item].first == run.object;
          ++run.next_item) {
         const std::uint32_t r = run.on_object[run.next_item].second;
-        const SolutionItem& it = run.solution->items[r];
+        const PlacementItem& it = run.placement->items[r];
         run.items.push_back({it.x, it.y, it.lx, it.ly, r});
         ++sum.items_placed;
         const Item& type = run.head->items[static_cast<std::size_t>(it.type)];
@@ -288,7 +288,7 @@ void report_findings(PlacementRun& run, const std::vector<Defect>& defects) {
     check_object(run.length, run.width, run.items, defects, findings);
     const std::string object = text(run.object);
     for (const ItemFinding& f : findings) {
-        const SolutionItem& it = run.solution->items[f.row];
+        const PlacementItem& it = run.placement->items[f.row];
         const std::string name = "item " + text(it.type);
         run.bad[f.row] = true;
         std::string message;
@@ -297,7 +297,7 @@ void report_findings(PlacementRun& run, const std::vector<Defect>& defects) {
                       span(it.x, it.lx) + ", y " + span(it.y, it.ly) + " of " + text(run.length) +
                       " x " + text(run.width);
         } else if (f.kind == FindingKind::overlaps_item) {
-            const SolutionItem& other = run.solution->items[static_cast<std::size_t>(f.other)];
+            const PlacementItem& other = run.placement->items[static_cast<std::size_t>(f.other)];
             message = name + " overlaps item " + text(other.type) + " (line " + text(other.line) +
                       ") on object " + object;
         } else {
@@ -313,9 +313,9 @@ void report_findings(PlacementRun& run, const std::vector<Defect>& defects) {
 }
 
 // A DEFECT row against the defect it names.
-void compare_defect_row(PlacementRun& run, const SolutionDefect& row,
+void compare_defect_row(PlacementRun& run, const PlacementDefect& row,
                         const std::vector<Defect>& defects) {
-    std::vector<SolutionProblem>& out = run.result.violations;
+    std::vector<PlacementProblem>& out = run.result.violations;
     const std::string name = "DEFECT " + text(row.id) + " of object " + text(run.object);
     if (row.id < 0 || row.id >= static_cast<std::int64_t>(defects.size())) {
         out.push_back({row.line, name + ": no such defect (the object has " +
@@ -343,11 +343,11 @@ bool compare_defect_rows(PlacementRun& run, const std::vector<Defect>& defects) 
     run.echoed.assign(defects.size(), 0);
     for (; run.next_run < run.runs.size() && run.runs[run.next_run].first == run.object;
          ++run.next_run) {
-        if (!read_defect_run(*run.solution,
-                             run.solution->defect_runs[run.runs[run.next_run].second], run.rows)) {
+        if (!read_defect_run(*run.placement,
+                             run.placement->defect_runs[run.runs[run.next_run].second], run.rows)) {
             return false;
         }
-        for (const SolutionDefect& row : run.rows) {
+        for (const PlacementDefect& row : run.rows) {
             compare_defect_row(run, row, defects);
         }
     }
@@ -357,9 +357,9 @@ bool compare_defect_rows(PlacementRun& run, const std::vector<Defect>& defects) 
 } // namespace
 
 void start_placement_check(PlacementRun& run, const KitSet& set, const InstanceHead& head,
-                           Solution& solution, bool allow_rotation) {
+                           Placement& placement, bool allow_rotation) {
     run = PlacementRun{};
-    run.solution = &solution;
+    run.placement = &placement;
     run.head = &head;
     run.defects_path = set.defects_path;
     run.length = set.params.object.length;
@@ -402,8 +402,8 @@ void finish_placement_check(PlacementRun& run) {
     const std::int64_t objects = run.object;
     sum.objects_total = objects;
     // Bins whose object the instance does not have: their items are not on any object.
-    for (std::size_t b = 0; b < run.solution->bins.size(); ++b) {
-        const SolutionBin& bin = run.solution->bins[b];
+    for (std::size_t b = 0; b < run.placement->bins.size(); ++b) {
+        const PlacementBin& bin = run.placement->bins[b];
         if (!run.bin_ok[b]) {
             continue;
         }
@@ -422,7 +422,7 @@ void finish_placement_check(PlacementRun& run) {
     }
     std::stable_sort(
         run.result.violations.begin(), run.result.violations.end(),
-        [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
+        [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
 }
 
 int read_instance(const SetOptions& options, std::int32_t number, const char* label, KitSet& set,
@@ -477,12 +477,12 @@ std::string percent(std::int64_t a, std::int64_t b) {
     return text(hundredths / 100) + "." + (frac < 10 ? "0" : "") + text(frac);
 }
 
-std::vector<SolutionProblem> all_problems(const Solution& solution, const PlacementCheck& check) {
-    std::vector<SolutionProblem> all = solution.problems;
+std::vector<PlacementProblem> all_problems(const Placement& placement, const PlacementCheck& check) {
+    std::vector<PlacementProblem> all = placement.problems;
     all.insert(all.end(), check.violations.begin(), check.violations.end());
     std::stable_sort(
         all.begin(), all.end(),
-        [](const SolutionProblem& a, const SolutionProblem& b) { return a.line < b.line; });
+        [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
     return all;
 }
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 // An item as placed on one object: the rectangle [x, x + lx) x [y, y + ly), and its row
-// in Solution::items.
+// in Placement::items.
 struct PlacedItem {
     std::int64_t x = 0;
     std::int64_t y = 0;
@@ -70,13 +70,13 @@ using ObjectVisitor = std::function<void(const ObjectView&)>;
 
 struct PlacementCheck {
     PlacementSummary summary;
-    std::vector<SolutionProblem> violations; // in line order
+    std::vector<PlacementProblem> violations; // in line order
 };
 
 // A placement being held against its instance, object by object: the rows indexed once,
 // then each object's items placed and checked, then the verdict.
 struct PlacementRun {
-    Solution* solution = nullptr;
+    Placement* placement = nullptr;
     const InstanceHead* head = nullptr;
     std::string defects_path;
     std::int64_t length = 0; // the objects
@@ -97,13 +97,13 @@ struct PlacementRun {
     std::vector<PlacedItem> items;
     std::vector<bool> items_bad;
     std::vector<ItemFinding> findings;
-    std::vector<SolutionDefect> rows;
+    std::vector<PlacementDefect> rows;
     std::vector<std::uint64_t> echoed;
 };
 
 // Indexes the placement's rows against the instance `head` (both must outlive the run).
 void start_placement_check(PlacementRun& run, const KitSet& set, const InstanceHead& head,
-                           Solution& solution, bool allow_rotation);
+                           Placement& placement, bool allow_rotation);
 // Checks the instance's next object, calling `visit` (when set) with what it saw. False
 // when the placement file cannot be read again (printed; exit 2).
 bool check_next_object(PlacementRun& run, const std::vector<Defect>& defects,
@@ -113,7 +113,7 @@ bool check_next_object(PlacementRun& run, const std::vector<Defect>& defects,
 void finish_placement_check(PlacementRun& run);
 
 // Problems from reading the placement and violations from checking it, both in line order.
-std::vector<SolutionProblem> all_problems(const Solution& solution, const PlacementCheck& check);
+std::vector<PlacementProblem> all_problems(const Placement& placement, const PlacementCheck& check);
 
 // The summary of a feasible placement, the lines check-solution prints.
 std::string summary_text(const PlacementSummary& summary);

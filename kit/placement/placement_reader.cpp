@@ -1,3 +1,6 @@
+// The placement reader: one pass over the CSV file that checks each row's form and holds
+// the BIN and ITEM rows, the DEFECT rows only as runs to be read again when their object
+// comes. Lines come from the set's own line source, which cuts lines too long.
 #include "placement/placement_reader.h"
 
 #include "defectgen.h"
@@ -5,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -147,130 +151,179 @@ bool open_placement(const std::string& path, int& fd) {
 }
 
 // Lines of at most this many bytes are read whole; a longer one is cut and marked.
-static_assert(solution_max_line == max_kit_line_length);
+static_assert(placement_max_line == max_kit_line_length);
+
+// ---- One pass over the file.
+
+// What the pass keeps as it goes: the placement it fills, the line it stands at and where
+// that line starts, and the DEFECT rows counted per bin.
+struct Pass {
+    Placement& placement;
+    const std::uint64_t max_items;
+    std::uint64_t number = 0;
+    std::uint64_t start = 0;
+    // With {}, Pass{placement, max_items} initialises every member (-Wextra asks for it).
+    std::unordered_map<std::int64_t, std::uint32_t> defects_per_bin{};
+};
+
+// Notes a problem of the current line; false once so many are noted that the reading stops.
+bool note_problem(Pass& pass, std::string message) {
+    pass.placement.problems.push_back({pass.number, std::move(message)});
+    return pass.placement.problems.size() < placement_max_problems;
+}
+
+// The first line, which tells the number of columns. False when it is no header: the
+// file is then not read further.
+bool read_header(Pass& pass, std::string& line) {
+    if (line.starts_with("\xEF\xBB\xBF")) {
+        line.erase(0, 3);
+    }
+    if (line == "TYPE,ID,COPIES,BIN,X,Y,LX,LY") {
+        pass.placement.columns = 8;
+    } else if (line == "TYPE,ID,COPIES,BIN,X,Y,LX,LY,GROUP_ID") {
+        pass.placement.columns = 9;
+    } else {
+        note_problem(pass, "the header is not TYPE,ID,COPIES,BIN,X,Y,LX,LY (optionally followed "
+                           "by ,GROUP_ID): is this a placement file?");
+        return false;
+    }
+    return true;
+}
+
+// The bounds below stop the reading at the first row beyond them, so that memory stays
+// bounded whatever the file holds.
+
+bool take_bin(Pass& pass, const ParsedRow& row) {
+    std::vector<PlacementBin>& bins = pass.placement.bins;
+    if (bins.size() == static_cast<std::size_t>(MAXMOD)) {
+        note_problem(pass, "more than " + std::to_string(MAXMOD) +
+                               " BIN rows: an instance has at most that many objects");
+        return false;
+    }
+    bins.push_back({row.id, row.bin, row.copies, row.lx, row.ly, pass.number});
+    return true;
+}
+
+bool take_item(Pass& pass, const ParsedRow& row) {
+    std::vector<PlacementItem>& items = pass.placement.items;
+    if (items.size() == pass.max_items) {
+        note_problem(pass, "more ITEM rows than the instance has items (" +
+                               std::to_string(pass.max_items) +
+                               "): each item is placed once at most");
+        return false;
+    }
+    items.push_back({row.id, row.bin, row.x, row.y, row.lx, row.ly, pass.number});
+    return true;
+}
+
+// A DEFECT row is not held: it extends the run of the row before it, or starts a run.
+bool take_defect(Pass& pass, const ParsedRow& row) {
+    Placement& placement = pass.placement;
+    std::uint32_t& count = pass.defects_per_bin[row.bin];
+    if (count == static_cast<std::uint32_t>(MAXDEF)) {
+        note_problem(pass, "more than " + std::to_string(MAXDEF) + " DEFECT rows for bin " +
+                               std::to_string(row.bin) +
+                               ": an object has at most that many defects");
+        return false;
+    }
+    ++count;
+    ++placement.defect_rows;
+    DefectRun* last = placement.defect_runs.empty() ? nullptr : &placement.defect_runs.back();
+    if (last != nullptr && last->bin == row.bin && last->line + last->count == pass.number) {
+        ++last->count;
+        return true;
+    }
+    if (placement.defect_runs.size() == placement_max_defect_runs) {
+        note_problem(pass, "the DEFECT rows are scattered over more than " +
+                               std::to_string(placement_max_defect_runs) +
+                               " runs: write the DEFECT rows of each bin together");
+        return false;
+    }
+    placement.defect_runs.push_back({row.bin, pass.start, pass.number, 1});
+    return true;
+}
+
+// A line after the header: nothing when empty, else a row held by its type or a problem.
+// False when the reading stops.
+bool read_row(Pass& pass, const std::string& line, bool too_long) {
+    if (too_long) {
+        return note_problem(pass,
+                            "line longer than " + std::to_string(placement_max_line) + " bytes");
+    }
+    if (line.empty()) {
+        return true;
+    }
+    ParsedRow row;
+    if (std::string message = parse_row(line, pass.placement.columns, row); !message.empty()) {
+        return note_problem(pass, std::move(message));
+    }
+    switch (row.type) {
+    case RowType::bin:
+        return take_bin(pass, row);
+    case RowType::item:
+        return take_item(pass, row);
+    case RowType::defect:
+        return take_defect(pass, row);
+    }
+    return false;
+}
+
+// Every line in turn until the end or until the reading stops. A header too long is no
+// header (read_header tells so) rather than a row.
+void read_lines(LineSource& src, Pass& pass) {
+    std::string line;
+    bool too_long = false;
+    while (next_row_line(src, line, pass.start, too_long)) {
+        ++pass.number;
+        if (!(pass.number == 1 ? read_header(pass, line) : read_row(pass, line, too_long))) {
+            return;
+        }
+    }
+}
 
 } // namespace
 
-bool read_solution(const std::string& path, std::uint64_t max_items, Solution& solution) {
-    solution = Solution{};
-    solution.path = path;
-    if (!open_placement(path, solution.fd)) {
+bool read_placement(const std::string& path, std::uint64_t max_items, Placement& placement) {
+    placement = Placement{};
+    placement.path = path;
+    if (!open_placement(path, placement.fd)) {
         return false;
     }
     LineSource src;
-    init_line_source(src, path, ::dup(solution.fd), std::size_t{1} << 16);
-    std::string line;
-    std::uint64_t start = 0;
-    std::uint64_t number = 0;
-    bool too_long = false;
-    std::size_t columns = 0;
-    std::unordered_map<std::int64_t, std::uint32_t> defects_per_bin;
-    auto problem = [&](std::string message) {
-        solution.problems.push_back({number, std::move(message)});
-        return solution.problems.size() < solution_max_problems;
-    };
-    while (next_row_line(src, line, start, too_long)) {
-        ++number;
-        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) {
-            line.erase(0, 3);
-        }
-        // A header too long is no header (the check below tells so) rather than a row.
-        if (too_long && number > 1) {
-            if (!problem("line longer than " + std::to_string(solution_max_line) + " bytes")) {
-                break;
-            }
-            continue;
-        }
-        if (number == 1) {
-            if (line == "TYPE,ID,COPIES,BIN,X,Y,LX,LY") {
-                columns = 8;
-            } else if (line == "TYPE,ID,COPIES,BIN,X,Y,LX,LY,GROUP_ID") {
-                columns = 9;
-            } else {
-                problem("the header is not TYPE,ID,COPIES,BIN,X,Y,LX,LY (optionally followed "
-                        "by ,GROUP_ID): is this a placement file?");
-                break;
-            }
-            solution.columns = columns;
-            continue;
-        }
-        if (line.empty()) {
-            continue;
-        }
-        ParsedRow row;
-        const std::string message = parse_row(line, columns, row);
-        if (!message.empty()) {
-            if (!problem(message)) {
-                break;
-            }
-            continue;
-        }
-        if (row.type == RowType::bin) {
-            if (solution.bins.size() == static_cast<std::size_t>(MAXMOD)) {
-                problem("more than " + std::to_string(MAXMOD) +
-                        " BIN rows: an instance has at most that many objects");
-                break;
-            }
-            solution.bins.push_back({row.id, row.bin, row.copies, row.lx, row.ly, number});
-        } else if (row.type == RowType::item) {
-            if (solution.items.size() == max_items) {
-                problem("more ITEM rows than the instance has items (" + std::to_string(max_items) +
-                        "): each item is placed once at most");
-                break;
-            }
-            solution.items.push_back({row.id, row.bin, row.x, row.y, row.lx, row.ly, number});
-        } else {
-            std::uint32_t& count = defects_per_bin[row.bin];
-            if (count == static_cast<std::uint32_t>(MAXDEF)) {
-                problem("more than " + std::to_string(MAXDEF) + " DEFECT rows for bin " +
-                        std::to_string(row.bin) + ": an object has at most that many defects");
-                break;
-            }
-            ++count;
-            ++solution.defect_rows;
-            DefectRun* last = solution.defect_runs.empty() ? nullptr : &solution.defect_runs.back();
-            if (last != nullptr && last->bin == row.bin && last->line + last->count == number) {
-                ++last->count;
-            } else if (solution.defect_runs.size() == solution_max_defect_runs) {
-                problem("the DEFECT rows are scattered over more than " +
-                        std::to_string(solution_max_defect_runs) +
-                        " runs: write the DEFECT rows of each bin together");
-                break;
-            } else {
-                solution.defect_runs.push_back({row.bin, start, number, 1});
-            }
-        }
-    }
+    init_line_source(src, path, ::dup(placement.fd), std::size_t{1} << 16);
+    Pass pass{placement, max_items};
+    read_lines(src, pass);
     const int error = src.error;
     close_line_source(src);
     if (error != 0) {
         std::cerr << path << ": cannot read the placement: " << std::strerror(error) << "\n";
-        close_solution(solution);
+        close_placement(placement);
         return false;
     }
-    if (number == 0) {
-        solution.problems.push_back(
+    if (pass.number == 0) {
+        placement.problems.push_back(
             {1, "the file is empty: no header TYPE,ID,COPIES,BIN,X,Y,LX,LY"});
     }
     return true;
 }
 
-void close_solution(Solution& solution) {
-    if (solution.fd >= 0) {
-        ::close(solution.fd);
-        solution.fd = -1;
+void close_placement(Placement& placement) {
+    if (placement.fd >= 0) {
+        ::close(placement.fd);
+        placement.fd = -1;
     }
 }
 
-bool read_defect_run(Solution& solution, const DefectRun& run, std::vector<SolutionDefect>& rows) {
+bool read_defect_run(Placement& placement, const DefectRun& run,
+                     std::vector<PlacementDefect>& rows) {
     rows.clear();
-    const int fd = solution.fd >= 0 ? ::dup(solution.fd) : -1;
+    const int fd = placement.fd >= 0 ? ::dup(placement.fd) : -1;
     if (fd < 0) {
-        std::cerr << solution.path << ": cannot read the placement again\n";
+        std::cerr << placement.path << ": cannot read the placement again\n";
         return false;
     }
     LineSource src;
-    init_line_source(src, solution.path, fd, std::size_t{1} << 16);
+    init_line_source(src, placement.path, fd, std::size_t{1} << 16);
     src.offset = run.offset; // the run's first row
     std::string line;
     std::uint64_t start = 0;
@@ -278,8 +331,8 @@ bool read_defect_run(Solution& solution, const DefectRun& run, std::vector<Solut
     for (std::uint64_t number = run.line; number < run.line + run.count; ++number) {
         ParsedRow row;
         if (!next_row_line(src, line, start, too_long) ||
-            !parse_row(line, solution.columns, row).empty() || row.type != RowType::defect) {
-            std::cerr << solution.path << ":" << number
+            !parse_row(line, placement.columns, row).empty() || row.type != RowType::defect) {
+            std::cerr << placement.path << ":" << number
                       << ": the placement changed while it was read\n";
             close_line_source(src);
             return false;

@@ -11,13 +11,13 @@
 #include <vector>
 
 // A problem in the placement file: its line, and the message that follows "FILE:LINE: ".
-struct SolutionProblem {
+struct PlacementProblem {
     std::uint64_t line = 0;
     std::string message;
 };
 
-// A BIN row: the solution's bin `index` is object `type` of the instance.
-struct SolutionBin {
+// A BIN row: the placement's bin `index` is object `type` of the instance.
+struct PlacementBin {
     std::int64_t type = 0;
     std::int64_t index = 0;
     std::int64_t copies = 0;
@@ -26,9 +26,9 @@ struct SolutionBin {
     std::uint64_t line = 0;
 };
 
-// An ITEM row: item `type` placed on solution bin `bin` with its corner nearest the
+// An ITEM row: item `type` placed on placement bin `bin` with its corner nearest the
 // origin at (x, y) and the placed size lx x ly.
-struct SolutionItem {
+struct PlacementItem {
     std::int64_t type = 0;
     std::int64_t bin = 0;
     std::int64_t x = 0;
@@ -38,8 +38,8 @@ struct SolutionItem {
     std::uint64_t line = 0;
 };
 
-// A DEFECT row: the echo of defect `id` of the object that solution bin `bin` is.
-struct SolutionDefect {
+// A DEFECT row: the echo of defect `id` of the object that placement bin `bin` is.
+struct PlacementDefect {
     std::int64_t id = 0;
     std::int64_t bin = 0;
     std::int64_t x = 0;
@@ -57,30 +57,31 @@ struct DefectRun {
     std::uint32_t count = 0;
 };
 
-struct Solution {
+struct Placement {
     std::string path;
     std::size_t columns = 8; // 9 when the header ends with GROUP_ID
-    int fd = -1;             // kept open to read the DEFECT runs again; see close_solution
-    std::vector<SolutionBin> bins;
-    std::vector<SolutionItem> items;
+    int fd = -1;             // kept open to read the DEFECT runs again; see close_placement
+    std::vector<PlacementBin> bins;
+    std::vector<PlacementItem> items;
     std::vector<DefectRun> defect_runs;
     std::uint64_t defect_rows = 0;
-    std::vector<SolutionProblem> problems; // rows that cannot be read, in file order
+    std::vector<PlacementProblem> problems; // rows that cannot be read, in file order
 };
 
 // Longest line read; a valid row is far shorter.
-inline constexpr std::size_t solution_max_line = 1024;
+inline constexpr std::size_t placement_max_line = 1024;
 // Malformed rows reported before the reading stops.
-inline constexpr std::size_t solution_max_problems = 100;
+inline constexpr std::size_t placement_max_problems = 100;
 // Separate runs of DEFECT rows held at most (each run is a few bytes).
-inline constexpr std::size_t solution_max_defect_runs = 100000;
+inline constexpr std::size_t placement_max_defect_runs = 100000;
 
 // Reads the file, holding at most `max_items` ITEM rows (the instance's items times their
 // copies). Malformed rows go to `problems`; the reading stops at the first row beyond a
 // bound. False, with the message on stderr, when the file cannot be opened or read (exit 2).
-bool read_solution(const std::string& path, std::uint64_t max_items, Solution& solution);
-void close_solution(Solution& solution);
+bool read_placement(const std::string& path, std::uint64_t max_items, Placement& placement);
+void close_placement(Placement& placement);
 
 // Reads the DEFECT rows of one run again. Malformed rows cannot occur (the first reading
 // checked them); false, with the message on stderr, when the file cannot be read again.
-bool read_defect_run(Solution& solution, const DefectRun& run, std::vector<SolutionDefect>& rows);
+bool read_defect_run(Placement& placement, const DefectRun& run,
+                     std::vector<PlacementDefect>& rows);

@@ -173,12 +173,12 @@ TEST(PlacementGeometry, SweepsAgreeWithEveryPairOnRandomPlacements) {
     }
 }
 
-class SolutionFile : public ::testing::Test {
+class PlacementFile : public ::testing::Test {
 protected:
     std::filesystem::path dir;
     void SetUp() override {
         dir = std::filesystem::temp_directory_path() /
-              ("defectkit-solution-" + std::to_string(::getpid()));
+              ("defectkit-placement-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
@@ -189,15 +189,15 @@ protected:
     }
 };
 
-std::string problems_text(const Solution& s) {
+std::string problems_text(const Placement& s) {
     std::string out;
-    for (const SolutionProblem& p : s.problems) {
+    for (const PlacementProblem& p : s.problems) {
         out += std::to_string(p.line) + ": " + p.message + "\n";
     }
     return out;
 }
 
-TEST_F(SolutionFile, RowsAreReadAndDefectRunsReadAgain) {
+TEST_F(PlacementFile, RowsAreReadAndDefectRunsReadAgain) {
     const std::string path = write("s.csv", "\xEF\xBB\xBFTYPE,ID,COPIES,BIN,X,Y,LX,LY,GROUP_ID\r\n"
                                             "BIN,1,1,0,,,100,100,\r\n"
                                             "DEFECT,2,,0,12,3,5,4,\r\n"
@@ -207,34 +207,34 @@ TEST_F(SolutionFile, RowsAreReadAndDefectRunsReadAgain) {
                                             "\r\n"
                                             "BIN,0,1,1,0,0,100,100,\r\n"
                                             "DEFECT,0,,1,-5,0,5,4,\r\n");
-    Solution s;
-    ASSERT_TRUE(read_solution(path, 5, s));
+    Placement s;
+    ASSERT_TRUE(read_placement(path, 5, s));
     EXPECT_EQ(problems_text(s), "");
     ASSERT_EQ(s.bins.size(), 2u);
     EXPECT_EQ(s.bins[1].type, 0);
     EXPECT_EQ(s.bins[1].index, 1);
     EXPECT_EQ(s.bins[1].line, 8u);
     ASSERT_EQ(s.items.size(), 1u);
-    const SolutionItem& it = s.items[0];
+    const PlacementItem& it = s.items[0];
     EXPECT_EQ(std::vector<std::int64_t>({it.type, it.bin, it.x, it.y, it.lx, it.ly}),
               std::vector<std::int64_t>({4, 0, 20, 30, 7, 9}));
     ASSERT_EQ(s.defect_runs.size(), 3u);
     EXPECT_EQ(s.defect_rows, 4u);
     std::string again;
     for (const DefectRun& run : s.defect_runs) {
-        std::vector<SolutionDefect> rows;
+        std::vector<PlacementDefect> rows;
         ASSERT_TRUE(read_defect_run(s, run, rows));
-        for (const SolutionDefect& r : rows) {
+        for (const PlacementDefect& r : rows) {
             again += std::to_string(r.line) + ":" + std::to_string(r.id) + "," +
                      std::to_string(r.bin) + "," + std::to_string(r.x) + "," + std::to_string(r.y) +
                      "," + std::to_string(r.lx) + "," + std::to_string(r.ly) + " ";
         }
     }
     EXPECT_EQ(again, "3:2,0,12,3,5,4 4:0,0,1,1,10,10 6:1,0,50,50,20,3 9:0,1,-5,0,5,4 ");
-    close_solution(s);
+    close_placement(s);
 }
 
-TEST_F(SolutionFile, MalformedAndHostileFiles) {
+TEST_F(PlacementFile, MalformedAndHostileFiles) {
     const std::string header = "TYPE,ID,COPIES,BIN,X,Y,LX,LY\n";
     struct Case {
         const char* what;
@@ -284,29 +284,29 @@ TEST_F(SolutionFile, MalformedAndHostileFiles) {
          "4: expected 8 comma-separated fields, as the header\n"},
     };
     for (const Case& c : cases) {
-        Solution s;
-        ASSERT_TRUE(read_solution(write("c.csv", c.bytes), 2, s)) << c.what;
+        Placement s;
+        ASSERT_TRUE(read_placement(write("c.csv", c.bytes), 2, s)) << c.what;
         EXPECT_EQ(problems_text(s), c.problems) << c.what;
-        close_solution(s);
+        close_placement(s);
     }
     // Reading stops after a hundred malformed rows, whatever follows.
     std::string many = header;
     for (int i = 0; i < 1000; ++i) {
         many += "?\n";
     }
-    Solution s;
-    ASSERT_TRUE(read_solution(write("many.csv", many), 2, s));
-    EXPECT_EQ(s.problems.size(), solution_max_problems);
-    close_solution(s);
+    Placement s;
+    ASSERT_TRUE(read_placement(write("many.csv", many), 2, s));
+    EXPECT_EQ(s.problems.size(), placement_max_problems);
+    close_placement(s);
 }
 
-TEST_F(SolutionFile, FilesThatCannotBeReadAreRefused) {
-    Solution s;
-    EXPECT_FALSE(read_solution((dir / "missing.csv").string(), 5, s));
-    EXPECT_FALSE(read_solution(dir.string(), 5, s));
+TEST_F(PlacementFile, FilesThatCannotBeReadAreRefused) {
+    Placement s;
+    EXPECT_FALSE(read_placement((dir / "missing.csv").string(), 5, s));
+    EXPECT_FALSE(read_placement(dir.string(), 5, s));
     const std::string fifo = (dir / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(read_solution(fifo, 5, s)); // refused at once, not waiting for a writer
+    EXPECT_FALSE(read_placement(fifo, 5, s)); // refused at once, not waiting for a writer
 }
 
 } // namespace

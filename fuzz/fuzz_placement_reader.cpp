@@ -67,7 +67,7 @@ void require_flagged(const ObjectView& view) {
     }
 }
 
-void require_ordered(const std::vector<SolutionProblem>& problems) {
+void require_ordered(const std::vector<PlacementProblem>& problems) {
     for (std::size_t i = 1; i < problems.size(); ++i) {
         require(problems[i - 1].line <= problems[i].line);
     }
@@ -108,25 +108,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     close_set_reader(reader);
     require(!reader.failed && head.items.size() == 5 && objects_read.size() == 2);
 
-    Solution solution;
-    require(read_solution(fd_path(solution_fd), head.items.size(), solution));
-    require(solution.items.size() <= head.items.size());
-    require(solution.bins.size() <= static_cast<std::size_t>(MAXMOD));
-    require(solution.problems.size() <= solution_max_problems);
-    require_ordered(solution.problems);
+    Placement placement;
+    require(read_placement(fd_path(solution_fd), head.items.size(), placement));
+    require(placement.items.size() <= head.items.size());
+    require(placement.bins.size() <= static_cast<std::size_t>(MAXMOD));
+    require(placement.problems.size() <= placement_max_problems);
+    require_ordered(placement.problems);
     std::uint64_t defect_rows = 0;
-    std::vector<SolutionDefect> rows;
-    for (const DefectRun& run : solution.defect_runs) {
-        require(read_defect_run(solution, run, rows) && rows.size() == run.count);
+    std::vector<PlacementDefect> rows;
+    for (const DefectRun& run : placement.defect_runs) {
+        require(read_defect_run(placement, run, rows) && rows.size() == run.count);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             require(rows[i].bin == run.bin && rows[i].line == run.line + i);
         }
         defect_rows += rows.size();
     }
-    require(defect_rows == solution.defect_rows);
+    require(defect_rows == placement.defect_rows);
 
     PlacementRun run;
-    start_placement_check(run, set, head, solution, allow_rotation);
+    start_placement_check(run, set, head, placement, allow_rotation);
     std::int64_t objects = 0;
     for (const std::vector<Defect>& defects : objects_read) {
         require(check_next_object(run, defects, [&](const ObjectView& view) {
@@ -141,12 +141,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PlacementSummary& s = check.summary;
     require(s.items_total == 5 && s.objects_total == 2 && s.item_area_total == 3424);
     require(s.free_area == 19800);
-    if (solution.problems.empty() && check.violations.empty()) {
+    if (placement.problems.empty() && check.violations.empty()) {
         require(s.items_placed <= s.items_total && s.objects_used <= s.objects_total);
         require(s.placed_area <= s.item_area_total && s.placed_area <= s.free_area);
         require(!summary_text(s).empty());
     }
-    close_solution(solution);
+    close_placement(placement);
     ::close(solution_fd);
     ::close(defects_fd);
     ::close(items_fd);
