@@ -142,7 +142,7 @@ int run_verify(const SetOptions& options) {
     std::ostringstream console;
     Ticker ticker;
     start_ticker(ticker);
-    const int status = run_program(*state, in, console, sink);
+    const int status = exit_status(run_program(*state, in, console, sink));
     stop_ticker(ticker);
 
     // A run that stops with an item it cannot repair has written the items file as far

@@ -128,7 +128,7 @@ bool open_from_answers(const SetOptions& options, KitSet& set) {
     // The names as the generator itself would hold them against each other: on disk,
     // against the current folder.
     const OutputSink disk;
-    if (const char* failure = run_dialogue(in, out, p, disk)) {
+    if (const char* failure = run_dialogue(in, out, p, disk).message) {
         if (truncated && std::strcmp(failure, message::input_ended) == 0) {
             std::cerr << options.answers << ": not an answers file: it goes on past "
                       << (answers_limit >> 20) << " MiB before its last answer\n";
