@@ -13,8 +13,9 @@
 
 int main() {
     auto params = std::make_unique<RunParams>();
-    if (const char* failure = run_dialogue(std::cin, std::cout, *params, OutputSink{})) {
-        std::cout << failure << '\n';
+    if (const RunOutcome asked = run_dialogue(std::cin, std::cout, *params, OutputSink{});
+        asked.end != RunEnd::completed) {
+        std::cout << asked.message << '\n';
         return 1;
     }
     const RunParams& p = *params;

@@ -274,7 +274,7 @@ Outcome run(const std::string& input, std::unique_ptr<RunState>& state) {
     sink.memory = &result.memory;
     std::istringstream in(input);
     std::ostringstream out;
-    result.status = run_program(*state, in, out, sink);
+    result.status = exit_status(run_program(*state, in, out, sink));
     result.transcript = std::move(out).str();
     return result;
 }

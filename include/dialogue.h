@@ -4,6 +4,7 @@
 
 #include "defectgen.h"
 #include "output_sink.h"
+#include "run_outcome.h"
 
 #include <cstdint>
 #include <istream>
@@ -58,11 +59,11 @@ inline constexpr const char* banner =
     "defectgen source tree \n \n";
 
 // Prints the banner, asks every question and fills `params`, deriving minarea and
-// maxarea. Returns nullptr when every answer was accepted, else the message of the first
-// refusal (nothing more has been asked or read after it). `sink` tells whether the two
+// maxarea. Returns completed when every answer was accepted, else refused with the first
+// refusal's message and the question it was refused at. `sink` tells whether the two
 // file names would write one file.
-const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& params,
-                         const OutputSink& sink);
+RunOutcome run_dialogue(std::istream& in, std::ostream& out, RunParams& params,
+                        const OutputSink& sink);
 
 // The item-area range for an object area and the two relative bounds, in single
 // precision as the dialogue derives it. Expects a positive area and bounds in (0, 1).

@@ -25,6 +25,7 @@
 // stopped midway can leave nothing of an unfinished block behind; closing commits all.
 #pragma once
 
+#include "output_compare.h"
 #include "output_sink.h"
 
 #include <array>
@@ -73,12 +74,8 @@ struct OutputFile {
     int lock = -1;             // disk, regular files: the descriptor that holds the lock
     std::string* memory = nullptr;
     std::size_t memory_limit = SIZE_MAX;
-    std::size_t memory_whole = 0;   // size of the memory file after its last committed slot
-    std::FILE* reference = nullptr; // compare: the existing file, read as the bytes come
-    FileComparison* comparison = nullptr;
-    std::unique_ptr<char[]> reference_bytes;
-    std::uint64_t compared_bytes = 0; // bytes of the run so far
-    std::uint64_t compared_lines = 0; // line ends among them, up to the first difference
+    std::size_t memory_whole = 0; // size of the memory file after its last committed slot
+    OutputComparison comparison;  // compare
     bool open = false;
     std::atomic<bool> failed{false}; // some bytes could not be written
     bool out_of_memory = false;      // ... because memory ran out (written by the writer)

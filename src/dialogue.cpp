@@ -108,24 +108,32 @@ const char* refusal(ReadResult result, const char* malformed, const char* out_of
     return malformed; // not reached: the switch handles every result
 }
 
+// The dialogue's console, and the question last asked: the one a refusal is made at.
+struct Console {
+    std::istream& in;
+    std::ostream& out;
+    std::string question;
+};
+
 // Prompts are shown before the program waits for their answer.
-void ask(std::ostream& out, const char* prompt) {
-    out << prompt << std::flush;
+void ask(Console& c, const char* prompt) {
+    c.question = prompt;
+    c.out << prompt << std::flush;
 }
 
 const char* answer_int(std::istream& in, std::int32_t& value) {
     return refusal(read_int(in, value), message::not_integer, message::int_range);
 }
 
-const char* ask_int(std::istream& in, std::ostream& out, const char* prompt, std::int32_t& value) {
-    ask(out, prompt);
-    return answer_int(in, value);
+const char* ask_int(Console& c, const char* prompt, std::int32_t& value) {
+    ask(c, prompt);
+    return answer_int(c.in, value);
 }
 
-const char* ask_relsize(std::istream& in, std::ostream& out, const char* prompt, float& value) {
-    ask(out, prompt);
+const char* ask_relsize(Console& c, const char* prompt, float& value) {
+    ask(c, prompt);
     if (const char* failure =
-            refusal(read_float(in, value), message::not_number, message::not_number)) {
+            refusal(read_float(c.in, value), message::not_number, message::not_number)) {
         return failure;
     }
     if (!(value > 0.0f && value < 1.0f)) {
@@ -134,21 +142,20 @@ const char* ask_relsize(std::istream& in, std::ostream& out, const char* prompt,
     return nullptr;
 }
 
-const char* ask_filename(std::istream& in, std::ostream& out, const char* prompt,
-                         char (&name)[max_filename_length + 1]) {
-    ask(out, prompt);
-    return refusal(read_word(in, name), message::input_ended, message::name_length);
+const char* ask_filename(Console& c, const char* prompt, char (&name)[max_filename_length + 1]) {
+    ask(c, prompt);
+    return refusal(read_word(c.in, name), message::input_ended, message::name_length);
 }
 
-const char* ask_defect_types(std::istream& in, std::ostream& out, RunParams& p) {
+const char* ask_defect_types(Console& c, RunParams& p) {
     for (std::int32_t i = 0; i < p.no_def_type; ++i) {
         const std::string prompt = "Enter an positive integer length and width for defect no. " +
                                    std::to_string(i + 1) + ", separated by a space. ";
         Rectangle& type = p.defect[static_cast<std::size_t>(i)];
-        if (const char* failure = ask_int(in, out, prompt.c_str(), type.length)) {
+        if (const char* failure = ask_int(c, prompt.c_str(), type.length)) {
             return failure;
         }
-        if (const char* failure = answer_int(in, type.width)) {
+        if (const char* failure = answer_int(c.in, type.width)) {
             return failure;
         }
         if (type.length <= 0 || type.width <= 0) {
@@ -242,32 +249,35 @@ void derive_area_range(RunParams& p) {
     p.maxarea = static_cast<std::int32_t>(static_cast<double>(high));
 }
 
-const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p,
-                         const OutputSink& sink) {
-    out << banner;
+namespace {
+
+// Every question in turn. Returns nullptr when every answer was accepted, else the
+// message of the first refusal.
+const char* ask_every_question(Console& c, RunParams& p, const OutputSink& sink) {
+    c.out << banner;
     if (const char* f =
-            ask_int(in, out, "How many instances do you want to generate? ", p.no_instances)) {
+            ask_int(c, "How many instances do you want to generate? ", p.no_instances)) {
         return f;
     }
     if (p.no_instances > MAXMOD) {
         return message::maxmod;
     }
-    if (const char* f = ask_int(
-            in, out, "How many large objects are to be generated per instance? ", p.no_objects)) {
+    if (const char* f =
+            ask_int(c, "How many large objects are to be generated per instance? ", p.no_objects)) {
         return f;
     }
     if (p.no_objects > MAXMOD) {
         return message::maxmod;
     }
     if (const char* f =
-            ask_int(in, out, "Choose an integer length for the large object. ", p.object.length)) {
+            ask_int(c, "Choose an integer length for the large object. ", p.object.length)) {
         return f;
     }
     if (p.object.length <= 0) {
         return message::object_positive;
     }
     if (const char* f =
-            ask_int(in, out, "Choose an integer width for the large object. ", p.object.width)) {
+            ask_int(c, "Choose an integer width for the large object. ", p.object.width)) {
         return f;
     }
     if (p.object.width <= 0) {
@@ -278,22 +288,22 @@ const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p,
         return message::object_area;
     }
     p.object.area = static_cast<std::int32_t>(area);
-    if (const char* f = ask_int(in, out, "How many small items are to be generated per instance? ",
-                                p.no_items)) {
+    if (const char* f =
+            ask_int(c, "How many small items are to be generated per instance? ", p.no_items)) {
         return f;
     }
     if (p.no_items > MAXMOD) {
         return message::maxmod;
     }
     if (const char* f = ask_relsize(
-            in, out,
+            c,
             "Choose a lower bound for the relative size of the item types w.r.t. the size of the "
             "large object between 0 and 1 (e.g. 0.01). ",
             p.minrelsize)) {
         return f;
     }
     if (const char* f = ask_relsize(
-            in, out,
+            c,
             "Choose an upper bound for the relative size of the item types w.r.t. the size of the "
             "large object between 0 and 1 (e.g. 0.15). ",
             p.maxrelsize)) {
@@ -304,7 +314,7 @@ const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p,
     }
     derive_area_range(p);
     if (const char* f =
-            ask_int(in, out,
+            ask_int(c,
                     "How many different types of defects per instance do you wish to "
                     "generate? (NOTE: The defects might overlap, as the intention is to "
                     "consider each defect as a single one and go through them one after "
@@ -315,29 +325,27 @@ const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p,
     if (p.no_def_type > MAXDEF) {
         return message::maxdef;
     }
-    if (const char* f = ask_defect_types(in, out, p)) {
+    if (const char* f = ask_defect_types(c, p)) {
         return f;
     }
-    if (const char* f = ask_int(
-            in, out, "Choose a lower bound for the number of defects per object. ", p.mindefects)) {
+    if (const char* f = ask_int(c, "Choose a lower bound for the number of defects per object. ",
+                                p.mindefects)) {
         return f;
     }
-    if (const char* f =
-            ask_int(in, out, "Choose an upper bound for the number of defects per object. ",
-                    p.maxdefects)) {
+    if (const char* f = ask_int(c, "Choose an upper bound for the number of defects per object. ",
+                                p.maxdefects)) {
         return f;
     }
     if (p.maxdefects > MAXDEF) {
         return message::maxdef;
     }
-    if (const char* f =
-            ask_filename(in, out, "Enter a name for the file to hold the items (e.g. items.txt). ",
-                         p.filename)) {
+    if (const char* f = ask_filename(
+            c, "Enter a name for the file to hold the items (e.g. items.txt). ", p.filename)) {
         return f;
     }
     if (p.no_def_type > 0) {
         if (const char* f = ask_filename(
-                in, out, "Enter a name for the file to hold the defects (e.g. defects.txt). ",
+                c, "Enter a name for the file to hold the defects (e.g. defects.txt). ",
                 p.defectfilename)) {
             return f;
         }
@@ -346,5 +354,18 @@ const char* run_dialogue(std::istream& in, std::ostream& out, RunParams& p,
             return message::same_file;
         }
     }
-    return ask_int(in, out, "Enter an integer seed (e.g. 12): ", p.seed);
+    return ask_int(c, "Enter an integer seed (e.g. 12): ", p.seed);
+}
+
+} // namespace
+
+RunOutcome run_dialogue(std::istream& in, std::ostream& out, RunParams& p, const OutputSink& sink) {
+    Console c{in, out, {}};
+    RunOutcome outcome;
+    if (const char* refusal = ask_every_question(c, p, sink)) {
+        outcome.end = RunEnd::refused;
+        outcome.message = refusal;
+        outcome.question = std::move(c.question);
+    }
+    return outcome;
 }

@@ -5,5 +5,5 @@
 int main() {
     static RunState state;
     OutputSink disk;
-    return run_program(state, std::cin, std::cout, disk);
+    return exit_status(run_program(state, std::cin, std::cout, disk));
 }

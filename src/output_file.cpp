@@ -1,8 +1,6 @@
 #include "output_file.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/file.h>
@@ -10,83 +8,8 @@
 #include <system_error>
 #include <unistd.h>
 #include <utility>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
-
-// The line ends among `count` bytes: sixteen at a time where SSE2 is there, each vector's
-// tallies summed before they can pass 255.
-std::uint64_t count_line_ends(const char* bytes, std::size_t count) {
-    std::uint64_t lines = 0;
-#if defined(__SSE2__)
-    const __m128i line_end = _mm_set1_epi8('\n');
-    while (count >= 16) {
-        const std::size_t vectors = std::min<std::size_t>(count / 16, 255);
-        __m128i tallies = _mm_setzero_si128();
-        for (std::size_t v = 0; v < vectors; ++v) {
-            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * v));
-            tallies = _mm_sub_epi8(tallies, _mm_cmpeq_epi8(block, line_end)); // -1 where equal
-        }
-        const __m128i sums = _mm_sad_epu8(tallies, _mm_setzero_si128());
-        lines += static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums)) +
-                 static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
-        bytes += 16 * vectors;
-        count -= 16 * vectors;
-    }
-#endif
-    return lines + static_cast<std::uint64_t>(std::count(bytes, bytes + count, '\n'));
-}
-
-// Holds the run's bytes against the existing file, reading as many of its bytes as
-// came. After the first difference only the bytes are counted. Equal blocks, the rule, are
-// told by memcmp; the place of a difference is looked for only in a block that has one.
-void compare_bytes(OutputFile& out, const char* bytes, std::size_t count) {
-    FileComparison& c = *out.comparison;
-    const std::uint64_t before = out.compared_bytes;
-    out.compared_bytes += count;
-    if (!c.readable || c.first_difference != 0) {
-        return;
-    }
-    const std::size_t got = std::fread(out.reference_bytes.get(), 1, count, out.reference);
-    if (got < count && std::ferror(out.reference) != 0) {
-        c.readable = false;
-        return;
-    }
-    // Where the two differ, or where the existing file ends.
-    const char* reference = out.reference_bytes.get();
-    const std::size_t same =
-        got == count && std::memcmp(bytes, reference, count) == 0
-            ? count
-            : static_cast<std::size_t>(std::mismatch(bytes, bytes + got, reference).first - bytes);
-    out.compared_lines += count_line_ends(bytes, same);
-    if (same < count) {
-        c.first_difference = before + same + 1;
-        c.line = out.compared_lines + 1;
-    }
-}
-
-// After the run's last byte: the existing file must end there too.
-void finish_comparison(OutputFile& out) {
-    FileComparison& c = *out.comparison;
-    if (c.readable && c.first_difference == 0) {
-        char extra = 0;
-        if (std::fread(&extra, 1, 1, out.reference) == 1) {
-            c.first_difference = out.compared_bytes + 1;
-            c.line = out.compared_lines + 1;
-        } else if (std::ferror(out.reference) != 0) {
-            c.readable = false;
-        }
-    }
-    c.identical = c.readable && c.first_difference == 0;
-    if (out.reference != nullptr) {
-        std::fclose(out.reference);
-        out.reference = nullptr;
-    }
-    out.reference_bytes.reset();
-    out.comparison = nullptr;
-}
 
 // Hands a slot's bytes to the file, to memory or to the comparison. Runs on the writer
 // thread only.
@@ -122,7 +45,7 @@ void write_slot(OutputFile& out, const OutputSlot& slot) {
         break;
     }
     case SinkKind::compare:
-        compare_bytes(out, bytes, count);
+        compare_bytes(out.comparison, bytes, count);
         break;
     }
 }
@@ -268,18 +191,9 @@ OutputStatus open_destination(OutputFile& out, const std::string& name, OutputSi
         out.memory_limit = sink.memory->max_file_size;
         return OutputStatus::ok;
     }
-    case SinkKind::compare: {
-        FileComparison& c = sink.compared[name];
-        c = FileComparison{};
-        c.path = path;
-        out.comparison = &c;
-        out.reference = std::fopen(path.c_str(), "rb");
-        c.readable = out.reference != nullptr;
-        if (c.readable) {
-            out.reference_bytes = std::make_unique_for_overwrite<char[]>(output_slot_size);
-        }
+    case SinkKind::compare:
+        start_comparison(out.comparison, sink.compared[name], path, output_slot_size);
         return OutputStatus::ok;
-    }
     }
     return OutputStatus::cannot_create;
 }
@@ -308,8 +222,8 @@ OutputStatus finish(OutputFile& out, bool commit_all) {
         }
         out.file = nullptr;
     }
-    if (out.comparison != nullptr) {
-        finish_comparison(out);
+    if (out.comparison.result != nullptr) {
+        finish_comparison(out.comparison);
     }
     for (OutputSlot& slot : out.slots) {
         slot = OutputSlot{};
@@ -332,7 +246,6 @@ OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& s
     out.closing = false;
     out.taken = out.committed = out.written = 0;
     out.memory_whole = 0;
-    out.compared_bytes = out.compared_lines = 0;
     if (const OutputStatus started = start_threads(out, formatters); started != OutputStatus::ok) {
         return started;
     }
@@ -344,11 +257,7 @@ OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& s
     }
     if (opened != OutputStatus::ok) {
         stop_threads(out, false);
-        if (out.reference != nullptr) {
-            std::fclose(out.reference);
-            out.reference = nullptr;
-        }
-        out.comparison = nullptr;
+        close_comparison(out.comparison);
         return opened;
     }
     out.open = true;

@@ -7,34 +7,49 @@
 
 #include <new>
 #include <string>
-#include <string_view>
+#include <utility>
 
 namespace {
 
-// Prints the message unchanged, waits for one number (whatever it is, or nothing at the
-// end of input) and returns the status of an abandoned run, 1, for main to exit with.
-int pause_and_exit(std::istream& in, std::ostream& out, std::string_view message) {
-    out << message << std::flush;
+// Prints the outcome's message, waits for one number (whatever it is, or nothing at the
+// end of input) and hands the outcome back.
+RunOutcome pause_and_exit(std::istream& in, std::ostream& out, RunOutcome outcome) {
+    put_message(out, outcome);
+    out << std::flush;
     std::int32_t scratch = 0;
     (void)read_int(in, scratch);
-    return 1;
+    return outcome;
 }
 
-// The message for a file that could not be opened or completed; empty when it could.
-std::string failure_message(OutputStatus status, const char* name) {
+// Needs no memory: a run that has run out of it ends this way too.
+RunOutcome ended(RunEnd end, const char* message) {
+    RunOutcome outcome;
+    outcome.end = end;
+    outcome.message = message;
+    return outcome;
+}
+
+RunOutcome file_failed(const char* name, const char* message) {
+    RunOutcome outcome = ended(RunEnd::file_failure, message);
+    outcome.file = name;
+    return outcome;
+}
+
+// How a file that could not be opened or completed ends the run; completed when it could.
+RunOutcome file_outcome(OutputStatus status, const char* name) {
     switch (status) {
     case OutputStatus::ok:
         return {};
     case OutputStatus::cannot_create:
-        return std::string("The file ") + name + " could not be created!";
+        return file_failed(name, message::cannot_create);
     case OutputStatus::locked:
-        return std::string("The file ") + name + " is locked by another run!";
+        return file_failed(name, message::locked);
     case OutputStatus::no_memory:
-        return message::no_memory;
+        return ended(RunEnd::no_memory, message::no_memory);
     case OutputStatus::no_thread:
-        return message::no_thread;
+        return ended(RunEnd::no_thread, message::no_thread);
     case OutputStatus::cannot_write:
-        return std::string("The file ") + name + " could not be written completely!";
+        return file_failed(name, message::cannot_write);
     }
     return {};
 }
@@ -75,13 +90,12 @@ OutputStatus abandon_items(OutputFile& file, ItemRows& piece) {
 
 // The item phase. Each instance's items are generated in order on this thread; their
 // lines are formatted on the formatter threads, in pieces of whole rows that split an
-// instance only when it does not fit a piece alone. Returns the message that ends the
-// run, or an empty string.
-std::string write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
+// instance only when it does not fit a piece alone.
+RunOutcome write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
     const RunParams& p = s.params;
     if (const OutputStatus opened = open_output(file, p.filename, sink, output_formatter_count);
         opened != OutputStatus::ok) {
-        return failure_message(opened, p.filename);
+        return file_outcome(opened, p.filename);
     }
     ItemRows piece;
     OutputStatus status = OutputStatus::ok;
@@ -93,8 +107,9 @@ std::string write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
                 // write failure meanwhile is the graver news: then even they are incomplete.
                 hand_over_rows(file, piece);
                 status = close_output(file);
-                return status == OutputStatus::ok ? item_failure_message
-                                                  : failure_message(status, p.filename);
+                return status == OutputStatus::ok
+                           ? ended(RunEnd::item_failure, item_failure_message)
+                           : file_outcome(status, p.filename);
             }
             if (piece.rows.size() + static_cast<std::size_t>(p.no_items) > item_rows_per_piece) {
                 hand_over_rows(file, piece);
@@ -120,19 +135,18 @@ std::string write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
     } catch (const std::bad_alloc&) {
         status = abandon_items(file, piece);
     }
-    return failure_message(status, p.filename);
+    return file_outcome(status, p.filename);
 }
 
 // The defect phase. The counts of each instance are drawn here, in order; every placed
 // defect then takes draws_per_defect draws, so the stream position of each piece's
-// first defect is known and the pieces go to the formatter threads. Returns the message
-// that ends the run, or an empty string.
-std::string write_defects_file(RunState& s, OutputSink& sink, OutputFile& file) {
+// first defect is known and the pieces go to the formatter threads.
+RunOutcome write_defects_file(RunState& s, OutputSink& sink, OutputFile& file) {
     const RunParams& p = s.params;
     if (const OutputStatus opened =
             open_output(file, p.defectfilename, sink, output_formatter_count);
         opened != OutputStatus::ok) {
-        return failure_message(opened, p.defectfilename);
+        return file_outcome(opened, p.defectfilename);
     }
     OutputStatus status = OutputStatus::ok;
     try {
@@ -155,46 +169,60 @@ std::string write_defects_file(RunState& s, OutputSink& sink, OutputFile& file) 
         (void)close_output(file);
         status = OutputStatus::no_memory;
     }
-    return failure_message(status, p.defectfilename);
+    return file_outcome(status, p.defectfilename);
 }
 
-// The order of a run up to the closing prompt. Returns the message that ends the run
-// early, or an empty string.
-std::string run_phases(RunState& s, std::istream& in, std::ostream& out, OutputSink& sink) {
+// The order of a run up to the closing prompt.
+RunOutcome run_phases(RunState& s, std::istream& in, std::ostream& out, OutputSink& sink) {
     const RunParams& p = s.params;
-    if (const char* failure = run_dialogue(in, out, s.params, sink)) {
-        return failure;
+    if (RunOutcome asked = run_dialogue(in, out, s.params, sink); asked.end != RunEnd::completed) {
+        return asked;
     }
     seed_random_stream(s.stream, p.seed);
     // Each file stays locked until the run is over, so that no other run can replace
     // the items file while this one writes the defects file.
     OutputFile items_file;
     OutputFile defects_file;
-    if (std::string failure = write_items_file(s, sink, items_file); !failure.empty()) {
-        return failure;
+    if (RunOutcome items = write_items_file(s, sink, items_file); items.end != RunEnd::completed) {
+        return items;
     }
     if (p.no_def_type <= 0) {
         return {};
     }
     // Two names of one file may show only now that the items file exists.
     if (names_one_file(sink, p.filename, p.defectfilename)) {
-        return message::same_file;
+        return ended(RunEnd::same_file, message::same_file);
     }
     return write_defects_file(s, sink, defects_file);
 }
 
 } // namespace
 
-int run_program(RunState& s, std::istream& in, std::ostream& out, OutputSink& sink) {
+RunOutcome run_program(RunState& s, std::istream& in, std::ostream& out, OutputSink& sink) {
+    RunOutcome outcome;
     try {
-        if (const std::string failure = run_phases(s, in, out, sink); !failure.empty()) {
-            return pause_and_exit(in, out, failure);
-        }
+        outcome = run_phases(s, in, out, sink);
     } catch (const std::bad_alloc&) {
-        return pause_and_exit(in, out, message::no_memory);
+        outcome = ended(RunEnd::no_memory, message::no_memory);
+    }
+    if (outcome.end != RunEnd::completed) {
+        return pause_and_exit(in, out, std::move(outcome));
     }
     out << closing_prompt << std::flush;
     std::int32_t i = 0;
     (void)read_int(in, i);
-    return 0;
+    return outcome;
+}
+
+int exit_status(const RunOutcome& outcome) {
+    return outcome.end == RunEnd::completed ? 0 : 1;
+}
+
+void put_message(std::ostream& out, const RunOutcome& outcome) {
+    if (outcome.end == RunEnd::file_failure) {
+        out << "The file " << outcome.file;
+    }
+    if (outcome.message != nullptr) {
+        out << outcome.message;
+    }
 }

@@ -1,5 +1,6 @@
 // Hostile answers and failing files: every run either completes and says so, or says
 // what went wrong, exits with status 1 and claims no success.
+#include "run_driver.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -174,6 +176,62 @@ TEST(Disk, FileLockedByAnotherRunIsLeftAlone) {
     const RunResult r = run_on_disk(answers);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file(defects), worked_in_memory().files.files.at("defects"));
+}
+
+std::string message_text(const RunOutcome& outcome) {
+    std::ostringstream text;
+    put_message(text, outcome);
+    return text.str();
+}
+
+// The run's outcome for each kind of ending against the console of that run. (Memory
+// and threads that cannot be had: test_faults.cpp.)
+TEST(Outcome, SaysWhatTheConsoleShows) {
+    const std::string dir = make_temp_dir();
+    const std::string all_asked = transcript_start(3, all_prompts(3).size());
+    const std::string defect_three = all_prompts(3)[10];
+    const std::string missing = dir + "/no-such-folder/items.txt";
+    struct Case {
+        const char* label;
+        RunResult run;
+        RunEnd end;
+        std::string question;
+        std::string file;
+        std::string message;
+        std::string transcript;
+    };
+    const Case cases[] = {
+        {"completed", worked_in_memory(), RunEnd::completed, "", "", "", completed_transcript(3)},
+        {"not a number", run_in_memory("x"), RunEnd::refused, all_prompts(0)[0], "",
+         msg::not_integer, transcript_start(0, 1) + msg::not_integer},
+        {"too many instances", run_in_memory("20001 1"), RunEnd::refused, all_prompts(0)[0], "",
+         msg::maxmod, transcript_start(0, 1) + msg::maxmod},
+        {"a defect type's width", run_in_memory("1 2 100 100 5 0.01 0.15 3 5 4 10 10 20 0 1 3"),
+         RunEnd::refused, defect_three, "", msg::defect_positive,
+         transcript_start(3, 11) + msg::defect_positive},
+        {"one name for both files", run_in_memory(worked_answers + "same same 12 0"),
+         RunEnd::refused, all_prompts(3)[14], "", msg::same_file,
+         transcript_start(3, 15) + msg::same_file},
+        {"an item that cannot be repaired",
+         run_in_memory("5 3 100 100 300 0.01 0.15 1 5 4 1 2 i d 31 0"), RunEnd::item_failure, "",
+         "", msg::item_failure, transcript_start(1, all_prompts(1).size()) + msg::item_failure},
+        {"a file that cannot be created", run_on_disk(worked_answers + missing + " d 12 0"),
+         RunEnd::file_failure, "", missing, cannot_create(missing),
+         all_asked + cannot_create(missing)},
+        {"a full file", run_in_memory(worked_answers + "items defects 12 0", 10),
+         RunEnd::file_failure, "", "items", cannot_write("items"),
+         all_asked + cannot_write("items")},
+        {"one file under two names", run_on_disk(worked_answers + dir + "/s " + dir + "/./s 12 0"),
+         RunEnd::same_file, "", "", msg::same_file, all_asked + msg::same_file},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.run.outcome.end, c.end) << c.label;
+        EXPECT_EQ(c.run.outcome.question, c.question) << c.label;
+        EXPECT_EQ(c.run.outcome.file, c.file) << c.label;
+        EXPECT_EQ(message_text(c.run.outcome), c.message) << c.label;
+        EXPECT_EQ(c.run.transcript, c.transcript) << c.label;
+        EXPECT_EQ(c.run.status, c.end == RunEnd::completed ? 0 : 1) << c.label;
+    }
 }
 
 TEST(Disk, TwoRunsAtOnceNeverMixOneFile) {

@@ -77,6 +77,7 @@ struct FixedConsole : std::streambuf {
 
 struct Armed {
     int status = -1;
+    RunEnd end = RunEnd::completed;
     std::string transcript;
 };
 
@@ -91,9 +92,9 @@ Armed run_failing_from(RunState& state, const std::string& input, MemoryFiles& f
     std::ostream out(&console);
     allocations = 0;
     first_failing = failing;
-    const int status = run_program(state, in, out, sink);
+    const RunOutcome outcome = run_program(state, in, out, sink);
     first_failing = 0;
-    return {status, console.str()};
+    return {exit_status(outcome), outcome.end, console.str()};
 }
 
 bool starts_with(const std::string& text, const std::string& prefix) {
@@ -124,6 +125,7 @@ TEST(Faults, EveryAllocationThatFailsEndsTheRunWithWholeBlocks) {
             continue;
         }
         EXPECT_EQ(r.status, 1) << label;
+        EXPECT_EQ(r.end, RunEnd::no_memory) << label;
         const std::string& message = msg::no_memory;
         ASSERT_GE(r.transcript.size(), message.size()) << label;
         const std::size_t asked = r.transcript.size() - message.size();
@@ -157,6 +159,7 @@ TEST(Faults, ThreadThatCannotBeStartedEndsTheRunBeforeAnyFile) {
     pthread_attr_destroy(&huge);
     pthread_attr_destroy(&normal);
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.outcome.end, RunEnd::no_thread);
     EXPECT_EQ(r.transcript, transcript_start(1, all_prompts(1).size()) + msg::no_thread);
     EXPECT_TRUE(r.files.files.empty());
 }

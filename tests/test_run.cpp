@@ -156,7 +156,7 @@ std::string plain_defects_file(const std::string& answers) {
     auto p = std::make_unique<RunParams>();
     std::istringstream in(answers);
     std::ostringstream console;
-    EXPECT_EQ(run_dialogue(in, console, *p, OutputSink{}), nullptr);
+    EXPECT_EQ(run_dialogue(in, console, *p, OutputSink{}).end, RunEnd::completed);
     RandomStream stream;
     seed_random_stream(stream, p->seed);
     auto items = std::make_unique<ItemTable>();

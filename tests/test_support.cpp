@@ -16,7 +16,8 @@ RunResult run_with_sink(const std::string& input, OutputSink& sink) {
     std::istringstream in(input);
     std::ostringstream out;
     RunResult result;
-    result.status = run_program(*state, in, out, sink);
+    result.outcome = run_program(*state, in, out, sink);
+    result.status = exit_status(result.outcome);
     result.transcript = out.str();
     return result;
 }

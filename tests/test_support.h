@@ -3,6 +3,7 @@
 
 #include "memory_files.h"
 #include "output_sink.h"
+#include "run_outcome.h"
 
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 
 struct RunResult {
     int status = -1;
+    RunOutcome outcome;
     std::string transcript; // everything printed to the console
     MemoryFiles files;      // every file the run created, by name
 };

@@ -1,8 +1,6 @@
 // verify: defectgen's own run for the answers, inside defectkit, its bytes held against
 // the files on disk as they come; neither is ever held whole in memory.
 #include "commands/commands.h"
-#include "dialogue.h"
-#include "item_generation.h"
 #include "read/line_source.h"
 #include "run_driver.h"
 
@@ -36,11 +34,6 @@ bool comparable(const std::string& path, bool& exists, std::string& missing) {
     }
     std::cerr << message << '\n';
     return false;
-}
-
-bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // While the run goes on, how long it has taken, on a terminal only.
@@ -99,14 +92,28 @@ std::uint64_t file_size(const std::string& path) {
     return size;
 }
 
-// What the run printed after its dialogue: the message it stopped with.
-std::string failure_text(const KitSet& set, const OutputSink& sink, const std::string& console) {
-    std::istringstream in(set.answers_text);
-    std::ostringstream dialogue;
-    auto scratch = std::make_unique<RunParams>();
-    (void)run_dialogue(in, dialogue, *scratch, sink);
-    const std::string asked = dialogue.str();
-    return console.starts_with(asked) ? console.substr(asked.size()) : console;
+// Whether the run stopped before its files were done, at anything but an item it cannot
+// repair (which leaves the items file as far as it goes, and no defects file); if so,
+// says why on stderr.
+bool stopped_short(const KitSet& set, const RunOutcome& outcome) {
+    switch (outcome.end) {
+    case RunEnd::completed:
+    case RunEnd::item_failure:
+        return false;
+    case RunEnd::no_memory:
+    case RunEnd::no_thread:
+        // Memory or a thread that this machine cannot give is no fault of the answers.
+        std::cerr << "defectkit: verify could not run defectgen here: " << outcome.message << '\n';
+        return true;
+    case RunEnd::refused:
+    case RunEnd::file_failure:
+    case RunEnd::same_file:
+        break;
+    }
+    std::cerr << set.answers_path << ": defectgen stops for these answers: ";
+    put_message(std::cerr, outcome);
+    std::cerr << '\n';
+    return true;
 }
 
 } // namespace
@@ -139,29 +146,16 @@ int run_verify(const SetOptions& options) {
     }
     auto state = std::make_unique<RunState>();
     std::istringstream in(set.answers_text);
-    std::ostringstream console;
+    // The run's console is not shown: its outcome says how it ended.
+    std::ostream nowhere(nullptr);
     Ticker ticker;
     start_ticker(ticker);
-    const int status = run_program(*state, in, console, sink);
+    const RunOutcome outcome = run_program(*state, in, nowhere, sink);
     stop_ticker(ticker);
-
-    // A run that stops with an item it cannot repair has written the items file as far
-    // as it goes, and no defects file.
-    const bool failed_items = status != 0 && ends_with(console.str(), item_failure_message);
-    if (status != 0 && !failed_items) {
-        // Memory or a thread that this machine cannot give is no fault of the answers.
-        const std::string text = console.str();
-        for (const char* resource : {message::no_memory, message::no_thread}) {
-            if (ends_with(text, resource)) {
-                std::cerr << "defectkit: verify could not run defectgen here: " << resource << '\n';
-                return 2;
-            }
-        }
-        std::cerr << set.answers_path
-                  << ": defectgen stops for these answers: " << failure_text(set, sink, text)
-                  << '\n';
+    if (stopped_short(set, outcome)) {
         return 2;
     }
+    const bool failed_items = outcome.end == RunEnd::item_failure;
     const FileComparison& items = sink.compared[p.filename];
     int result = 0;
     if (!items.readable) {

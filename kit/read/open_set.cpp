@@ -9,9 +9,8 @@
 #include <cstring>
 #include <iostream>
 #include <sstream>
-#include <streambuf>
+#include <string_view>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -19,53 +18,13 @@ namespace {
 // is not an answers file, and reading it whole would cost memory for nothing.
 constexpr std::size_t answers_limit = std::size_t{1} << 20;
 
-// The console the dialogue talks to: keeps what it prints and where each flush fell.
-// Every prompt is flushed before its answer is read, so the text between the last two
-// flushes is the question that was being answered.
-struct ConsoleCapture : std::streambuf {
-    std::string text;
-    std::vector<std::size_t> flushes;
-
-protected:
-    int_type overflow(int_type c) override {
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            text.push_back(traits_type::to_char_type(c));
-        }
-        return traits_type::not_eof(c);
+// The text without the characters of `tail` that it ends with: a prompt's blank, a
+// message's line end.
+std::string trimmed(std::string text, std::string_view tail) {
+    while (!text.empty() && tail.find(text.back()) != std::string_view::npos) {
+        text.pop_back();
     }
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        text.append(s, static_cast<std::size_t>(n));
-        return n;
-    }
-    int sync() override {
-        flushes.push_back(text.size());
-        return 0;
-    }
-};
-
-std::string last_prompt(const ConsoleCapture& console) {
-    const std::size_t n = console.flushes.size();
-    if (n == 0) {
-        return {};
-    }
-    std::size_t begin = n >= 2 ? console.flushes[n - 2] : 0;
-    const std::size_t end = console.flushes[n - 1];
-    const std::string_view text(console.text);
-    if (text.substr(begin, end - begin).starts_with(banner)) {
-        begin += std::strlen(banner);
-    }
-    std::string prompt(text.substr(begin, end - begin));
-    while (!prompt.empty() && (prompt.back() == ' ' || prompt.back() == '\n')) {
-        prompt.pop_back();
-    }
-    return prompt;
-}
-
-std::string trimmed(std::string message) {
-    while (!message.empty() && message.back() == '\n') {
-        message.pop_back();
-    }
-    return message;
+    return text;
 }
 
 // Reads to the end of the file, not as far as its reported size: a file under /proc
@@ -122,20 +81,21 @@ bool open_from_answers(const SetOptions& options, KitSet& set) {
         return false;
     }
     std::istringstream in(text);
-    ConsoleCapture console;
-    std::ostream out(&console);
+    // The dialogue's console is not shown: its outcome tells the refusal and its question.
+    std::ostream nowhere(nullptr);
     RunParams& p = set.params;
     // The names as the generator itself would hold them against each other: on disk,
     // against the current folder.
     const OutputSink disk;
-    if (const char* failure = run_dialogue(in, out, p, disk)) {
-        if (truncated && std::strcmp(failure, message::input_ended) == 0) {
+    if (const RunOutcome asked = run_dialogue(in, nowhere, p, disk); asked.end == RunEnd::refused) {
+        if (truncated && std::strcmp(asked.message, message::input_ended) == 0) {
             std::cerr << options.answers << ": not an answers file: it goes on past "
                       << (answers_limit >> 20) << " MiB before its last answer\n";
             return false;
         }
         std::cerr << options.answers << ": defectgen refuses these answers at the question \""
-                  << last_prompt(console) << "\": " << trimmed(failure) << '\n';
+                  << trimmed(asked.question, " \n") << "\": " << trimmed(asked.message, "\n")
+                  << '\n';
         return false;
     }
     set.from_answers = true;

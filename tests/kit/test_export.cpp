@@ -1,7 +1,7 @@
 // The export formats on records in memory: a JSON Lines line of the README's example
 // instance, checked whole and against the JSON Schema file, and the folder names.
-#include "dialogue.h"
 #include "commands/export.h"
+#include "dialogue.h"
 #include "output_sink.h"
 #include "stats_export_support.h"
 
@@ -20,7 +20,7 @@ KitSet readme_example_set(bool from_answers) {
     std::istringstream answers("1 2 100 100 5 0.01 0.15 3 5 4 10 10 20 3 1 3 items.txt "
                                "defects.txt 12");
     std::ostringstream prompts;
-    EXPECT_EQ(run_dialogue(answers, prompts, kit.params, OutputSink{}), nullptr);
+    EXPECT_EQ(run_dialogue(answers, prompts, kit.params, OutputSink{}).end, RunEnd::completed);
     kit.from_answers = from_answers;
     return kit;
 }
