@@ -1,6 +1,7 @@
 // verify: defectgen's own run for the answers, inside defectkit, its bytes held against
 // the files on disk as they come; neither is ever held whole in memory.
 #include "commands/commands.h"
+#include "output/worker.h"
 #include "read/line_source.h"
 #include "run_driver.h"
 
@@ -39,38 +40,35 @@ bool comparable(const std::string& path, bool& exists, std::string& missing) {
 // While the run goes on, how long it has taken, on a terminal only.
 struct Ticker {
     std::atomic<bool> done{false};
-    std::thread thread;
+    Worker worker;
 };
 
-void start_ticker(Ticker& ticker) {
-    if (::isatty(STDERR_FILENO) != 1) {
-        return;
+// Seconds since the start, redrawn on stderr until the ticker is stopped.
+void tick(const Ticker& ticker) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!ticker.done.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        std::fprintf(stderr, "\rverify: regenerating and comparing, %llds",
+                     static_cast<long long>(seconds));
+        std::fflush(stderr);
     }
-    try {
-        ticker.thread = std::thread([&ticker] {
-            const auto start = std::chrono::steady_clock::now();
-            while (!ticker.done.load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                                         std::chrono::steady_clock::now() - start)
-                                         .count();
-                std::fprintf(stderr, "\rverify: regenerating and comparing, %llds",
-                             static_cast<long long>(seconds));
-                std::fflush(stderr);
-            }
-            std::fprintf(stderr, "\r\x1b[K");
-            std::fflush(stderr);
-        });
-    } catch (const std::system_error&) {
-        // No progress then; the work is the same.
+    std::fprintf(stderr, "\r\x1b[K");
+    std::fflush(stderr);
+}
+
+// Without a thread there is no progress; the work is the same.
+void start_ticker(Ticker& ticker) {
+    if (::isatty(STDERR_FILENO) == 1) {
+        start_worker(ticker.worker, [&ticker] { tick(ticker); });
     }
 }
 
 void stop_ticker(Ticker& ticker) {
     ticker.done = true;
-    if (ticker.thread.joinable()) {
-        ticker.thread.join();
-    }
+    join_worker(ticker.worker);
 }
 
 // "FILE:LINE: first difference at byte N" for a file that is not what the run wrote.

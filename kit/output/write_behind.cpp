@@ -1,6 +1,5 @@
 #include "output/write_behind.h"
 
-#include <system_error>
 
 namespace {
 
@@ -26,15 +25,11 @@ void write_pending(WriteBehind& behind) {
 
 void start_write_behind(WriteBehind& behind, OutputTarget& target) {
     behind.target = &target;
-    try {
-        behind.thread = std::thread([&behind] { write_pending(behind); });
-    } catch (const std::system_error&) {
-        // Written in place, by write_behind itself.
-    }
+    behind.in_place = !start_worker(behind.worker, [&behind] { write_pending(behind); });
 }
 
 bool write_behind(WriteBehind& behind, std::string& bytes) {
-    if (!behind.thread.joinable()) {
+    if (behind.in_place) {
         write_target(*behind.target, bytes);
         bytes.clear();
         return !behind.target->failed;
@@ -52,7 +47,7 @@ bool write_behind(WriteBehind& behind, std::string& bytes) {
 }
 
 void end_write_behind(WriteBehind& behind) {
-    if (!behind.thread.joinable()) {
+    if (behind.in_place) {
         return;
     }
     {
@@ -60,5 +55,5 @@ void end_write_behind(WriteBehind& behind) {
         behind.ending = true;
         behind.changed.notify_all();
     }
-    behind.thread.join();
+    join_worker(behind.worker);
 }

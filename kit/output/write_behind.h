@@ -4,15 +4,16 @@
 #pragma once
 
 #include "output/safe_output.h"
+#include "output/worker.h"
 
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 
 struct WriteBehind {
     OutputTarget* target = nullptr;
-    std::thread thread; // not joinable: the bytes are written in place
+    Worker worker;
+    bool in_place = true; // no thread: write_behind writes the bytes itself
     std::mutex mutex;
     std::condition_variable changed;
     std::string pending; // bytes handed over and not yet written
