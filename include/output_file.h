@@ -23,6 +23,18 @@
 // file in the order of the jobs, whatever order the formatters finish them in. The
 // writer writes only the slots the run has committed (see output_job), so that a run
 // stopped midway can leave nothing of an unfinished block behind; closing commits all.
+//
+// Liveness: a slot is free again only once written, and only committed slots are
+// written, so an uncommitted job holds its slot until a later job commits. Taking a slot
+// waits for the job output_slot_count jobs back; so at most output_slot_count - 1
+// uncommitted jobs may be in flight at once, and the job after that many must commit, or
+// the run waits for ever. Closing commits without taking a slot and never waits on this.
+// Each caller decides for each job whether it commits: the items file commits every
+// piece that ends at a block end, so only an instance too large for one piece leaves
+// pieces uncommitted, fewer than the ring has slots (asserted in run_driver.cpp); the
+// defects file commits every piece. The items file once broke the rule: a piece that an
+// instance's last item filled went out before its block end, uncommitted, so instances
+// that filled pieces exactly left every piece uncommitted and the run hung.
 #pragma once
 
 #include "output_compare.h"
@@ -108,8 +120,8 @@ OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& s
 // every slot is in use; throws std::bad_alloc when a slot's memory cannot be had.
 // `commit`: this job's bytes end a whole part of the file, so they and everything
 // before them may reach the file even if the run stops before closing. Jobs queued
-// without it wait in the ring for a later committed one, so at most
-// output_slot_count - 1 may follow each other.
+// without it wait in the ring for a later committed one: at most output_slot_count - 1
+// may follow each other (see Liveness above).
 void output_job(OutputFile& out, OutputJob job, bool commit = true);
 // Writes everything queued and closes the file; its lock stays held.
 OutputStatus close_output(OutputFile& out);

@@ -57,20 +57,23 @@ RunOutcome file_outcome(OutputStatus status, const char* name) {
 static_assert(item_rows_per_piece * max_line_length + item_block_ends_per_piece <=
               output_slot_size);
 static_assert(max_defect_piece_length <= output_slot_size);
-// Only whole blocks are committed, so the pieces of one instance that cannot all be
-// committed at once must leave the writer a slot to go on with.
+// Only whole blocks are committed, so the pieces of one instance all wait for its last:
+// they must be fewer than the ring's slots (the liveness rule of output_file.h).
 static_assert((MAXMOD + item_rows_per_piece - 1) / item_rows_per_piece < output_slot_count);
 
-// Hands the gathered rows to a formatter thread and starts a new piece. A piece that
-// ends with a block end completes every instance handed over so far: all of it may
-// then reach the file.
-void hand_over_rows(OutputFile& file, ItemRows& piece) {
+// Where a piece of the items file ends: at a block end, which completes every instance
+// handed over so far, so that all of it may reach the file; or cut inside an instance
+// too large for one piece, which must wait for the piece that ends it.
+enum class PieceEnd { block_end, cut };
+
+// Hands the gathered rows to a formatter thread and starts a new piece.
+void hand_over_rows(OutputFile& file, ItemRows& piece, PieceEnd end) {
     if (piece.rows.empty() && piece.block_ends.empty()) {
         return;
     }
-    const bool whole = !piece.block_ends.empty() && piece.block_ends.back() == piece.rows.size();
     output_job(
-        file, [rows = std::move(piece)](char* begin) { return put_item_rows(begin, rows); }, whole);
+        file, [rows = std::move(piece)](char* begin) { return put_item_rows(begin, rows); },
+        end == PieceEnd::block_end);
     piece = ItemRows{};
     piece.rows.reserve(item_rows_per_piece);
 }
@@ -80,7 +83,7 @@ void hand_over_rows(OutputFile& file, ItemRows& piece) {
 OutputStatus abandon_items(OutputFile& file, ItemRows& piece) {
     try {
         piece.rows.resize(piece.block_ends.empty() ? 0 : piece.block_ends.back());
-        hand_over_rows(file, piece);
+        hand_over_rows(file, piece, PieceEnd::block_end);
     } catch (const std::bad_alloc&) {
         // Those blocks are lost; the file still ends after a complete one.
     }
@@ -105,14 +108,14 @@ RunOutcome write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
             if (!generate_item_types(p, s.stream, s.items)) {
                 // The earlier instances' blocks go out complete and nothing of this one. A
                 // write failure meanwhile is the graver news: then even they are incomplete.
-                hand_over_rows(file, piece);
+                hand_over_rows(file, piece, PieceEnd::block_end);
                 status = close_output(file);
                 return status == OutputStatus::ok
                            ? ended(RunEnd::item_failure, item_failure_message)
                            : file_outcome(status, p.filename);
             }
             if (piece.rows.size() + static_cast<std::size_t>(p.no_items) > item_rows_per_piece) {
-                hand_over_rows(file, piece);
+                hand_over_rows(file, piece, PieceEnd::block_end);
             }
             for (std::int32_t j = 0; j < p.no_items; ++j) {
                 piece.rows.push_back(s.items.item[static_cast<std::size_t>(j)]);
@@ -121,16 +124,16 @@ RunOutcome write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
                 // Otherwise instances that fill pieces exactly would leave every piece
                 // uncommitted, and the writer would hold them all back.
                 if (piece.rows.size() == item_rows_per_piece && j + 1 < p.no_items) {
-                    hand_over_rows(file, piece);
+                    hand_over_rows(file, piece, PieceEnd::cut);
                 }
             }
             piece.block_ends.push_back(static_cast<std::uint32_t>(piece.rows.size()));
             if (piece.block_ends.size() == item_block_ends_per_piece ||
                 piece.rows.size() == item_rows_per_piece) {
-                hand_over_rows(file, piece);
+                hand_over_rows(file, piece, PieceEnd::block_end);
             }
         }
-        hand_over_rows(file, piece);
+        hand_over_rows(file, piece, PieceEnd::block_end);
         status = close_output(file);
     } catch (const std::bad_alloc&) {
         status = abandon_items(file, piece);

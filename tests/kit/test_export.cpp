@@ -1,7 +1,7 @@
 // The export formats on records in memory: a JSON Lines line of the README's example
 // instance, checked whole and against the JSON Schema file, and the folder names.
-#include "commands/export.h"
 #include "dialogue.h"
+#include "commands/export.h"
 #include "output_sink.h"
 #include "stats_export_support.h"
 
