@@ -6,12 +6,12 @@
 #
 #   bench/kit_check.sh [ANSWERS]
 #
-# ANSWERS (default /work/refset/answers.txt, the reference workload) names the set; its
+# ANSWERS (default $REFSET/answers.txt, the reference workload) names the set; its
 # files are found as defectgen names them, from the answers file's folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench-kit}
-answers=$(realpath "${1:-/work/refset/answers.txt}")
+answers=$(realpath "${1:-${REFSET:?name the set: ANSWERS, or REFSET=DIR}/answers.txt}")
 rounds=${ROUNDS:-3}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDEFECTGEN_TESTS=OFF >/dev/null

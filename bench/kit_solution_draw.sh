@@ -5,7 +5,7 @@
 #    for it (bench/kit_placement_maker.cpp: PER_OBJECT items along each object's lower
 #    edge, past the defects), once without and once with the DEFECT rows echoed;
 #    check-solution on both, beside wc -l over the same files (reading them is the floor);
-#  - draw on the reference workload's first instance (/work/refset by default), and on
+#  - draw on the reference workload's first instance (REFSET, or $REFSET), and on
 #    the large set with every object asked for, with and without the placement.
 # Prints wall-clock seconds, peak resident memory and the pictures' sizes.
 #
@@ -14,7 +14,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench-kit}
 dir=${1:-$root/out/bench-kit}
-refset=${2:-/work/refset}
+refset=${2:-${REFSET:?name the reference set: REFSET=DIR}}
 per_object=${PER_OBJECT:-10}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDEFECTGEN_TESTS=OFF >/dev/null

@@ -5,14 +5,14 @@
 #
 #   bench/kit_stats_export.sh [REFSET] [OUTFOLDER]
 #
-# REFSET (default /work/refset) holds answers.txt, items.txt and defects.txt; OUTFOLDER
+# REFSET (default $REFSET) holds answers.txt, items.txt and defects.txt; OUTFOLDER
 # (default a fresh temporary folder, removed afterwards) receives the exported file.
 # Prints, per command, the best wall-clock time of ROUNDS runs (default 2), its ratio to
 # the yardstick, and its peak resident memory.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench-kit}
-refset=${1:-/work/refset}
+refset=${1:-${REFSET:?name the reference set: REFSET=DIR}}
 rounds=${ROUNDS:-2}
 out=${2:-$(mktemp -d)}
 [ -n "${2:-}" ] || trap 'rm -rf "$out"' EXIT
