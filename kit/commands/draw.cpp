@@ -64,117 +64,150 @@ std::string placement_note(const std::string& name, std::int64_t shown, std::int
     return note;
 }
 
-} // namespace
-
-int run_draw(const DrawOptions& options) {
-    KitSet set;
-    InstanceHead head;
-    const bool drawn_placement = !options.placement.empty();
+// What a drawing gathers while the instance is read.
+struct Drawing {
+    const DrawOptions* options = nullptr;
+    bool placed = false; // a placement is drawn
     Placement placement;
     PlacementRun run;
-    const std::int64_t limit = std::min<std::int64_t>(options.max_objects, picture_max_objects);
-    const std::int64_t defect_limit = std::max<std::int64_t>(1, picture_max_defects / limit);
+    InstanceHead head;
     Picture picture;
-    std::int64_t objects = 0;
-    std::int64_t used = 0;
-    const auto draw_placed = [&](const ObjectView& view) {
-        if (!view.used || ++used > limit) {
-            return;
-        }
-        PictureObject o = keep(view.index, *view.defects, defect_limit);
-        for (std::size_t i = 0; i < view.items->size(); ++i) {
-            const PlacedItem& p = (*view.items)[i];
-            o.items.push_back({p.x, p.y, p.lx, p.ly, placement.items[p.row].type, (*view.bad)[i]});
-        }
-        picture.objects.push_back(std::move(o));
-    };
-    const int status = read_instance(
+    std::int64_t limit = 0;        // objects drawn at most
+    std::int64_t defect_limit = 0; // defects drawn on an object at most
+    std::int64_t objects = 0;      // objects read
+    std::int64_t used = 0;         // objects a bin of the placement is
+};
+
+void draw_placed_object(Drawing& d, const ObjectView& view) {
+    if (!view.used || ++d.used > d.limit) {
+        return;
+    }
+    PictureObject o = keep(view.index, *view.defects, d.defect_limit);
+    for (std::size_t i = 0; i < view.items->size(); ++i) {
+        const PlacedItem& p = (*view.items)[i];
+        o.items.push_back({p.x, p.y, p.lx, p.ly, d.placement.items[p.row].type, (*view.bad)[i]});
+    }
+    d.picture.objects.push_back(std::move(o));
+}
+
+// Reads the instance, and the placement once its items are known, drawing the objects.
+int read_drawing(Drawing& d, KitSet& set) {
+    const DrawOptions& options = *d.options;
+    return read_instance(
         options.set, options.instance, "drawing", set,
-        [&](const InstanceHead& read) {
-            head = read;
-            if (!drawn_placement) {
+        [&](const InstanceHead& head) {
+            d.head = head;
+            if (!d.placed) {
                 return true;
             }
-            if (!read_placement(options.placement, head.items.size(), placement)) {
+            if (!read_placement(options.placement, d.head.items.size(), d.placement)) {
                 return false;
             }
-            start_placement_check(run, set, head, placement, options.allow_rotation);
+            start_placement_check(d.run, set, d.head, d.placement, options.allow_rotation);
             return true;
         },
         [&](const std::vector<Defect>& defects) {
-            if (drawn_placement) {
-                ++objects;
-                return check_next_object(run, defects, draw_placed);
+            if (d.placed) {
+                ++d.objects;
+                return check_next_object(d.run, defects,
+                                         [&](const ObjectView& view) { draw_placed_object(d, view); });
             }
-            if (objects < limit) {
-                picture.objects.push_back(keep(objects, defects, defect_limit));
+            if (d.objects < d.limit) {
+                d.picture.objects.push_back(keep(d.objects, defects, d.defect_limit));
             }
-            ++objects;
+            ++d.objects;
             return true;
         });
+}
+
+// The caption of a placement: its summary, or its first problems. Returns how many.
+std::size_t describe_placement(Drawing& d, const std::string& defects_note) {
+    const DrawOptions& options = *d.options;
+    Picture& picture = d.picture;
+    const auto shown = static_cast<std::int64_t>(picture.objects.size());
+    picture.subtitle =
+        placement_note(file_name(options.placement), shown, d.used, d.objects, options.max_objects) +
+        defects_note;
+    const std::vector<PlacementProblem> all = all_problems(d.placement, d.run.result);
+    if (all.empty()) {
+        const std::string summary = summary_text(d.run.result.summary);
+        std::size_t from = 0;
+        for (std::size_t end = summary.find('\n'); end != std::string::npos;
+             from = end + 1, end = summary.find('\n', from)) {
+            picture.caption.push_back(summary.substr(from, end - from));
+        }
+        return 0;
+    }
+    picture.caption.push_back("not feasible: " + std::to_string(all.size()) +
+                              (all.size() == 1 ? " problem" : " problems") +
+                              ", the items concerned outlined in red");
+    constexpr std::size_t listed = 5;
+    for (std::size_t i = 0; i < all.size() && i < listed; ++i) {
+        picture.caption.push_back(file_name(options.placement) + ":" +
+                                  std::to_string(all[i].line) + ": " + all[i].message);
+    }
+    if (all.size() > listed) {
+        picture.caption.push_back("and " + std::to_string(all.size() - listed) +
+                                  " more: defectkit check-solution lists them all");
+    }
+    return all.size();
+}
+
+// The title, subtitle and caption; returns the placement's problems.
+std::size_t describe(Drawing& d, const KitSet& set) {
+    const DrawOptions& options = *d.options;
+    Picture& picture = d.picture;
     picture.length = set.params.object.length;
     picture.width = set.params.object.width;
-    picture.placement = drawn_placement;
+    picture.placement = d.placed;
     picture.title = file_name(set.from_answers ? set.answers_path : set.items_path) +
                     ", instance " + std::to_string(options.instance) + ": objects " +
                     std::to_string(picture.length) + " x " + std::to_string(picture.width);
-    if (drawn_placement && status == 0) {
-        finish_placement_check(run);
-    }
-    const PlacementCheck& check = run.result;
-    close_placement(placement);
-    if (status != 0) {
-        return status;
-    }
-
-    const auto shown = static_cast<std::int64_t>(picture.objects.size());
     bool cut = false;
     for (const PictureObject& o : picture.objects) {
         cut = cut || static_cast<std::int64_t>(o.defects.size()) < o.defects_total;
     }
     const std::string defects_note =
-        cut ? "; at most " + std::to_string(defect_limit) + " defects drawn on each object" : "";
-    std::size_t problems = 0;
-    if (drawn_placement) {
-        picture.subtitle =
-            placement_note(file_name(options.placement), shown, used, objects, options.max_objects) +
-            defects_note;
-        const std::vector<PlacementProblem> all = all_problems(placement, check);
-        problems = all.size();
-        if (all.empty()) {
-            const std::string summary = summary_text(check.summary);
-            std::size_t from = 0;
-            for (std::size_t end = summary.find('\n'); end != std::string::npos;
-                 from = end + 1, end = summary.find('\n', from)) {
-                picture.caption.push_back(summary.substr(from, end - from));
-            }
-        } else {
-            picture.caption.push_back("not feasible: " + std::to_string(all.size()) +
-                                      (all.size() == 1 ? " problem" : " problems") +
-                                      ", the items concerned outlined in red");
-            constexpr std::size_t listed = 5;
-            for (std::size_t i = 0; i < all.size() && i < listed; ++i) {
-                picture.caption.push_back(file_name(options.placement) + ":" +
-                                          std::to_string(all[i].line) + ": " + all[i].message);
-            }
-            if (all.size() > listed) {
-                picture.caption.push_back("and " + std::to_string(all.size() - listed) +
-                                          " more: defectkit check-solution lists them all");
-            }
-        }
-    } else {
-        picture.subtitle = objects_note(shown, objects, options.max_objects) + defects_note;
-        sort_item_types(head, picture);
+        cut ? "; at most " + std::to_string(d.defect_limit) + " defects drawn on each object" : "";
+    if (d.placed) {
+        return describe_placement(d, defects_note);
     }
+    const auto shown = static_cast<std::int64_t>(picture.objects.size());
+    picture.subtitle = objects_note(shown, d.objects, options.max_objects) + defects_note;
+    sort_item_types(d.head, picture);
+    return 0;
+}
 
+bool write_picture(const Picture& picture, const KitSet& set, const DrawOptions& options) {
     const std::string svg = render_svg(picture);
     OutputTarget target;
     const InputPaths inputs{{set.answers_path, set.items_path, set.defects_path, options.placement}};
     if (!open_target(target, options.out, inputs)) {
-        return 2;
+        return false;
     }
     write_target(target, svg);
-    if (!close_target(target)) {
+    return close_target(target);
+}
+
+} // namespace
+
+int run_draw(const DrawOptions& options) {
+    KitSet set;
+    Drawing d;
+    d.options = &options;
+    d.placed = !options.placement.empty();
+    d.limit = std::min<std::int64_t>(options.max_objects, picture_max_objects);
+    d.defect_limit = std::max<std::int64_t>(1, picture_max_defects / d.limit);
+    const int status = read_drawing(d, set);
+    close_placement(d.placement);
+    if (status != 0) {
+        return status;
+    }
+    if (d.placed) {
+        finish_placement_check(d.run);
+    }
+    const std::size_t problems = describe(d, set);
+    if (!write_picture(d.picture, set, options)) {
         return 2;
     }
     if (problems > 0) {
