@@ -8,8 +8,8 @@
 
 #include "fuzz_support.h"
 #include "geometry/placement_check.h"
-#include "read/set_reader.h"
 #include "placement/placement_reader.h"
+#include "read/set_reader.h"
 
 #include <cstddef>
 #include <cstdint>

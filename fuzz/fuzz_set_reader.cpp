@@ -8,8 +8,8 @@
 // its own as in turn. A violated property traps, so libFuzzer keeps the input as a crash.
 
 #include "fuzz_support.h"
-#include "read/set_reader.h"
 #include "read/fields.h"
+#include "read/set_reader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -55,7 +55,8 @@ std::string checked(const KitSet& set, ReadThreads threads, SetReader& reader) {
     reader.buffer = 2048;
     require(open_set_reader(reader, set, true));
     Progress progress;
-    read_set(reader, 0, progress, [](const ObjectBatch&) { return true; }, threads);
+    read_set(
+        reader, 0, progress, [](const ObjectBatch&) { return true; }, threads);
     close_set_reader(reader);
     require(reader.items.finished && reader.items.source.error == 0);
     require(!reader.has_defects || (reader.defects.finished && reader.defects.source.error == 0));
@@ -173,7 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t at = read.rfind('\n') + 1;
         require((read.compare(at, std::string::npos, "clean") == 0) == clean);
         if (!with_defects && !clean) {
-            require(read.substr(at) == "problem " + problem_text(check.items.problems.kept.front()));
+            require(read.substr(at) ==
+                    "problem " + problem_text(check.items.problems.kept.front()));
         }
     }
     ::close(items_fd);

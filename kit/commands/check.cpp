@@ -73,8 +73,8 @@ std::string tell_short_file(const KitSet& set, SetReader& reader) {
            " (an item whose length or width it cannot repair), and leaves " +
            (completed == 0 ? std::string("the items file empty")
                            : "the " +
-                                 counted(static_cast<std::uint64_t>(completed),
-                                         "complete instance", "complete instances") +
+                                 counted(static_cast<std::uint64_t>(completed), "complete instance",
+                                         "complete instances") +
                                  " before it") +
            (set.defects_path.empty() ? "" : " and no defects file") + ", as this set holds";
 }

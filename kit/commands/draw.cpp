@@ -5,8 +5,8 @@
 #include "geometry/placement_check.h"
 #include "output/progress.h"
 #include "output/safe_output.h"
-#include "read/set_reader.h"
 #include "output/svg.h"
+#include "read/set_reader.h"
 
 #include <algorithm>
 #include <iostream>
@@ -109,8 +109,8 @@ int read_drawing(Drawing& d, KitSet& set) {
         [&](const std::vector<Defect>& defects) {
             if (d.placed) {
                 ++d.objects;
-                return check_next_object(d.run, defects,
-                                         [&](const ObjectView& view) { draw_placed_object(d, view); });
+                return check_next_object(
+                    d.run, defects, [&](const ObjectView& view) { draw_placed_object(d, view); });
             }
             if (d.objects < d.limit) {
                 d.picture.objects.push_back(keep(d.objects, defects, d.defect_limit));
@@ -125,9 +125,9 @@ std::size_t describe_placement(Drawing& d, const std::string& defects_note) {
     const DrawOptions& options = *d.options;
     Picture& picture = d.picture;
     const auto shown = static_cast<std::int64_t>(picture.objects.size());
-    picture.subtitle =
-        placement_note(file_name(options.placement), shown, d.used, d.objects, options.max_objects) +
-        defects_note;
+    picture.subtitle = placement_note(file_name(options.placement), shown, d.used, d.objects,
+                                      options.max_objects) +
+                       defects_note;
     const std::vector<PlacementProblem> all = all_problems(d.placement, d.run.result);
     if (all.empty()) {
         const std::string summary = summary_text(d.run.result.summary);
@@ -143,8 +143,8 @@ std::size_t describe_placement(Drawing& d, const std::string& defects_note) {
                               ", the items concerned outlined in red");
     constexpr std::size_t listed = 5;
     for (std::size_t i = 0; i < all.size() && i < listed; ++i) {
-        picture.caption.push_back(file_name(options.placement) + ":" +
-                                  std::to_string(all[i].line) + ": " + all[i].message);
+        picture.caption.push_back(file_name(options.placement) + ":" + std::to_string(all[i].line) +
+                                  ": " + all[i].message);
     }
     if (all.size() > listed) {
         picture.caption.push_back("and " + std::to_string(all.size() - listed) +
@@ -181,7 +181,8 @@ std::size_t describe(Drawing& d, const KitSet& set) {
 bool write_picture(const Picture& picture, const KitSet& set, const DrawOptions& options) {
     const std::string svg = render_svg(picture);
     OutputTarget target;
-    const InputPaths inputs{{set.answers_path, set.items_path, set.defects_path, options.placement}};
+    const InputPaths inputs{
+        {set.answers_path, set.items_path, set.defects_path, options.placement}};
     if (!open_target(target, options.out, inputs)) {
         return false;
     }

@@ -254,7 +254,8 @@ void index_defect_runs(PlacementRun& run) {
             for (std::uint64_t line = defect_run.line; line < defect_run.line + defect_run.count;
                  ++line) {
                 run.result.violations.push_back(
-                    {line, "DEFECT row for bin " + text(defect_run.bin) + ", which has no BIN row"});
+                    {line,
+                     "DEFECT row for bin " + text(defect_run.bin) + ", which has no BIN row"});
             }
         } else if (run.bin_ok[slot->second]) {
             run.runs.emplace_back(placement.bins[slot->second].type, k);
@@ -302,9 +303,9 @@ void report_findings(PlacementRun& run, const std::vector<Defect>& defects) {
                       ") on object " + object;
         } else {
             const Defect& d = defects[static_cast<std::size_t>(f.other)];
-            message = name + " overlaps defect " + text(f.other) + " of object " + object +
-                      " (x " + text(d.x1) + " to " + text(d.x2) + ", y " + text(d.y1) + " to " +
-                      text(d.y2) + ", line " + text(static_cast<std::int64_t>(d.line)) + " of " +
+            message = name + " overlaps defect " + text(f.other) + " of object " + object + " (x " +
+                      text(d.x1) + " to " + text(d.x2) + ", y " + text(d.y1) + " to " + text(d.y2) +
+                      ", line " + text(static_cast<std::int64_t>(d.line)) + " of " +
                       run.defects_path + ")" +
                       (f.count > 1 ? " and " + text(f.count - 1) + " more defects" : std::string());
         }
@@ -477,7 +478,8 @@ std::string percent(std::int64_t a, std::int64_t b) {
     return text(hundredths / 100) + "." + (frac < 10 ? "0" : "") + text(frac);
 }
 
-std::vector<PlacementProblem> all_problems(const Placement& placement, const PlacementCheck& check) {
+std::vector<PlacementProblem> all_problems(const Placement& placement,
+                                           const PlacementCheck& check) {
     std::vector<PlacementProblem> all = placement.problems;
     all.insert(all.end(), check.violations.begin(), check.violations.end());
     std::stable_sort(

@@ -86,10 +86,10 @@ struct PlacementRun {
     std::unordered_map<std::int64_t, std::size_t> bin_row; // placement bin -> its BIN row
     std::vector<std::int64_t> object_bin;                  // object -> BIN row that is it
     std::vector<bool> bin_ok;
-    std::vector<bool> bad; // per item row: it breaks a rule
+    std::vector<bool> bad;                                         // per item row: it breaks a rule
     std::vector<std::pair<std::int64_t, std::uint32_t>> on_object; // (object, item row)
     std::vector<std::pair<std::int64_t, std::size_t>> runs;        // (object, DEFECT run)
-    std::int64_t object = 0; // the next object
+    std::int64_t object = 0;                                       // the next object
     std::size_t next_item = 0;
     std::size_t next_run = 0;
     // Scratch for one object.

@@ -1,6 +1,5 @@
 #include "output/write_behind.h"
 
-
 namespace {
 
 void write_pending(WriteBehind& behind) {

@@ -326,7 +326,8 @@ Step on_header_due(DefectsScan& s, const Line& line) {
         }
     }
     if (k < 0) {
-        add(s, line.number, "not a header: expected \"instance: " + std::to_string(s.instance) + "\"");
+        add(s, line.number,
+            "not a header: expected \"instance: " + std::to_string(s.instance) + "\"");
     } else if (k != s.instance) {
         add(s, line.number,
             "the header names instance " + text(k) + " where " + instance_text(s.instance) +

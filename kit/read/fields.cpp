@@ -90,7 +90,6 @@ int word_digits(const char* p, std::uint64_t& value) {
     }
 }
 
-
 // The usual line, of fields of one to seven digits, found from the places of its points:
 // one pass over 64 bytes tells where every field ends, so the fields are parsed
 // independently of each other instead of each waiting for the end of the one before.
@@ -163,8 +162,7 @@ std::size_t parse_in_place(const char* p, const char* end, std::int64_t* values,
         }
         const std::ptrdiff_t n = p - digits;
         if (n == 0 || (n > 1 && *digits == '0') || end - p < 8 ||
-            std::memcmp(p, field + 1 < count ? tab_end : line_end, 8) != 0 ||
-            !float_holds(value)) {
+            std::memcmp(p, field + 1 < count ? tab_end : line_end, 8) != 0 || !float_holds(value)) {
             return 0;
         }
         values[field] = value;

@@ -44,8 +44,8 @@ bool check_product(ItemsScan& s, const Item& item) {
     rounding_interval(item.width, w_low, w_high);
     if (item.area < as_float(l_low * w_low) || item.area > as_float(l_high * w_high)) {
         add(s, item.line,
-            "the area " + text(item.area) + " is not length x width (" + text(item.length) +
-                " x " + text(item.width) + " = " + text(as_float(item.length * item.width)) + ")");
+            "the area " + text(item.area) + " is not length x width (" + text(item.length) + " x " +
+                text(item.width) + " = " + text(as_float(item.length * item.width)) + ")");
         return false;
     }
     return true;
@@ -55,9 +55,11 @@ bool check_product(ItemsScan& s, const Item& item) {
 void check_bounds(ItemsScan& s, const SetRules& r, const Item& item) {
     if (r.from_answers) {
         if (item.area < r.minarea) {
-            add(s, item.line, "the area " + text(item.area) + " is below minarea " + text(r.minarea));
+            add(s, item.line,
+                "the area " + text(item.area) + " is below minarea " + text(r.minarea));
         } else if (item.area > r.maxarea) {
-            add(s, item.line, "the area " + text(item.area) + " is above maxarea " + text(r.maxarea));
+            add(s, item.line,
+                "the area " + text(item.area) + " is above maxarea " + text(r.maxarea));
         }
     } else if (item.area < 1) {
         add(s, item.line, "an item of area 0; defectgen draws no item smaller than 1");
@@ -185,7 +187,7 @@ bool take_plain_line(ItemsScan& s, std::vector<Item>& items) {
 } // namespace
 
 void init_items_scan(ItemsScan& scan, const SetRules& rules, const std::string& path, int fd,
-                       std::size_t buffer) {
+                     std::size_t buffer) {
     scan.rules = &rules;
     init_line_source(scan.source, path, fd, buffer);
 }

@@ -33,7 +33,7 @@ struct ItemsScan {
 
 // Takes over `fd`.
 void init_items_scan(ItemsScan& scan, const SetRules& rules, const std::string& path, int fd,
-                       std::size_t buffer);
+                     std::size_t buffer);
 
 // Reads the next block: its item types without a problem into `items` (cleared first).
 // False at the end of the file, or of reading (after a problem unless every_problem, or a

@@ -27,11 +27,11 @@ struct LineSource {
     int fd = -1;
     std::unique_ptr<char[]> buffer;
     std::size_t capacity = 0;
-    std::size_t begin = 0;           // first unread byte in the buffer
-    std::size_t end = 0;             // end of the bytes read into the buffer
-    bool at_end = false;             // the file has been read to its end
-    int error = 0;                   // errno of a failed read, else 0
-    std::uint64_t offset = 0;        // where in the file the next read starts
+    std::size_t begin = 0;    // first unread byte in the buffer
+    std::size_t end = 0;      // end of the bytes read into the buffer
+    bool at_end = false;      // the file has been read to its end
+    int error = 0;            // errno of a failed read, else 0
+    std::uint64_t offset = 0; // where in the file the next read starts
     std::uint64_t lines = 0;
     std::uint64_t bytes_done = 0; // bytes handed out as lines, line ends included
     bool peeked = false;

@@ -1,8 +1,8 @@
 #include "read/open_set.h"
 
 #include "dialogue.h"
-#include "read/line_source.h"
 #include "output_sink.h"
+#include "read/line_source.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -115,10 +115,10 @@ struct Ring {
     std::mutex mutex;
     std::condition_variable changed;
     DefectsRecord slots[ring_size];
-    std::size_t filled = 0;   // records handed over, counting from the start
-    std::size_t taken = 0;    // records the taker is done with
-    bool finished = false;    // the worker will hand over no more
-    bool stopped = false;     // the taker wants no more
+    std::size_t filled = 0; // records handed over, counting from the start
+    std::size_t taken = 0;  // records the taker is done with
+    bool finished = false;  // the worker will hand over no more
+    bool stopped = false;   // the taker wants no more
 };
 
 void fill_ring(DefectsFeed& feed, Ring& ring) {
@@ -400,8 +400,7 @@ void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
     Reading reading{&reader, only_instance, &progress, &take, {&feed, nullptr, {}}};
     Ring ring;
     Worker worker;
-    if (reader.has_defects && threads == ReadThreads::defects_thread &&
-        start_worker(worker, [&] {
+    if (reader.has_defects && threads == ReadThreads::defects_thread && start_worker(worker, [&] {
             try {
                 fill_ring(feed, ring);
             } catch (...) {

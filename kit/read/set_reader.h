@@ -45,10 +45,10 @@ struct SetReader {
     ItemsScan items;
     DefectsScan defects;
     bool has_defects = false;
-    bool every_problem = false;   // check: both files to their end, every problem kept
-    std::uint64_t bytes_total = 0; // sizes of both files, for progress
+    bool every_problem = false;                // check: both files to their end, every problem kept
+    std::uint64_t bytes_total = 0;             // sizes of both files, for progress
     std::size_t buffer = std::size_t{1} << 20; // each file's read buffer (tests make it small)
-    bool failed = false;          // `problem` is the first problem of the set
+    bool failed = false;                       // `problem` is the first problem of the set
     Problem problem;
     // check: a defects file named by the answers and not there (perhaps a generation
     // failure), with the message from opening it; the set is then read without it.

@@ -210,7 +210,8 @@ TEST(SetReader, AThreadReadsAsReadingInTurnDoes) {
         KitSet set;
         ASSERT_TRUE(open_set(options, set)) << c.name;
         const std::string in_turn = read_batches(set, ReadThreads::none, c.only, c.stop_after);
-        EXPECT_EQ(read_batches(set, ReadThreads::defects_thread, c.only, c.stop_after), in_turn) << c.name;
+        EXPECT_EQ(read_batches(set, ReadThreads::defects_thread, c.only, c.stop_after), in_turn)
+            << c.name;
         const std::size_t at = in_turn.rfind("problem: ");
         EXPECT_EQ(in_turn.substr(at + 9), std::string(c.problem) + "\n") << c.name;
     }
