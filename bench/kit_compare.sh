@@ -62,7 +62,7 @@ if [ "$reference" = 1 ] && [ -z "$maker" ]; then
 fi
 python3 - "$(realpath "${builds[0]}")" "$(realpath "${builds[1]}")" "$sets" "$seed" "$reference" "$work" "$maker" \
   "${KIT_COMPARE_JOBS:-2}" <<'PY'
-import concurrent.futures, difflib, hashlib, os, random, shutil, subprocess, sys, time
+import concurrent.futures, hashlib, os, random, shutil, subprocess, sys, time
 base, new, nsets, seed, reference, work, maker, jobs = sys.argv[1:]
 BUILDS = (base, new)
 log = open(os.environ['KIT_COMPARE_LOG'], 'a') if os.environ.get('KIT_COMPARE_LOG') else None
@@ -247,8 +247,9 @@ def clean(d, inputs):
 def short(a, b):
     if not isinstance(a, bytes) or not isinstance(b, bytes): return f'base {str(a)[:70]!r}, new {str(b)[:70]!r}'
     al, bl = (x.decode('utf-8', 'backslashreplace').splitlines(True) for x in (a, b))
-    lines = [x for x in difflib.unified_diff(al, bl, n=0)][2:]
-    return ' | '.join(repr(x)[1:-1] for x in lines if not x.startswith('@@'))[:300] or f'{len(a)} vs {len(b)} bytes'
+    i = next((k for k, (x, y) in enumerate(zip(al, bl)) if x != y), min(len(al), len(bl)))
+    cut = lambda v, k: repr(v[k][:150]) if k < len(v) else '(end)'
+    return f'line {i + 1}: -{cut(al, i)} +{cut(bl, i)} ({len(al)} vs {len(bl)} lines, {len(a)} vs {len(b)} bytes)'
 
 def compare(d, cmds, timeout=300, big=1 << 20):
     inputs = set(os.listdir(d)); lines = []
