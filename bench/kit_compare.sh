@@ -16,7 +16,8 @@
 #
 # A build folder holds defectgen and defectkit; --base-rev REV builds them from REV in a
 # temporary worktree (removed after). The sets are made with BASE's defectgen. --reference
-# adds the reference workload (845 MB; its outputs compared by sha256). Prints one line
+# adds the reference workload (answers 200 20000 1000 1000 20000 0.05 0.3 ..., 845 MB, its
+# outputs compared by sha256) and its small form (3 200 1000 1000 2000 ...). Prints one line
 # per difference and `kit_compare: N runs, M differ`; exits 1 when M > 0. The same --seed
 # makes the same sets. KIT_COMPARE_JOBS (default 2) runs that many sets at once;
 # KIT_COMPARE_KEEP=1 keeps the work folder; KIT_COMPARE_LOG=FILE logs every run: its set,
