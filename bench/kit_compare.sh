@@ -16,7 +16,8 @@
 #
 # A build folder holds defectgen and defectkit; --base-rev REV builds them from REV in a
 # temporary worktree (removed after). The sets are made with BASE's defectgen. --reference
-# adds the reference workload (845 MB; its outputs compared by sha256). Prints one line
+# adds the reference workload (answers 200 20000 1000 1000 20000 0.05 0.3 ..., 845 MB, its
+# outputs compared by sha256) and its small form (3 200 1000 1000 2000 ...). Prints one line
 # per difference and `kit_compare: N runs, M differ`; exits 1 when M > 0. The same --seed
 # makes the same sets. KIT_COMPARE_JOBS (default 2) runs that many sets at once;
 # KIT_COMPARE_KEEP=1 keeps the work folder; KIT_COMPARE_LOG=FILE logs every run: its set,
@@ -62,7 +63,7 @@ if [ "$reference" = 1 ] && [ -z "$maker" ]; then
 fi
 python3 - "$(realpath "${builds[0]}")" "$(realpath "${builds[1]}")" "$sets" "$seed" "$reference" "$work" "$maker" \
   "${KIT_COMPARE_JOBS:-2}" <<'PY'
-import concurrent.futures, difflib, hashlib, os, random, shutil, subprocess, sys, time
+import concurrent.futures, hashlib, os, random, shutil, subprocess, sys, time
 base, new, nsets, seed, reference, work, maker, jobs = sys.argv[1:]
 BUILDS = (base, new)
 log = open(os.environ['KIT_COMPARE_LOG'], 'a') if os.environ.get('KIT_COMPARE_LOG') else None
@@ -72,16 +73,15 @@ def answers(r):
     ni = r.choice([0, -2, 1, 1, 1, 2, 2, 2, 3, 3, 4, 5, 5])
     no = r.choice([0, 1, 2, 2, 3, 3, 5, 8])
     nit = r.choice([0, 1, 3, 10, 10, 30, 30, r.randint(2, 60)])
+    lo = r.choice([0.0001, 0.001, 0.01, 0.01, 0.05, 0.1]); hi = r.choice([lo, lo * 2, 0.15, 0.3, 0.3, 0.6, 0.9])
     kind = r.random()
     if kind < 0.12:  # beyond 2^24: single precision no longer holds every integer
         L = r.randint(16777217, 400000000); W = r.randint(1, (2**31 - 1) // L)
-    elif kind < 0.22:  # elongated: the item repair fails in some runs
-        L, W, nit, ni = 1000, 10, r.randint(100, 500), r.randint(1, 5)
+    elif kind < 0.26:  # elongated: the item repair fails in some runs
+        L, W, nit, ni, lo, hi = 1000, 10, r.randint(50, 300), r.randint(2, 5), 0.001, 0.01
     else:
         L = r.choice([1, 2, 37, 46340] + [r.randint(20, 3000)] * 6); W = r.choice([1, 3, 23] + [r.randint(20, 3000)] * 6)
     if r.random() < 0.5: L, W = W, L
-    lo = r.choice([0.0001, 0.001, 0.01, 0.01, 0.05, 0.1]); hi = r.choice([lo, lo * 2, 0.15, 0.3, 0.3, 0.6, 0.9])
-    if kind >= 0.12 and kind < 0.22: lo, hi = 0.001, 0.01
     nt = r.choice([0, 0, -1, 1, 2, 3, 5, 8, 9, 12, 30])
     types = [(r.randint(1, max(1, L // r.choice([1, 2, 10, 100]))), r.randint(1, max(1, W // r.choice([1, 2, 10, 100]))))
              for _ in range(max(nt, 0))]
@@ -90,10 +90,9 @@ def answers(r):
         ni, no, nit, nt, mn, mx, types = 2, r.randint(100, 200), 200, 3, 50, 150, [(1, 1), (2, 2), (3, 1)]
         L, W, lo, hi = r.randint(100, 3000), r.randint(100, 3000), 0.001, 0.05
     names = r.choice([('items.txt', 'defects.txt'), ('i', 'd'), ('gi.txt', 'gd.txt')])
-    sd = r.choice([0, 2147483647, -2147483647, -2147483648, 12, 31, r.randint(1, 99999), r.randint(-2**31, 2**31 - 1)])
+    sd = r.choice([0, 2147483647, -2147483647, -2147483648, 12, 31] + [r.randint(1, 99999), r.randint(-2**31, 2**31 - 1)] * 5)
     t = [ni, no, L, W, nit, lo, hi, nt] + [v for ty in types for v in ty] + [mn, mx, names[0]]
-    t += ([names[1]] if nt > 0 else []) + [sd, 0]
-    t = [str(v) for v in t]
+    t = [str(v) for v in t + ([names[1]] if nt > 0 else []) + [sd, 0]]
     if r.random() < 0.05:  # answers that defectgen refuses
         i = r.randrange(len(t))
         t = r.choice([t[:i], t[:i] + ['x'] + t[i + 1:], t[:2] + ['0'] + t[3:], t[:5] + ['0.5', '0.1'] + t[7:],
@@ -247,8 +246,9 @@ def clean(d, inputs):
 def short(a, b):
     if not isinstance(a, bytes) or not isinstance(b, bytes): return f'base {str(a)[:70]!r}, new {str(b)[:70]!r}'
     al, bl = (x.decode('utf-8', 'backslashreplace').splitlines(True) for x in (a, b))
-    lines = [x for x in difflib.unified_diff(al, bl, n=0)][2:]
-    return ' | '.join(repr(x)[1:-1] for x in lines if not x.startswith('@@'))[:300] or f'{len(a)} vs {len(b)} bytes'
+    i = next((k for k, (x, y) in enumerate(zip(al, bl)) if x != y), min(len(al), len(bl)))
+    cut = lambda v, k: repr(v[k][:150]) if k < len(v) else '(end)'
+    return f'line {i + 1}: -{cut(al, i)} +{cut(bl, i)} ({len(al)} vs {len(bl)} lines, {len(a)} vs {len(b)} bytes)'
 
 def compare(d, cmds, timeout=300, big=1 << 20):
     inputs = set(os.listdir(d)); lines = []
@@ -266,22 +266,22 @@ def compare(d, cmds, timeout=300, big=1 << 20):
             res.append(r + [snapshot(d, inputs, big)]); secs.append(f'{time.time() - t0:.3f}')
         clean(d, inputs)
         (rb, ob, eb, fb), (rn, on, en, fn) = res
-        if log: log.write(f'{os.path.basename(d)}\t{rb}\t{" ".join(secs)}\t{" ".join(args)}\t{(eb or ob).decode(errors="replace").splitlines()[:1]}\n')
         what = [('exit status', rb, rn), ('stdout', ob, on), ('stderr', eb, en)]
         what += [('file ' + p, fb.get(p, 'absent'), fn.get(p, 'absent')) for p in sorted(set(fb) | set(fn))]
         diff = [f'{" ".join(["defectkit"] + args)} [set {os.path.basename(d)}]: {w} differs: {short(x, y)}' for w, x, y in what if x != y]
-        lines.append(diff)
+        lines.append((diff, f'{os.path.basename(d)}\t{rb}\t{" ".join(secs)}\t{" ".join(args)}\t{(eb or ob).decode(errors="replace").splitlines()[:1]}\n'))
     return lines
 
-def reference_set():
-    d = os.path.join(work, 'reference'); os.makedirs(d)
-    t = '3 200 1000 1000 2000 0.05 0.3 3 5 4 10 10 20 3 0 8 items.txt defects.txt 12 0\n'
+def reference_set(name, counts):
+    """The reference workload (200 20000 ... 20000: 845 MB) and a small one of the same kind."""
+    d = os.path.join(work, name); os.makedirs(d)
+    t = counts + ' 0.05 0.3 3 5 4 10 10 20 3 0 8 items.txt defects.txt 12 0\n'
     open(os.path.join(d, 'answers.txt'), 'w').write(t)
     subprocess.run([os.path.join(base, 'defectgen')], cwd=d, input=t.encode(), stdout=subprocess.DEVNULL, check=True)
-    with open(os.path.join(d, 'placement.csv'), 'wb') as f:
-        subprocess.run([maker, 'items.txt', 'defects.txt', '1000', '1000', '10', '1'], cwd=d, stdout=f, check=True)
+    with open(os.path.join(d, 'placement.csv'), 'wb') as f:  # exit 1 when not every item found room
+        subprocess.run([maker, 'items.txt', 'defects.txt', '1000', '1000', '10', '1'], cwd=d, stdout=f, stderr=subprocess.DEVNULL)
     S, K = ['answers.txt'], ['--instance', '1']
-    c = [['check'] + S, ['stats'] + S, ['stats', '--json'] + S, ['export'] + S + ['--format', 'jsonl', '--out', 'out.jsonl'],
+    c = [['check'] + S, ['verify'] + S, ['stats'] + S, ['stats', '--json'] + S, ['export'] + S + ['--format', 'jsonl', '--out', 'out.jsonl'],
          ['export'] + S + ['--format', 'packingsolver', '--out', 'ps'], ['check-solution'] + S + K + ['--solution', 'placement.csv'],
          ['draw'] + S + K + ['--out', 'pic.svg'], ['draw'] + S + K + ['--out', 'pic.svg', '--solution', 'placement.csv']]
     return compare(d, [(x, {}) for x in c], timeout=1800, big=0)
@@ -289,15 +289,17 @@ def reference_set():
 runs = differ = 0
 def report(result):
     global runs, differ
-    for diff in result:
+    for diff, entry in result:
         runs += 1; differ += bool(diff)
+        if log: log.write(entry)
         for line in diff: print(line, flush=True)
 
 def one(i): return [line for d, cmds in make(i) for line in compare(d, cmds)]
 for d, cmds in cli(): report(compare(d, cmds))
 with concurrent.futures.ThreadPoolExecutor(max(1, int(jobs))) as pool:
     for result in pool.map(one, range(int(nsets))): report(result)
-if reference == '1': report(reference_set())
+if reference == '1':
+    for name, counts in (('reference', '200 20000 1000 1000 20000'), ('reference-small', '3 200 1000 1000 2000')): report(reference_set(name, counts))
 print(f'kit_compare: {runs} runs, {differ} differ')
 sys.exit(1 if differ else 0)
 PY
