@@ -136,7 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const int count : {3, 4}) {
             std::int64_t fast[4] = {};
             std::int64_t general[4] = {};
-            if (const std::size_t taken = parse_in_place(line, end, fast, count); taken > 0) {
+            if (const std::size_t taken = count == 3 ? parse_in_place<3>(line, end, fast)
+                                                     : parse_in_place<4>(line, end, fast);
+                taken > 0) {
                 require(line[taken - 1] == '\n');
                 require(parse_fields(line, line + taken - 1, general, count).empty());
                 for (int i = 0; i < count; ++i) {

@@ -272,7 +272,7 @@ bool take_plain_lines(DefectsScan& s, std::vector<Defect>& defects) {
             return true;
         }
         std::int64_t v[4];
-        const std::size_t size = parse_in_place(w, w + avail, v, 4);
+        const std::size_t size = parse_in_place<4>(w, w + avail, v);
         if (size == 0) {
             return false;
         }

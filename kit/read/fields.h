@@ -19,10 +19,12 @@ inline std::int64_t as_float(std::int64_t value) {
 // The longest line the fast parser takes: four fields of ten digits.
 inline constexpr std::size_t fast_line_length = 4 * 18;
 
-// The line at `p` (before `end`) with its line end, parsed in place: returns the bytes
-// taken, or 0 for any other line (and sometimes for one that is fine, near `end`), which
-// the general parser then reads.
-std::size_t parse_in_place(const char* p, const char* end, std::int64_t* values, int count);
+// The line at `p` (before `end`) with its line end, parsed in place as `count` fields (3 or
+// 4; a constant, so that the loops over the fields unroll): returns the bytes taken, or 0
+// for any other line (and sometimes for one that is fine, near `end`), which the general
+// parser then reads.
+template <int count>
+std::size_t parse_in_place(const char* p, const char* end, std::int64_t* values);
 
 // The line [p, end) without its line end: fills `values` and returns an empty text when it
 // is exactly `count` such fields; else what is wrong with it.

@@ -174,7 +174,7 @@ bool take_plain_line(ItemsScan& s, std::vector<Item>& items) {
     std::size_t avail = 0;
     const char* const w = line_window(s.source, fast_line_length, avail);
     std::int64_t v[3];
-    const std::size_t size = w != nullptr ? parse_in_place(w, w + avail, v, 3) : 0;
+    const std::size_t size = w != nullptr ? parse_in_place<3>(w, w + avail, v) : 0;
     if (size == 0) {
         return false;
     }

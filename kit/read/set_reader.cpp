@@ -66,10 +66,11 @@ struct DefectsFeed {
 };
 
 // Objects of the current instance into `batch`, until it is full (false) or the instance
-// ends (true); those of an instance not wanted are read and dropped.
+// ends (true); those of an instance not wanted are read and dropped, and so are all of
+// check's, which wants only the problems and the counts.
 bool read_objects(DefectsFeed& feed, ObjectBatch& batch) {
     DefectsScan& scan = *feed.scan;
-    const bool wanted = feed.only == 0 || feed.number == feed.only;
+    const bool wanted = !scan.every_problem && (feed.only == 0 || feed.number == feed.only);
     for (;;) {
         if (!wanted) {
             feed.skipped.clear();

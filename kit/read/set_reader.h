@@ -13,7 +13,8 @@
 // each instance begins. When no thread can be had, the defects file is read in turn on the
 // calling thread: the same batches, the same problem. The first problem of the files is
 // the one that one reading of both in turn (block 1, instance 1, block 2, ...) meets first;
-// check (`every_problem`) reads both files to their end and keeps every problem instead.
+// check (`every_problem`) reads both files to their end and keeps every problem instead,
+// and is handed no batches: it wants only the problems and the counts.
 // Memory stays bounded: an instance's items and a few batches of at most batch_defects
 // defects.
 #pragma once
