@@ -17,7 +17,8 @@
 # A build folder holds defectgen and defectkit; --base-rev REV builds them from REV in a
 # temporary worktree (removed after). The sets are made with BASE's defectgen. --reference
 # adds the reference workload (answers 200 20000 1000 1000 20000 0.05 0.3 ..., 845 MB, its
-# outputs compared by sha256) and its small form (3 200 1000 1000 2000 ...). Prints one line
+# outputs compared by sha256), its small form (3 200 1000 1000 2000 ...) and a 105 MB defects
+# file (which check reads in two parts) damaged about its middle. Prints one line
 # per difference and `kit_compare: N runs, M differ`; exits 1 when M > 0. The same --seed
 # makes the same sets. KIT_COMPARE_JOBS (default 2) runs that many sets at once;
 # KIT_COMPARE_KEEP=1 keeps the work folder; KIT_COMPARE_LOG=FILE logs every run: its set,
@@ -286,6 +287,27 @@ def reference_set(name, counts):
          ['draw'] + S + K + ['--out', 'pic.svg'], ['draw'] + S + K + ['--out', 'pic.svg', '--solution', 'placement.csv']]
     return compare(d, [(x, {}) for x in c], timeout=1800, big=0)
 
+def split_sets():
+    """A defects file above 64 MiB, which check reads in two parts, damaged about its middle."""
+    d0 = os.path.join(work, 'split'); os.makedirs(d0)
+    t = '30 20000 1000 1000 20000 0.05 0.3 3 5 4 10 10 20 3 0 8 items.txt defects.txt 12 0\n'
+    open(os.path.join(d0, 'answers.txt'), 'w').write(t)
+    subprocess.run([os.path.join(base, 'defectgen')], cwd=d0, input=t.encode(), stdout=subprocess.DEVNULL, check=True)
+    d = open(os.path.join(d0, 'defects.txt'), 'rb').read()
+    n = len(d); at = d.find(b'\n\ninstance: ', n // 2)
+    line = lambda f: d.find(b'\n', int(n * f)) + 1
+    damaged = {'clean': d, 'first-half': d[:line(.25)] + b'x' + d[line(.25):],
+               'second-half': d[:line(.75)] + b'1.000000\t1.000000\n' + d[line(.75):],
+               'at-the-split': d[:at + 1] + d[at + 2:], 'cut': d[:line(.6) + 4],
+               'renumbered': d[:at + 2] + b'instance: 99' + d[d.find(b'\n', at + 2):],
+               'object-too-many': d[:d.find(b'\n\ninstance: ', at + 100) + 1] + b'\n' + d[d.find(b'\n\ninstance: ', at + 100) + 1:]}
+    S = ['answers.txt']; O = ['--object', '1000x1000', '--items', 'items.txt', '--defects', 'defects.txt']
+    out = []
+    for name, bytes_ in damaged.items():
+        open(os.path.join(d0, 'defects.txt'), 'wb').write(bytes_)
+        out += compare(d0, [(['check'] + S, {}), (['check'] + O, {}), (['stats'] + S, {})], timeout=600, big=0)
+    return out
+
 runs = differ = 0
 def report(result):
     global runs, differ
@@ -300,6 +322,7 @@ with concurrent.futures.ThreadPoolExecutor(max(1, int(jobs))) as pool:
     for result in pool.map(one, range(int(nsets))): report(result)
 if reference == '1':
     for name, counts in (('reference', '200 20000 1000 1000 20000'), ('reference-small', '3 200 1000 1000 2000')): report(reference_set(name, counts))
+    report(split_sets())
 print(f'kit_compare: {runs} runs, {differ} differ')
 sys.exit(1 if differ else 0)
 PY

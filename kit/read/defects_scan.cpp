@@ -213,6 +213,10 @@ void finish(DefectsScan& s) {
     if (s.source.error != 0) {
         return;
     }
+    if (s.file_goes_on) {
+        s.ends_cleanly = s.state == DefectsState::want_header;
+        return;
+    }
     if (s.state != DefectsState::want_header) {
         add(s, s.end_line, cut_short_message(s.instance));
         return;

@@ -32,6 +32,10 @@ struct DefectsScan {
     std::uint64_t end_line = 0;
     bool finished = false;
     bool all_at_origin = true;
+    // A scan of the first part of a file that another scan goes on with: its end is no
+    // end of the file, and ends_cleanly tells whether it fell between two instances.
+    bool file_goes_on = false;
+    bool ends_cleanly = false;
 };
 
 // Takes over `fd`.

@@ -1,5 +1,6 @@
 #include "read/line_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -20,7 +21,8 @@ bool fill(LineSource& s) {
         s.begin = 0;
     }
     for (;;) {
-        const std::size_t room = s.capacity - s.end;
+        const std::size_t room = static_cast<std::size_t>(
+            std::min<std::uint64_t>(s.capacity - s.end, s.stop - s.offset));
         const ssize_t n =
             room == 0 ? 0
                       : ::pread(s.fd, s.buffer.get() + s.end, room, static_cast<off_t>(s.offset));
@@ -159,6 +161,7 @@ void init_line_source(LineSource& source, std::string path, int fd, std::size_t 
     source.at_end = false;
     source.error = 0;
     source.offset = 0;
+    source.stop = UINT64_MAX;
     source.lines = 0;
     source.bytes_done = 0;
     source.peeked = false;

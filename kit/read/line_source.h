@@ -32,6 +32,7 @@ struct LineSource {
     bool at_end = false;      // the file has been read to its end
     int error = 0;            // errno of a failed read, else 0
     std::uint64_t offset = 0; // where in the file the next read starts
+    std::uint64_t stop = UINT64_MAX; // reading ends here, as at the end of the file
     std::uint64_t lines = 0;
     std::uint64_t bytes_done = 0; // bytes handed out as lines, line ends included
     bool peeked = false;

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <iostream>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -307,36 +309,158 @@ void read_joined(Reading& reading) {
     }
 }
 
-// check: both files to their end, an instance of each in turn, every problem kept.
-void read_every_problem(Reading& reading) {
-    SetReader& reader = *reading.reader;
-    std::vector<Item> items;
-    bool items_going = true;
-    bool defects_going = reader.has_defects;
-    while (items_going || defects_going) {
-        items_going = items_going && read_block(reader.items, items);
-        while (defects_going) {
-            const DefectsRecord* r = next_record(reading.records);
-            if (r == nullptr) {
-                return;
-            }
-            const bool ends = r->batch.ends_instance;
-            defects_going = !r->last;
-            release(reading.records);
-            if (ends) {
-                break;
-            }
-        }
-        show(reading);
+// ---- check: both files to their end, every problem kept.
+
+// A defects file smaller than this is not worth reading in two parts.
+constexpr std::uint64_t split_size = std::uint64_t{64} << 20;
+
+// Where a second scan of a large defects file may begin: at a header in the middle of the
+// file, just after the closing empty line of the instance before it. Offset 0 when there
+// is no such place near the middle.
+struct Split {
+    std::uint64_t offset = 0;
+    std::int32_t instance = 0; // the number the header gives
+};
+
+Split find_split(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || static_cast<std::uint64_t>(info.st_size) < split_size) {
+        return {};
     }
+    std::string window(std::size_t{1} << 20, '\0');
+    const auto middle = static_cast<std::uint64_t>(info.st_size) / 2;
+    const ssize_t n = ::pread(fd, window.data(), window.size(), static_cast<off_t>(middle));
+    const std::size_t at = n > 0 ? window.find("\n\ninstance: ") : std::string::npos;
+    if (at == std::string::npos || at + 12 >= static_cast<std::size_t>(n)) {
+        return {};
+    }
+    std::int64_t k = 0;
+    std::size_t i = at + 12;
+    for (; i < static_cast<std::size_t>(n) && window[i] >= '0' && window[i] <= '9' && k <= MAXMOD;
+         ++i) {
+        k = k * 10 + (window[i] - '0');
+    }
+    if (i == static_cast<std::size_t>(n) || window[i] != '\n' || k < 2 || k > MAXMOD) {
+        return {};
+    }
+    return Split{middle + at + 2, static_cast<std::int32_t>(k)};
 }
 
-void read(Reading& reading) {
-    if (reading.reader->every_problem) {
-        read_every_problem(reading);
-    } else {
-        read_joined(reading);
+// A scan to the end of its file (or part), its objects dropped; `done` follows its bytes.
+void scan_to_end(DefectsScan& scan, std::atomic<std::uint64_t>& done) {
+    std::vector<Defect> objects;
+    while (next_defects_instance(scan).started) {
+        while (append_object(scan, objects)) {
+            objects.clear();
+        }
+        objects.clear();
+        done.store(scan.source.bytes_done, std::memory_order_relaxed);
     }
+    done.store(scan.source.bytes_done, std::memory_order_relaxed);
+}
+
+void open_part(SetReader& reader, DefectsScan& scan, int fd) {
+    init_defects_scan(scan, reader.rules, reader.set->defects_path, fd, reader.buffer);
+    scan.every_problem = true;
+    scan.problems.keep = reader.defects.problems.keep;
+}
+
+// The objects of the first instance, which every instance must have when nothing else
+// tells their number, as a scan of the whole file learns it; -1 when the first instance
+// does not end. Both parts of a split scan then hold every instance to it.
+std::int64_t first_instance_objects(SetReader& reader) {
+    DefectsScan scan;
+    open_part(reader, scan, ::dup(reader.defects.source.fd));
+    if (next_defects_instance(scan).started) {
+        std::vector<Defect> objects;
+        while (append_object(scan, objects)) {
+            objects.clear();
+        }
+    }
+    close_line_source(scan.source);
+    return scan.per_instance;
+}
+
+// Adds the second part's findings to the first's, as one scan of the whole file would
+// have made them.
+void join_parts(DefectsScan& first, DefectsScan& second) {
+    const std::uint64_t lines = first.source.lines;
+    first.problems.count += second.problems.count;
+    for (Problem& problem : second.problems.kept) {
+        if (first.problems.kept.size() < first.problems.keep) {
+            problem.line += lines;
+            first.problems.kept.push_back(std::move(problem));
+        }
+    }
+    first.instances = second.instances;
+    first.instance = second.instance;
+    first.objects += second.objects;
+    first.defects += second.defects;
+    first.all_at_origin = first.all_at_origin && second.all_at_origin;
+    first.end_line = second.end_line + lines;
+    first.source.lines += second.source.lines;
+    first.source.error = second.source.error;
+}
+
+// The items file and then the second half of a large defects file on the calling thread,
+// the first half on the worker. When the split fell where the file is damaged, the whole
+// file is read again in one scan, so that its problems are told as one reading tells them.
+void read_every_problem(SetReader& reader, Progress& progress, ReadThreads threads) {
+    std::atomic<std::uint64_t> first_done{0};
+    std::atomic<std::uint64_t> second_done{0};
+    const auto show = [&] {
+        show_progress(progress,
+                      reader.items.source.bytes_done + first_done.load() + second_done.load());
+    };
+    std::vector<Item> items;
+    DefectsScan& first = reader.defects;
+    const Split split = reader.has_defects ? find_split(first.source.fd) : Split{};
+    DefectsScan second;
+    if (split.offset != 0) {
+        if (first.per_instance < 0) {
+            first.per_instance = first_instance_objects(reader);
+        }
+        open_part(reader, second, ::dup(first.source.fd));
+        second.source.offset = split.offset;
+        second.instance = second.instances = split.instance - 1;
+        second.per_instance = first.per_instance;
+        first.source.stop = split.offset;
+        first.file_goes_on = true;
+    }
+    Worker worker;
+    const auto scan_first = [&] { scan_to_end(first, first_done); };
+    if (reader.has_defects &&
+        (threads == ReadThreads::none || !start_worker(worker, scan_first))) {
+        scan_first();
+    }
+    try {
+        while (read_block(reader.items, items)) {
+            show();
+        }
+        if (split.offset != 0) {
+            scan_to_end(second, second_done);
+        }
+    } catch (...) {
+        join_worker(worker);
+        throw;
+    }
+    join_worker(worker);
+    close_line_source(second.source);
+    if (split.offset == 0) {
+        return;
+    }
+    if (first.source.error == 0 && first.ends_cleanly &&
+        std::int64_t{first.instance} + 1 == split.instance) {
+        join_parts(first, second);
+        return;
+    }
+    const int again = ::dup(first.source.fd);
+    const std::size_t keep = first.problems.keep;
+    close_line_source(first.source);
+    first = DefectsScan{};
+    open_part(reader, first, again);
+    first.problems.keep = keep;
+    scan_to_end(first, first_done);
 }
 
 bool open_file(const std::string& path, int& fd, std::uint64_t& total, std::string& message) {
@@ -395,6 +519,10 @@ void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
     if (reader.failed) {
         return;
     }
+    if (reader.every_problem) {
+        read_every_problem(reader, progress, threads);
+        return;
+    }
     DefectsFeed feed;
     feed.scan = &reader.defects;
     feed.only = only_instance;
@@ -413,7 +541,7 @@ void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
         reading.records.ring = &ring;
     }
     try {
-        read(reading);
+        read_joined(reading);
     } catch (...) {
         end_ring(ring, true);
         join_worker(worker);
