@@ -14,7 +14,9 @@
 // calling thread: the same batches, the same problem. The first problem of the files is
 // the one that one reading of both in turn (block 1, instance 1, block 2, ...) meets first;
 // check (`every_problem`) reads both files to their end and keeps every problem instead,
-// and is handed no batches: it wants only the problems and the counts.
+// and is handed no batches: it wants only the problems and the counts. A defects file
+// above 64 MiB check reads in two parts, the first on the worker and the second on the
+// calling thread once the items file is read, joined as one scan of the whole file.
 // Memory stays bounded: an instance's items and a few batches of at most batch_defects
 // defects.
 #pragma once
