@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Line and branch coverage of the program (src/ and include/) by the test suite.
+# Line and branch coverage by the test suite, of the generator (src/ and include/) and of
+# defectkit (kit/), each with its own table per file and its own two totals.
 # Builds an instrumented g++ -O0 tree of its own (default build-coverage/), runs the
-# whole suite, and prints gcovr's table per file and the two totals. Branches that only
-# the compiler adds for exceptions are left out (the program throws none of its own);
-# an HTML report with every line goes to build-coverage/coverage/index.html.
+# whole suite, and prints gcovr's tables per file and the totals. Branches that only
+# the compiler adds for exceptions are left out (the generator throws none of its own);
+# an HTML report with every line of both goes to build-coverage/coverage/index.html.
 #
 #   bash tests/coverage.sh [BUILD_DIR]
 set -euo pipefail
@@ -21,12 +22,22 @@ find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" --output-on-failure -j2 \
   -E 'KitCli.MemoryThatCannotBeHadEndsWithAMessage|ExportCli.WriteFailures'
 
-options=(--root . --object-directory "$build" --filter 'src/' --filter 'include/'
-  --exclude-throw-branches --exclude-unreachable-branches)
+common=(--root . --object-directory "$build" --exclude-throw-branches
+  --exclude-unreachable-branches)
 mkdir -p "$build/coverage"
-gcovr "${options[@]}" --html-details "$build/coverage/index.html"
-gcovr "${options[@]}" --txt
-gcovr "${options[@]}" --branches --txt
-# gcovr tries each output file by creating and deleting it, so the summary goes to a file
+gcovr "${common[@]}" --filter 'src/' --filter 'include/' --filter 'kit/' \
+  --html-details "$build/coverage/index.html"
+# One part at a time: its lines per file, its branches per file, then its two totals.
+# gcovr tries each output file by creating and deleting it, so a summary goes to a file
 # of its own (never /dev/null, which that would remove).
-gcovr "${options[@]}" --print-summary --txt "$build/coverage/summary.txt"
+report() {
+  local name=$1
+  shift
+  echo "==== $name"
+  gcovr "${common[@]}" "$@" --txt
+  gcovr "${common[@]}" "$@" --branches --txt
+  echo "$name totals:"
+  gcovr "${common[@]}" "$@" --print-summary --txt "$build/coverage/summary-$name.txt"
+}
+report generator --filter 'src/' --filter 'include/'
+report kit --filter 'kit/'

@@ -109,14 +109,51 @@ TEST(Check, EachKindOfDamageIsCaughtAtItsLine) {
           "items.txt:1: not an item line: field 1 has a leading zero\n"
           "defects.txt:3: object 1 of instance 1 carries 0 defects; the answers allow 1 to 3\n"
           "defects.txt:5: not a defect line: field 2 carries a sign\n"}},
+        {"a space, decimals, eleven digits, past single precision, past any item, a zero",
+         [](const std::string& t) {
+             return replaced(
+                 replaced(replaced(replaced(replaced(t, "13.000000\t71", "13.000000 71"),
+                                            "816.000000", "816.000001"),
+                                   "980.000000", "98000000000.000000"),
+                          "297.000000", "16777217.000000"),
+                 "408.000000", "4294967296.000000");
+         },
+         [](const std::string& t) { return replaced(t, "9.000000\t58", "09.000000\t58"); },
+         {1, "",
+          "items.txt:1: not an item line: field 1 is not followed by one tab\n"
+          "items.txt:2: not an item line: field 3 is not written with six zero decimals, as "
+          "12.000000\n"
+          "items.txt:3: not an item line: field 3 is larger than any value the files hold\n"
+          "items.txt:4: not an item line: field 3 is 16777217, which single precision does not "
+          "hold\n"
+          "items.txt:5: the value 4294967296 is larger than any item defectgen writes\n"
+          "defects.txt:5: not a defect line: field 1 has a leading zero\n"}},
+        {"an item at minarea too many, a header's leading zero, no length, a defect too many",
+         [](const std::string& t) {
+             return replaced(t, "408.000000\n", "408.000000\n10.000000\t10.000000\t100.000000\n");
+         },
+         [](const std::string& t) {
+             const std::string last = "16.000000\t15.000000\t21.000000\t19.000000\n";
+             return replaced(
+                 replaced(replaced(t, "instance: 1", "instance: 01"), "68.000000", "58.000000"),
+                 last, last + last);
+         },
+         {1, "",
+          "items.txt:6: instance 1 has more than 5 item types; an empty line ending it is "
+          "missing?\n"
+          "defects.txt:1: not a header: expected \"instance: 1\"\n"
+          "defects.txt:3: a defect of size 0 x 10, which is none of the defect types (5 x 4, 10 x "
+          "10, 20 x 3)\n"
+          "defects.txt:8: object 2 of instance 1 carries more than 3 defects; the answers allow 1 "
+          "to 3\n"}},
         {"headers and empty lines",
          same,
          [](const std::string& t) {
-             return replaced(replaced(t, "instance: 1", "instance: 2"), "\n\n\n",
+             return replaced(replaced(t, "instance: 1", "instance: 2000000000"), "\n\n\n",
                              "\n\ninstance: 2\n\n\n");
          },
          {1, "",
-          "defects.txt:1: the header names instance 2 where instance 1 is due\n"
+          "defects.txt:1: the header names instance 2000000000 where instance 1 is due\n"
           "defects.txt:9: instance 1 lacks its closing empty line\n"
           "defects.txt:9: a block too many: instance 2 where the answers ask for 1 instance\n"
           "defects.txt:12: the file ends inside instance 2; was the run cut short?\n"}},
@@ -177,6 +214,19 @@ TEST(Check, TheObjectRouteChecksWhatItCanAndSaysWhatItCannot) {
                read_whole_file(folder + "/items.txt") + read_whole_file(folder + "/items.txt"));
     write_file(folder + "/off.txt", replaced(read_whole_file(folder + "/defects.txt"),
                                              "\t68.000000\t42.000000", "\t68.000000\t101.000000"));
+    write_file(folder + "/two-bad.txt",
+               replaced(read_whole_file(folder + "/two-items.txt"), "816", "817"));
+    // At the limits, on the largest object: an item of 2^31 (the float of INT32_MAX), a
+    // length of 2^24 whose area cannot be one less, an area 0, MAXMOD + 1 item types, and a
+    // defect whose far corner single precision rounds one unit past the object's side.
+    std::string big = "2147483648.000000\t1.000000\t2147483648.000000\n"
+                      "16777216.000000\t1.000000\t16777215.000000\n1.000000\t0.000000\t0.000000\n";
+    for (int line = 4; line <= 20001; ++line) {
+        big += "1.000000\t1.000000\t1.000000\n";
+    }
+    write_file(folder + "/big.txt", big + "\n");
+    write_file(folder + "/big-defects.txt",
+               "instance: 1\n\n2147483392.000000\t0.000000\t2147483904.000000\t1.000000\n\n\n");
     expect_cases(
         folder,
         {
@@ -195,6 +245,13 @@ TEST(Check, TheObjectRouteChecksWhatItCanAndSaysWhatItCannot) {
               "x 100\n"}},
             {"check --object 100x100 --items two-items.txt --defects defects.txt --objects 2",
              {1, "", "defects.txt:10: the file holds 1 instance where two-items.txt holds 2\n"}},
+            {"check --object 100x100 --items two-bad.txt --defects defects.txt --objects 2",
+             {1, "", "two-bad.txt:2: the area 817 is not length x width (24 x 34 = 816)\n"}},
+            {"check --object 2147483647x1 --items big.txt --defects big-defects.txt",
+             {1, "",
+              "big.txt:2: the area 16777215 is not length x width (16777216 x 1 = 16777216)\n"
+              "big.txt:3: an item of area 0; defectgen draws no item smaller than 1\n"
+              "big.txt:20001: instance 1 has more than 20000 item types (MAXMOD)\n"}},
             {"check --object 30x30 --items items.txt --defects defects.txt",
              {1, "",
               "items.txt:1: the area 923 is larger than the object's, 900\n"
@@ -254,10 +311,10 @@ TEST(Check, AGenerationFailureIsToldAsSuch) {
 TEST(Check, NotesAndTheLimitOfProblemsShown) {
     const std::string folder = make_folder();
     // Share bounds that cross: items longer than the object is wide... or long.
-    generate_set(folder, "1 2 10 1000 50 0.01 0.15 1 2 2 0 1 i.txt d.txt 12 0");
+    generate_set(folder, "1 2 10 1000 50 0.01 0.15 1 2 2 1 1 i.txt d.txt 12 0");
     expect_cases(folder, {{"check answers.txt",
                            {0,
-                            "ok: 1 instance, 50 item types, 2 objects, 1 defect\n"
+                            "ok: 1 instance, 50 item types, 2 objects, 2 defects\n"
                             "note: 10 item types are longer or wider than the object (defectgen "
                             "draws such items when the object is too elongated for their area)\n",
                             ""}}});
@@ -278,12 +335,13 @@ TEST(Check, NotesAndTheLimitOfProblemsShown) {
                     ""}}});
     generate_set(folder, "1 2 100 100 30 0.01 0.15 1 5 4 1 2 i.txt d.txt 3 0");
     write_file(folder + "/i.txt", with_crlf(read_whole_file(folder + "/i.txt")));
+    write_file(folder + "/d.txt", with_crlf(read_whole_file(folder + "/d.txt")));
     std::string err;
     for (int line = 1; line <= 20; ++line) {
         err += "i.txt:" + std::to_string(line) +
                ": the line ends with \\r\\n (CRLF); defectgen ends its lines with \\n alone\n";
     }
-    expect_cases(folder, {{"check answers.txt", {1, "", err + "and 11 more problems\n"}}});
+    expect_cases(folder, {{"check answers.txt", {1, "", err + "and 20 more problems\n"}}});
     remove_folder(folder);
 }
 
@@ -305,6 +363,10 @@ TEST(Check, HostileFilesAndAnswersAreRefusedClearly) {
             {"check answers.txt --defects fifo",
              {2, "", "fifo: is not a regular file (a FIFO, a device or a socket)\n"}},
             {"check folder", {2, "", "folder: is a folder, not a file\n"}},
+            {"chek",
+             {2, "",
+              "defectkit: there is no command \"chek\"; the commands are check, verify, stats, "
+              "export, check-solution and draw (defectkit --help tells more)\n"}},
             {"check items.txt",
              {2, "",
               "items.txt: defectgen refuses these answers at the question \"How many large "

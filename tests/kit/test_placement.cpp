@@ -86,6 +86,8 @@ TEST(PlacementGeometry, CasesWorkedOutByHand) {
          defects({{40, 40, 55, 55}}), "0:defect:0:1 "},
         {"an item and a defect with the same left edge", items({{30, 0, 5, 50}}),
          defects({{30, 49, 31, 60}}), "0:defect:0:1 "},
+        {"a defect of no width on an item's left edge covers nothing", items({{30, 0, 5, 50}}),
+         defects({{30, 10, 30, 20}}), ""},
         {"three overlapping defects under one item, the lowest named",
          items({{0, 0, 30, 30}, {60, 60, 10, 10}}),
          defects({{80, 80, 90, 90}, {25, 25, 35, 35}, {1, 1, 2, 2}, {10, 10, 29, 12}}),
