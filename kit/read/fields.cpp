@@ -152,13 +152,13 @@ std::size_t parse_in_place(const char* p, const char* end, std::int64_t* values)
             value = static_cast<std::int64_t>(word_value);
             p += n;
         }
-        while (p == digits && p < end && is_digit(*p)) {
+        if (p == digits) {
             // The byte way, for long fields and near the end of what can be read.
             for (; p < end && is_digit(*p); ++p) {
-                value = value * 10 + (*p - '0');
-                if (p - digits >= 10) {
-                    return 0;
+                if (p - digits == 10) {
+                    return 0; // an eleventh digit
                 }
+                value = value * 10 + (*p - '0');
             }
         }
         const std::ptrdiff_t n = p - digits;
