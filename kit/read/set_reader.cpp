@@ -6,11 +6,13 @@
 #include "output/worker.h"
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <iostream>
 #include <mutex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -346,8 +348,10 @@ Split find_split(int fd) {
     return Split{middle + at + 2, static_cast<std::int32_t>(k)};
 }
 
-// A scan to the end of its file (or part), its objects dropped; `done` follows its bytes.
-void scan_to_end(DefectsScan& scan, std::atomic<std::uint64_t>& done) {
+// A scan to the end of its file (or part), its objects dropped; `done` follows its bytes,
+// and `shown` (on the calling thread only) is called after each instance.
+void scan_to_end(DefectsScan& scan, std::atomic<std::uint64_t>& done,
+                 const std::function<void()>& shown = {}) {
     std::vector<Defect> objects;
     while (next_defects_instance(scan).started) {
         while (append_object(scan, objects)) {
@@ -355,6 +359,9 @@ void scan_to_end(DefectsScan& scan, std::atomic<std::uint64_t>& done) {
         }
         objects.clear();
         done.store(scan.source.bytes_done, std::memory_order_relaxed);
+        if (shown) {
+            shown();
+        }
     }
     done.store(scan.source.bytes_done, std::memory_order_relaxed);
 }
@@ -414,12 +421,15 @@ void read_every_problem(SetReader& reader, Progress& progress, ReadThreads threa
     };
     std::vector<Item> items;
     DefectsScan& first = reader.defects;
-    const Split split = reader.has_defects ? find_split(first.source.fd) : Split{};
+    Split split = reader.has_defects ? find_split(first.source.fd) : Split{};
+    if (split.offset != 0 && first.per_instance < 0) {
+        // Without a number from instance 1 (it does not end, or holds more than MAXMOD
+        // objects) one scan learns it later: only one scan tells the same then.
+        first.per_instance = first_instance_objects(reader);
+        split = first.per_instance < 0 ? Split{} : split;
+    }
     DefectsScan second;
     if (split.offset != 0) {
-        if (first.per_instance < 0) {
-            first.per_instance = first_instance_objects(reader);
-        }
         open_part(reader, second, ::dup(first.source.fd));
         second.source.offset = split.offset;
         second.instance = second.instances = split.instance - 1;
@@ -428,7 +438,14 @@ void read_every_problem(SetReader& reader, Progress& progress, ReadThreads threa
         first.file_goes_on = true;
     }
     Worker worker;
-    const auto scan_first = [&] { scan_to_end(first, first_done); };
+    std::atomic<bool> first_ended{false};
+    const auto scan_first = [&] {
+        struct Ended {
+            std::atomic<bool>& ended;
+            ~Ended() { ended = true; }
+        } ended{first_ended};
+        scan_to_end(first, first_done);
+    };
     if (reader.has_defects &&
         (threads == ReadThreads::none || !start_worker(worker, scan_first))) {
         scan_first();
@@ -438,7 +455,12 @@ void read_every_problem(SetReader& reader, Progress& progress, ReadThreads threa
             show();
         }
         if (split.offset != 0) {
-            scan_to_end(second, second_done);
+            scan_to_end(second, second_done, show);
+        }
+        // The worker's progress is drawn from here, the one thread that writes to stderr.
+        while (progress.shown && reader.has_defects && !first_ended.load()) {
+            show();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     } catch (...) {
         join_worker(worker);
@@ -460,7 +482,7 @@ void read_every_problem(SetReader& reader, Progress& progress, ReadThreads threa
     first = DefectsScan{};
     open_part(reader, first, again);
     first.problems.keep = keep;
-    scan_to_end(first, first_done);
+    scan_to_end(first, first_done, show);
 }
 
 bool open_file(const std::string& path, int& fd, std::uint64_t& total, std::string& message) {
