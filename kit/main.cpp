@@ -102,6 +102,31 @@ int main(int argc, char** argv) {
     draw_cmd->add_flag("--allow-rotation", draw.allow_rotation,
                        "Items of the placement may be turned by 90 degrees");
 
+    BoundOptions bound;
+    CLI::App* bound_cmd =
+        app.add_subcommand("bound", "Upper bounds on the area any placement reaches, per instance");
+    add_set_options(bound_cmd, bound.set);
+    bound_cmd->add_option("--instance", bound.instance, "This instance only (from 1)")
+        ->check(CLI::Range(1, MAXMOD));
+    bound_cmd->add_flag("--allow-rotation", bound.allow_rotation,
+                        "Items may be turned by 90 degrees");
+    bound_cmd->add_flag("--json", bound.json, "One JSON document instead of tables");
+
+    PlaceOptions place;
+    CLI::App* place_cmd =
+        app.add_subcommand("place", "Place the items with the fast baseline placer");
+    add_set_options(place_cmd, place.set);
+    place_cmd
+        ->add_option("--out", place.out,
+                     "The placement file, or with several instances the folder of instance-K.csv")
+        ->required();
+    place_cmd->add_option("--instance", place.instance, "This instance only (from 1)")
+        ->check(CLI::Range(1, MAXMOD));
+    place_cmd->add_flag("--allow-rotation", place.allow_rotation,
+                        "Items may be turned by 90 degrees");
+    place_cmd->add_option("--passes", place.passes, "Item orders tried, the best kept (default 4)")
+        ->check(CLI::Range(1, 1000));
+
     // --version answers on every subcommand too, as --help does.
     for (CLI::App* sub : app.get_subcommands({})) {
         sub->set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
@@ -118,9 +143,11 @@ int main(int argc, char** argv) {
         return false;
     };
     if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
-        std::cerr << "defectkit: there is no command \"" << argv[1]
-                  << "\"; the commands are check, verify, stats, export, check-solution and draw "
-                     "(defectkit --help tells more)\n";
+        std::cerr
+            << "defectkit: there is no command \"" << argv[1]
+            << "\"; the commands are check, verify, stats, export, check-solution, draw, bound and "
+               "place "
+               "(defectkit --help tells more)\n";
         return 2;
     }
     try {
@@ -145,6 +172,12 @@ int main(int argc, char** argv) {
         }
         if (check_solution_cmd->parsed()) {
             return run_check_solution(check_solution);
+        }
+        if (bound_cmd->parsed()) {
+            return run_bound(bound);
+        }
+        if (place_cmd->parsed()) {
+            return run_place(place);
         }
         return run_draw(draw);
     } catch (const std::bad_alloc&) {

@@ -47,3 +47,20 @@ struct DrawOptions {
     bool allow_rotation = false;
 };
 int run_draw(const DrawOptions& options);
+
+struct BoundOptions {
+    SetOptions set;
+    std::int32_t instance = 0; // 0: every instance
+    bool allow_rotation = false;
+    bool json = false;
+};
+int run_bound(const BoundOptions& options);
+
+struct PlaceOptions {
+    SetOptions set;
+    std::string out;           // the placement file, or the folder of instance-K.csv files
+    std::int32_t instance = 0; // 0: every instance
+    bool allow_rotation = false;
+    int passes = 4;
+};
+int run_place(const PlaceOptions& options);

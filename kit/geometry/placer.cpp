@@ -1,0 +1,284 @@
+// The baseline placer (see placer.h). First fit over the objects in order is filled object
+// by object: an item goes to the first object whose free space holds it when it comes,
+// and an object's free space depends only on the items put on it before, so giving each
+// object in turn the first remaining item (in the pass's order) that it holds, until it
+// holds none, places every item where item-by-item first fit would. The objects are then
+// read once, in order, and never held.
+#include "geometry/placer.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+constexpr std::size_t none = static_cast<std::size_t>(-1);
+
+// The pass's order: decreasing area, longer side, length, width, and from the fifth pass
+// on decreasing area scaled by a factor in [0.75, 1.25) from a fixed stream per pass.
+std::uint64_t mix(std::uint64_t z) {
+    z += 0x9e3779b97f4a7c15ULL;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+std::int64_t order_key(const Item& item, int pass, std::size_t index) {
+    const std::int64_t area = item.length * item.width;
+    switch (pass) {
+    case 0:
+        return area;
+    case 1:
+        return std::max(item.length, item.width);
+    case 2:
+        return item.length;
+    case 3:
+        return item.width;
+    default:
+        const std::uint64_t r = mix((static_cast<std::uint64_t>(pass) << 32) ^ index);
+        return area * static_cast<std::int64_t>(768 + r % 512);
+    }
+}
+
+void make_order(const std::vector<Item>& items, int pass, std::vector<std::uint32_t>& order) {
+    std::vector<std::int64_t> key(items.size());
+    order.resize(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        key[i] = order_key(items[i], pass, i);
+        order[i] = static_cast<std::uint32_t>(i);
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        if (key[a] != key[b]) {
+            return key[a] > key[b];
+        }
+        const std::int64_t area_a = items[a].length * items[a].width;
+        const std::int64_t area_b = items[b].length * items[b].width;
+        return area_a != area_b ? area_a > area_b : a < b;
+    });
+}
+
+// A node's sizes from its children's: the smallest of them (those above none other), by
+// increasing lx; while there are too many, the two neighbours whose meeting point adds the
+// least area are replaced by it. Every item below still lies above one of them.
+void merge_node(PlacerPass& p, std::size_t node) {
+    Corner all[2 * node_points];
+    std::size_t n = 0;
+    for (const std::size_t child : {2 * node, 2 * node + 1}) {
+        for (std::size_t i = 0; i < p.counts[child]; ++i) {
+            all[n++] = p.points[child * node_points + i];
+        }
+    }
+    for (std::size_t i = 1; i < n; ++i) { // by lx, then ly: an insertion sort of a few
+        const Corner c = all[i];
+        std::size_t j = i;
+        for (; j > 0 && (all[j - 1].lx > c.lx || (all[j - 1].lx == c.lx && all[j - 1].ly > c.ly));
+             --j) {
+            all[j] = all[j - 1];
+        }
+        all[j] = c;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (kept == 0 || all[i].ly < all[kept - 1].ly) {
+            all[kept++] = all[i];
+        }
+    }
+    while (kept > node_points) {
+        std::size_t pick = 0;
+        std::int64_t least = -1;
+        for (std::size_t i = 0; i + 1 < kept; ++i) {
+            const std::int64_t added = (all[i + 1].lx - all[i].lx) * (all[i].ly - all[i + 1].ly);
+            if (least < 0 || added < least) {
+                least = added;
+                pick = i;
+            }
+        }
+        all[pick].ly = all[pick + 1].ly;
+        std::copy(all + pick + 2, all + kept, all + pick + 1);
+        --kept;
+    }
+    std::copy(all, all + kept, p.points.begin() + static_cast<std::ptrdiff_t>(node * node_points));
+    p.counts[node] = static_cast<std::uint8_t>(kept);
+}
+
+void build_tree(PlacerPass& p, const std::vector<Item>& items) {
+    p.leaves = 1;
+    while (p.leaves < p.order.size()) {
+        p.leaves *= 2;
+    }
+    p.points.assign(2 * p.leaves * node_points, Corner{});
+    p.counts.assign(2 * p.leaves, 0);
+    for (std::size_t i = 0; i < p.order.size(); ++i) {
+        const Item& item = items[p.order[i]];
+        p.points[(p.leaves + i) * node_points] = {item.length, item.width};
+        p.counts[p.leaves + i] = 1;
+    }
+    for (std::size_t node = p.leaves; node-- > 1;) {
+        merge_node(p, node);
+    }
+}
+
+void remove_leaf(PlacerPass& p, std::size_t at) {
+    std::size_t node = p.leaves + at;
+    p.counts[node] = 0;
+    for (node /= 2; node >= 1; node /= 2) {
+        merge_node(p, node);
+    }
+}
+
+bool node_may_fit(const PlacerPass& p, std::size_t node, const std::vector<Corner>& front) {
+    for (std::size_t i = 0; i < p.counts[node]; ++i) {
+        const Corner& c = p.points[node * node_points + i];
+        if (front_holds(front, c.lx, c.ly)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first place in the order whose item the free space holds, or `none`.
+std::size_t first_fit(const PlacerPass& p, std::size_t node, const std::vector<Corner>& front) {
+    if (!node_may_fit(p, node, front)) {
+        return none;
+    }
+    if (node >= p.leaves) {
+        return node - p.leaves; // a leaf's point is its item
+    }
+    const std::size_t left = first_fit(p, 2 * node, front);
+    return left != none ? left : first_fit(p, 2 * node + 1, front);
+}
+
+// Best short side fit: the free rectangle and orientation that leave the least on the
+// shorter side, then on the longer; of equals the first rectangle, unturned first.
+FreeRect best_fit(const std::vector<FreeRect>& rects, const Item& item, bool rotation) {
+    FreeRect best{};
+    std::int64_t best_short = -1, best_long = 0;
+    for (const FreeRect& r : rects) {
+        for (int turn = 0; turn < (rotation && item.length != item.width ? 2 : 1); ++turn) {
+            const std::int64_t lx = turn == 0 ? item.length : item.width;
+            const std::int64_t ly = turn == 0 ? item.width : item.length;
+            if (r.lx < lx || r.ly < ly) {
+                continue;
+            }
+            const std::int64_t a = r.lx - lx, b = r.ly - ly;
+            const std::int64_t s = std::min(a, b), l = std::max(a, b);
+            if (best_short < 0 || s < best_short || (s == best_short && l < best_long)) {
+                best_short = s;
+                best_long = l;
+                best = {r.x, r.y, lx, ly};
+            }
+        }
+    }
+    return best;
+}
+
+void fill_object(Placer& placer, PlacerPass& p) {
+    placer.rects = placer.initial;
+    fit_front(placer.rects, placer.rotation, placer.front);
+    bool used = false;
+    std::size_t at = 0;
+    while ((at = first_fit(p, 1, placer.front)) != none) {
+        const std::uint32_t item_index = p.order[at];
+        const Item& item = (*placer.items)[item_index];
+        const FreeRect spot = best_fit(placer.rects, item, placer.rotation);
+        p.placed.push_back({item_index, placer.objects, spot.x, spot.y, spot.lx, spot.ly});
+        p.area += spot.lx * spot.ly;
+        used = true;
+        remove_leaf(p, at);
+        cut_free_space(placer.rects, spot.x, spot.y, spot.x + spot.lx, spot.y + spot.ly,
+                       placer.scratch);
+        fit_front(placer.rects, placer.rotation, placer.front);
+    }
+    p.objects_used += used ? 1 : 0;
+}
+
+void append_row(std::string& out, const char* type, std::int64_t id, std::int64_t bin,
+                std::int64_t x, std::int64_t y, std::int64_t lx, std::int64_t ly) {
+    out += type;
+    for (const std::int64_t v : {id, std::int64_t{1}, bin, x, y, lx, ly}) {
+        char digits[24];
+        const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, v);
+        out += ',';
+        out.append(digits, r.ptr);
+    }
+    out += '\n';
+}
+
+} // namespace
+
+void start_placer(Placer& placer, std::int64_t length, std::int64_t width,
+                  const std::vector<Item>& items, bool rotation, int passes) {
+    placer.length = length;
+    placer.width = width;
+    placer.rotation = rotation;
+    placer.items = &items;
+    placer.objects = 0;
+    placer.passes.assign(static_cast<std::size_t>(std::max(passes, 1)), PlacerPass{});
+    for (std::size_t k = 0; k < placer.passes.size(); ++k) {
+        PlacerPass& p = placer.passes[k];
+        make_order(items, static_cast<int>(k), p.order);
+        build_tree(p, items);
+    }
+}
+
+void place_next_object(Placer& placer, const Defect* defects, std::size_t count) {
+    free_space(defects, count, placer.length, placer.width, placer.initial, placer.scratch);
+    for (PlacerPass& p : placer.passes) {
+        if (p.counts[1] != 0) {
+            fill_object(placer, p);
+        }
+    }
+    ++placer.objects;
+}
+
+const PlacerPass& best_pass(const Placer& placer) {
+    const PlacerPass* best = &placer.passes.front();
+    for (const PlacerPass& p : placer.passes) {
+        if (p.area > best->area || (p.area == best->area && p.objects_used < best->objects_used)) {
+            best = &p;
+        }
+    }
+    return *best;
+}
+
+PlacerFigures placer_figures(const Placer& placer) {
+    const PlacerPass& p = best_pass(placer);
+    PlacerFigures f;
+    f.items_total = static_cast<std::int64_t>(placer.items->size());
+    for (const Item& item : *placer.items) {
+        f.item_area += item.length * item.width;
+    }
+    f.items_placed = static_cast<std::int64_t>(p.placed.size());
+    f.placed_area = p.area;
+    f.objects_total = placer.objects;
+    f.objects_used = p.objects_used;
+    return f;
+}
+
+void append_placement_csv(const Placer& placer, std::string& out) {
+    out += "TYPE,ID,COPIES,BIN,X,Y,LX,LY\n";
+    std::int64_t bin = -1;
+    std::int64_t object = -1;
+    for (const PlacedRecord& r : best_pass(placer).placed) {
+        if (r.object != object) {
+            object = r.object;
+            ++bin;
+            append_row(out, "BIN", object, bin, 0, 0, placer.length, placer.width);
+        }
+        append_row(out, "ITEM", r.item, bin, r.x, r.y, r.lx, r.ly);
+    }
+}
+
+std::string place_instance(std::int64_t length, std::int64_t width, const std::vector<Item>& items,
+                           const std::vector<Defect>& defects,
+                           const std::vector<std::uint32_t>& sizes, bool rotation, int passes) {
+    Placer placer;
+    start_placer(placer, length, width, items, rotation, passes);
+    const Defect* d = defects.data();
+    for (const std::uint32_t size : sizes) {
+        place_next_object(placer, d, size);
+        d += size;
+    }
+    std::string out;
+    append_placement_csv(placer, out);
+    return out;
+}
