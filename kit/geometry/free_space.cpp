@@ -23,10 +23,12 @@ bool same(const FreeRect& a, const FreeRect& b) {
 // only so), hence in one of the four pieces of R' cut here, and, being maximal, is that
 // piece. A rectangle that did not meet the obstacle stays maximal, and no piece contains it
 // (a piece lies in a rectangle of the space before, which it would then equal). So it is
-// enough to hold the pieces against the rectangles kept and against one another.
+// enough to hold the pieces against the rectangles kept and against one another. An
+// obstacle of no length or no width is a line that no rectangle may cross: the same four
+// cases tell a rectangle clear of it, and the same tests below find them.
 void cut_free_space(std::vector<FreeRect>& rects, std::int64_t x1, std::int64_t y1, std::int64_t x2,
                     std::int64_t y2, FreeScratch& scratch) {
-    if (x1 >= x2 || y1 >= y2) {
+    if (x1 > x2 || y1 > y2) {
         return;
     }
     std::vector<FreeRect>& pieces = scratch.pieces;

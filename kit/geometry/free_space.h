@@ -28,8 +28,10 @@ struct FreeScratch {
     std::vector<FreeRect> pieces;
 };
 
-// The maximal rectangles of the object [0, length) x [0, width) clear of `defects`. A
-// defect of no length or no width covers nothing; parts off the object do not count.
+// The maximal rectangles of the object [0, length) x [0, width) clear of `defects`; parts
+// off the object do not count. A defect of no length or no width covers no area, but, as
+// check-solution holds it, no item may lie across it: its closed rectangle must stay
+// clear of the item's inside.
 void free_space(const Defect* defects, std::size_t count, std::int64_t length, std::int64_t width,
                 std::vector<FreeRect>& rects, FreeScratch& scratch);
 
