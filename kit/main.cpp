@@ -37,7 +37,9 @@ void add_set_options(CLI::App* command, SetOptions& set, bool answers_required =
 
 } // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int run_command_line(int argc, char** argv) {
     CLI::App app{"defectkit: reads, checks, verifies, summarises, exports and draws the "
                  "instance sets that defectgen writes."};
     app.set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
@@ -184,6 +186,18 @@ int main(int argc, char** argv) {
         std::cerr << "defectkit: out of memory\n";
     } catch (const std::system_error& error) {
         std::cerr << "defectkit: cannot start a thread: " << error.what() << "\n";
+    }
+    return 2;
+}
+
+} // namespace
+
+// Memory that cannot be had while the command line itself is being set up ends the same way.
+int main(int argc, char** argv) {
+    try {
+        return run_command_line(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "defectkit: out of memory\n";
     }
     return 2;
 }
