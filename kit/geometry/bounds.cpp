@@ -4,20 +4,10 @@
 
 #include <algorithm>
 #include <limits>
-#include <map>
 
 namespace {
 
 constexpr std::int64_t unknown = std::numeric_limits<std::int64_t>::max();
-
-// The items' areas summed over (length <= a, width <= b), from a table of prefix sums over
-// the items' distinct lengths and widths.
-struct FitTable {
-    std::vector<std::int64_t> lengths; // distinct, increasing
-    std::vector<std::int64_t> widths;
-    std::vector<std::int64_t> area; // (lengths + 1) x (widths + 1) prefix sums
-    std::vector<std::int32_t> count;
-};
 
 constexpr std::size_t table_cells = std::size_t{1} << 21;
 
@@ -137,53 +127,101 @@ std::int64_t largest_subset_sum(const std::vector<std::int64_t>& areas, std::int
 }
 
 // Subset sums are worked out while they cost at most this many word operations per object
-// and per instance; beyond, the object's capacity is the smaller of its free area and the
+// and per instance; beyond, an object's capacity is the smaller of its free area and the
 // area of the items that fit on it.
 constexpr std::int64_t knapsack_object_work = std::int64_t{1} << 23;
 constexpr std::int64_t knapsack_instance_work = std::int64_t{1} << 27;
 
-struct CapacityRun {
-    const BoundsRun* run = nullptr;
-    int table_state = 0; // 0 not built yet, 1 built, -1 too large
-    bool scan_ok = false;
-    FitTable table;
-    // The items by their longer side, with the prefix sums of their areas: an object holds
-    // every item whose longer side is at most the shorter side of one of its corners.
-    std::vector<std::int64_t> sides;
-    std::vector<std::int64_t> side_area;
-    std::int64_t work_left = knapsack_instance_work;
-    std::map<std::vector<std::int64_t>, std::int64_t> known; // free area and staircase
+// The widest strips clear of every defect: across the whole width (between the defects'
+// spans along x, or beyond them), and along the whole length (between their spans along y).
+struct Strips {
+    std::int64_t full_width = 0;  // the strip's length, across the whole width
+    std::int64_t full_length = 0; // the strip's width, along the whole length
 };
 
-std::int64_t knapsack_capacity(CapacityRun& c, std::size_t o, std::int64_t count) {
-    const BoundsRun& run = *c.run;
-    const std::int64_t cap = run.free[o];
-    const std::int64_t work = count * (cap / 64 + 1);
-    const std::uint32_t from = o == 0 ? 0 : run.front_end[o - 1];
-    const Corner* front = run.corners.data() + from;
-    const std::size_t k = run.front_end[o] - from;
-    std::vector<std::int64_t> key{cap};
-    for (std::size_t i = 0; i < k; ++i) {
-        key.push_back(front[i].lx);
-        key.push_back(front[i].ly);
+// The longest gap of [0, end) between the spans (each [from, to], a point included: a
+// defect of no size is a line that no item crosses).
+std::int64_t widest_gap(std::vector<std::pair<std::int64_t, std::int64_t>>& spans,
+                        std::int64_t end) {
+    std::sort(spans.begin(), spans.end());
+    std::int64_t reach = 0, widest = 0;
+    for (const auto& [from, to] : spans) {
+        widest = std::max(widest, from - reach);
+        reach = std::max(reach, to);
     }
-    const auto hit = c.known.find(key);
-    if (hit != c.known.end()) {
+    return std::max(widest, end - reach);
+}
+
+// The sizes that an object surely holds, cheaply: its widest strips, or the whole object.
+Strips defect_free_strips(const Defect* defects, std::size_t count, BoundsRun& run,
+                          std::vector<Corner>& front) {
+    run.xs.clear();
+    run.ys.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const Defect& d = defects[i];
+        if (d.x1 <= d.x2 && d.y1 <= d.y2 && d.x1 <= run.length && d.y1 <= run.width && d.x2 >= 0 &&
+            d.y2 >= 0) {
+            run.xs.emplace_back(std::max<std::int64_t>(d.x1, 0), std::min(d.x2, run.length));
+            run.ys.emplace_back(std::max<std::int64_t>(d.y1, 0), std::min(d.y2, run.width));
+        }
+    }
+    const Strips strips{widest_gap(run.xs, run.length), widest_gap(run.ys, run.width)};
+    front.clear();
+    for (const Corner c :
+         {Corner{strips.full_width, run.width}, Corner{run.length, strips.full_length}}) {
+        if (c.lx > 0 && c.ly > 0) {
+            front.push_back(c);
+            if (run.rotation) {
+                front.push_back({c.ly, c.lx});
+            }
+        }
+    }
+    reduce_front(front);
+    return strips;
+}
+
+// The items that the staircase holds, from the table, or counted one by one when there is
+// no table; {unknown, 0} once that has cost too much for the instance.
+AreaCount items_held(BoundsRun& run, const std::vector<Corner>& front) {
+    if (run.table_state == 0) {
+        run.table_state =
+            build_table(*run.items, std::max(run.length, run.width), run.table) ? 1 : -1;
+    }
+    if (run.table_state == 1) {
+        return table_fit(run.table, front.data(), front.size());
+    }
+    const auto n = static_cast<std::int64_t>(run.items->size());
+    if (n <= run.scan_work_left) {
+        run.scan_work_left -= n;
+        return scan_fit(*run.items, front.data(), front.size());
+    }
+    return {unknown, 0};
+}
+
+std::int64_t knapsack_capacity(BoundsRun& run, std::int64_t cap, std::int64_t count) {
+    const std::int64_t work = count * (cap / 64 + 1);
+    std::vector<std::int64_t> key{cap};
+    for (const Corner& c : run.front) {
+        key.push_back(c.lx);
+        key.push_back(c.ly);
+    }
+    const auto hit = run.known.find(key);
+    if (hit != run.known.end()) {
         return hit->second;
     }
-    if (work > knapsack_object_work || work > c.work_left) {
+    if (work > knapsack_object_work || work > run.knapsack_work_left) {
         return cap;
     }
-    c.work_left -= work;
+    run.knapsack_work_left -= work;
     std::vector<std::int64_t> areas;
     for (const Item& item : *run.items) {
         const std::int64_t area = item.length * item.width;
-        if (area <= cap && front_holds(front, k, item.length, item.width)) {
+        if (area <= cap && front_holds(run.front, item.length, item.width)) {
             areas.push_back(area);
         }
     }
     const std::int64_t best = largest_subset_sum(areas, cap);
-    c.known.emplace(std::move(key), best);
+    run.known.emplace(std::move(key), best);
     return best;
 }
 
@@ -191,37 +229,62 @@ std::int64_t knapsack_capacity(CapacityRun& c, std::size_t o, std::int64_t count
 // an object are distinct, each fits on it, and they cover disjoint parts of its free
 // space; so their total is a sum of areas of items that fit on it, at most its free area,
 // hence at most the largest such sum, and at most both its free area and the total area
-// of the items that fit on it.
-std::int64_t object_capacity(CapacityRun& c, std::size_t o) {
-    const BoundsRun& run = *c.run;
-    const std::uint32_t from = o == 0 ? 0 : run.front_end[o - 1];
-    const Corner* front = run.corners.data() + from;
-    const std::size_t k = run.front_end[o] - from;
-    std::int64_t square = 0;
-    for (std::size_t i = 0; i < k; ++i) {
-        square = std::max(square, std::min(front[i].lx, front[i].ly));
-    }
-    const std::size_t surely = rank(c.sides, square);
-    const auto surely_count = static_cast<std::int64_t>(surely);
-    if (c.side_area[surely] >= run.free[o] &&
-        surely_count * (run.free[o] / 64 + 1) > knapsack_object_work) {
-        // The items it surely holds have its free area already, and too many of them to
-        // work out their subset sums.
-        return run.free[o];
-    }
-    if (c.table_state == 0) {
-        c.table_state = build_table(*run.items, std::max(run.length, run.width), c.table) ? 1 : -1;
-    }
-    AreaCount fit{unknown, 0};
-    if (c.table_state == 1) {
-        fit = table_fit(c.table, front, k);
-    } else if (c.scan_ok) {
-        fit = scan_fit(*run.items, front, k);
-    }
-    if (fit.area <= run.free[o]) {
+// of the items that fit on it. `run.front` is the object's exact staircase.
+std::int64_t exact_capacity(BoundsRun& run, std::int64_t free) {
+    const AreaCount fit = items_held(run, run.front);
+    if (fit.area <= free) {
         return fit.area;
     }
-    return fit.area == unknown ? run.free[o] : knapsack_capacity(c, o, fit.count);
+    return fit.area == unknown ? free : knapsack_capacity(run, free, fit.count);
+}
+
+// Items that an object surely holds, from the sorted sides alone: those of at most the
+// longer strip's length across the whole width (unturned), those of at most its width
+// along the whole length, and for each corner of its staircase, when known, those whose
+// longer side is at most the corner's shorter one. The largest of these sets.
+struct Surely {
+    std::int64_t area = 0;
+    std::int64_t count = 0;
+};
+
+void at_least(Surely& s, const SideSums& sums, std::int64_t limit) {
+    std::size_t at = 0;
+    if (sums.direct) {
+        at = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(limit, 0, static_cast<std::int64_t>(sums.area.size()) - 1));
+    } else {
+        at = rank(sums.keys, limit);
+    }
+    if (sums.area[at] > s.area) {
+        s = {sums.area[at], sums.count[at]};
+    }
+}
+
+Surely surely_held(const BoundsRun& run, const Strips& strips, const std::vector<Corner>* front) {
+    Surely s;
+    at_least(s, run.by_length, strips.full_width);
+    at_least(s, run.by_width, strips.full_length);
+    if (front != nullptr) {
+        for (const Corner& c : *front) {
+            at_least(s, run.by_side, std::min(c.lx, c.ly));
+        }
+    }
+    return s;
+}
+
+// When the items it surely holds have its free area already, and too many of them to
+// work out their subset sums, the object's capacity is its free area (the smallest value
+// it could be without them), and neither its exact free space nor the table is needed.
+bool capacity_is_free_area(const Surely& surely, std::int64_t free) {
+    return surely.area >= free && surely.count * (free / 64 + 1) > knapsack_object_work;
+}
+
+// Removes from `unplaced` the items that the staircase holds.
+void take_fitting(std::vector<std::uint32_t>& unplaced, const std::vector<Item>& items,
+                  const std::vector<Corner>& front) {
+    std::erase_if(unplaced, [&](std::uint32_t i) {
+        return front_holds(front, items[i].length, items[i].width);
+    });
 }
 
 // The fewest objects that hold every item: the items on k objects have at most the sum of
@@ -243,6 +306,34 @@ std::int64_t bin_packing_objects(std::vector<std::int64_t> capacities, std::int6
     return held >= item_area ? static_cast<std::int64_t>(capacities.size()) : -1;
 }
 
+// `pairs` holds (side, area) per item, every side at most `largest`.
+void side_sums(std::vector<std::pair<std::int64_t, std::int64_t>>& pairs, std::int64_t largest,
+               SideSums& sums) {
+    sums.direct = largest <= (std::int64_t{1} << 20);
+    sums.keys.clear();
+    if (sums.direct) {
+        sums.area.assign(static_cast<std::size_t>(largest) + 1, 0);
+        sums.count.assign(static_cast<std::size_t>(largest) + 1, 0);
+        for (const auto& [side, area] : pairs) {
+            sums.area[static_cast<std::size_t>(side)] += area;
+            ++sums.count[static_cast<std::size_t>(side)];
+        }
+        for (std::size_t v = 1; v < sums.area.size(); ++v) {
+            sums.area[v] += sums.area[v - 1];
+            sums.count[v] += sums.count[v - 1];
+        }
+        return;
+    }
+    std::sort(pairs.begin(), pairs.end());
+    sums.area.assign(1, 0);
+    sums.count.assign(1, 0);
+    for (const auto& [side, area] : pairs) {
+        sums.keys.push_back(side);
+        sums.area.push_back(sums.area.back() + area);
+        sums.count.push_back(sums.count.back() + 1);
+    }
+}
+
 } // namespace
 
 void start_bounds(BoundsRun& run, std::int64_t length, std::int64_t width,
@@ -252,29 +343,58 @@ void start_bounds(BoundsRun& run, std::int64_t length, std::int64_t width,
     run.rotation = rotation;
     run.items = &items;
     run.free.clear();
-    run.corners.clear();
-    run.front_end.clear();
-    run.every_front.clear();
-    run.pending.clear();
-}
-
-void add_bounds_object(BoundsRun& run, const Defect* defects, std::size_t count) {
-    run.free.push_back(run.length * run.width -
-                       union_area(defects, count, run.length, run.width, run.union_scratch));
-    free_space(defects, count, run.length, run.width, run.rects, run.free_scratch);
-    fit_front(run.rects, run.rotation, run.front);
-    run.corners.insert(run.corners.end(), run.front.begin(), run.front.end());
-    for (const Corner& c : run.front) {
-        if (!front_holds(run.every_front, c.lx, c.ly)) {
-            run.pending.push_back(c);
+    run.capacities.clear();
+    run.unplaced.clear();
+    run.never_fit_area = 0;
+    run.table_state = 0;
+    run.knapsack_work_left = knapsack_instance_work;
+    run.scan_work_left = std::int64_t{1} << 26;
+    run.known.clear();
+    const std::vector<Corner> whole = rotation
+                                          ? std::vector<Corner>{{length, width}, {width, length}}
+                                          : std::vector<Corner>{{length, width}};
+    std::vector<Corner> front = whole;
+    reduce_front(front);
+    std::vector<std::pair<std::int64_t, std::int64_t>> by_length, by_width, by_side;
+    for (std::uint32_t i = 0; i < items.size(); ++i) {
+        const Item& item = items[i];
+        if (front_holds(front, item.length, item.width)) {
+            run.unplaced.push_back(i);
+        } else {
+            run.never_fit_area += item.length * item.width;
+        }
+        if (item.length <= length && item.width <= width) {
+            by_length.emplace_back(item.length, item.length * item.width);
+            by_width.emplace_back(item.width, item.length * item.width);
+        }
+        if (std::max(item.length, item.width) <= std::max(length, width)) {
+            by_side.emplace_back(std::max(item.length, item.width), item.length * item.width);
         }
     }
-    if (run.pending.size() >= 256) {
-        run.every_front.insert(run.every_front.end(), run.pending.begin(), run.pending.end());
-        reduce_front(run.every_front);
-        run.pending.clear();
+    side_sums(by_length, length, run.by_length);
+    side_sums(by_width, width, run.by_width);
+    side_sums(by_side, std::max(length, width), run.by_side);
+}
+
+// Per object: its free area; the strips along its edges first, which settle most objects
+// of a large instance; its maximal free rectangles only when some item has not been seen
+// to fit yet or its capacity needs them.
+void add_bounds_object(BoundsRun& run, const Defect* defects, std::size_t count) {
+    const std::int64_t free = run.length * run.width -
+                              union_area(defects, count, run.length, run.width, run.union_scratch);
+    run.free.push_back(free);
+    const Strips strips = defect_free_strips(defects, count, run, run.front);
+    take_fitting(run.unplaced, *run.items, run.front);
+    bool settled = capacity_is_free_area(surely_held(run, strips, nullptr), free);
+    if (settled && run.unplaced.empty()) {
+        run.capacities.push_back(free);
+        return;
     }
-    run.front_end.push_back(static_cast<std::uint32_t>(run.corners.size()));
+    free_space(defects, count, run.length, run.width, run.rects, run.free_scratch);
+    fit_front(run.rects, run.rotation, run.front);
+    take_fitting(run.unplaced, *run.items, run.front);
+    settled = settled || capacity_is_free_area(surely_held(run, strips, &run.front), free);
+    run.capacities.push_back(settled ? free : exact_capacity(run, free));
 }
 
 InstanceBounds finish_bounds(BoundsRun& run) {
@@ -293,40 +413,17 @@ InstanceBounds finish_bounds(BoundsRun& run) {
         free_area += f;
     }
     // A placed item lies on an object clear of its defects, so inside one of its maximal
-    // free rectangles: it fits somewhere. The staircase of all objects' corners holds
-    // exactly the sizes that some object holds.
-    std::vector<Corner>& all = run.every_front;
-    all.insert(all.end(), run.pending.begin(), run.pending.end());
-    reduce_front(all);
-    std::int64_t fitting = 0;
-    bool every_item_fits = true;
-    for (const Item& item : items) {
-        if (front_holds(all, item.length, item.width)) {
-            fitting += item.length * item.width;
-        } else {
-            every_item_fits = false;
-        }
+    // free rectangles: it fits somewhere. The items left unplaced fit on no object: each
+    // object's maximal rectangles were held against them.
+    std::int64_t fitting = item_area - run.never_fit_area;
+    for (const std::uint32_t i : run.unplaced) {
+        fitting -= items[i].length * items[i].width;
     }
     // The placed area is the sum over the objects of what each holds, each at most its
-    // capacity (object_capacity).
-    CapacityRun c;
-    c.run = &run;
-    std::vector<std::pair<std::int64_t, std::int64_t>> by_side;
-    for (const Item& item : items) {
-        by_side.emplace_back(std::max(item.length, item.width), item.length * item.width);
-    }
-    std::sort(by_side.begin(), by_side.end());
-    c.side_area.push_back(0);
-    for (const auto& [side, area] : by_side) {
-        c.sides.push_back(side);
-        c.side_area.push_back(c.side_area.back() + area);
-    }
-    c.scan_ok = static_cast<std::int64_t>(items.size()) * b.objects <= (std::int64_t{1} << 26);
-    std::vector<std::int64_t> capacities(run.free.size());
+    // capacity (exact_capacity).
     std::int64_t capacity = 0;
-    for (std::size_t o = 0; o < run.free.size(); ++o) {
-        capacities[o] = object_capacity(c, o);
-        capacity += capacities[o];
+    for (const std::int64_t c : run.capacities) {
+        capacity += c;
     }
     b.named = {{"item_area", "item area", item_area},
                {"defect_free_area", "defect-free area", free_area},
@@ -336,7 +433,8 @@ InstanceBounds finish_bounds(BoundsRun& run) {
     for (const NamedBound& n : b.named) {
         b.bound = std::min(b.bound, n.value);
     }
-    b.bin_packing_objects = bin_packing_objects(std::move(capacities), item_area, every_item_fits);
+    const bool every_item_fits = fitting == item_area;
+    b.bin_packing_objects = bin_packing_objects(run.capacities, item_area, every_item_fits);
     return b;
 }
 

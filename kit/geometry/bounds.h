@@ -8,7 +8,9 @@
 #include "records.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One bound: its name in JSON, its label in the tables, and its value.
@@ -28,19 +30,45 @@ struct InstanceBounds {
     std::int64_t objects = 0;
 };
 
+// The items' areas and counts summed over (length <= a, width <= b): prefix sums over
+// the items' distinct lengths and widths.
+struct FitTable {
+    std::vector<std::int64_t> lengths; // distinct, increasing
+    std::vector<std::int64_t> widths;
+    std::vector<std::int64_t> area; // (lengths + 1) x (widths + 1) prefix sums
+    std::vector<std::int32_t> count;
+};
+
+// The area and the number of the items whose side (one chosen side) is at most v: per v
+// when the sides are small, else the sides sorted with prefix sums.
+struct SideSums {
+    bool direct = false;
+    std::vector<std::int64_t> keys; // sorted sides, unless direct
+    std::vector<std::int64_t> area; // direct: per v; else per prefix of keys
+    std::vector<std::int64_t> count;
+};
+
 // An instance whose objects are added one at a time, so that its defects are never held:
-// per object only its free area and the staircase of the sizes it holds.
+// each object leaves its free area and its capacity.
 struct BoundsRun {
     std::int64_t length = 0;
     std::int64_t width = 0;
     bool rotation = false;
     const std::vector<Item>* items = nullptr;
     std::vector<std::int64_t> free;       // per object: its area less its defects'
-    std::vector<Corner> corners;          // every object's staircase, one after another
-    std::vector<std::uint32_t> front_end; // per object: the end of its corners
-    std::vector<Corner> every_front;      // the staircase of all objects' corners so far,
-    std::vector<Corner> pending;          // and the corners it does not hold yet
+    std::vector<std::int64_t> capacities; // per object: the most item area it can hold
+    std::vector<std::uint32_t> unplaced;  // the items that fit no object seen so far
+    std::int64_t never_fit_area = 0;      // of the items larger than any object
+    // The items that fit on the object unturned by their length, and by their width; the
+    // items by their longer side.
+    SideSums by_length, by_width, by_side;
+    int table_state = 0; // 0 not built yet, 1 built, -1 too large to build
+    FitTable table;
+    std::int64_t scan_work_left = 0;     // items counted one by one when there is no table
+    std::int64_t knapsack_work_left = 0; // subset sums' word operations
+    std::map<std::vector<std::int64_t>, std::int64_t> known; // a staircase's capacity
     // Scratch for one object.
+    std::vector<std::pair<std::int64_t, std::int64_t>> xs, ys; // the defects' spans
     std::vector<FreeRect> rects;
     std::vector<Corner> front;
     FreeScratch free_scratch;
