@@ -147,11 +147,31 @@ std::size_t first_fit(const PlacerPass& p, std::size_t node, const std::vector<C
     return left != none ? left : first_fit(p, 2 * node + 1, front);
 }
 
-// Best short side fit: the free rectangle and orientation that leave the least on the
-// shorter side, then on the longer; of equals the first rectangle, unturned first.
-FreeRect best_fit(const std::vector<FreeRect>& rects, const Item& item, bool rotation) {
+// Where an item goes in an object: the free rectangle and orientation that score least,
+// unturned first and the first rectangle of equals. The rules: best short side fit (the
+// least left on the shorter side, then on the longer), bottom left (the lowest top edge,
+// then the leftmost), best area fit (the least area left in the rectangle, then the least
+// on the shorter side).
+struct Score {
+    std::int64_t first = 0;
+    std::int64_t second = 0;
+};
+
+Score score(const FreeRect& r, std::int64_t lx, std::int64_t ly, int rule) {
+    const std::int64_t a = r.lx - lx, b = r.ly - ly;
+    switch (rule) {
+    case 1:
+        return {r.y + ly, r.x};
+    case 2:
+        return {r.lx * r.ly - lx * ly, std::min(a, b)};
+    default:
+        return {std::min(a, b), std::max(a, b)};
+    }
+}
+
+FreeRect best_fit(const std::vector<FreeRect>& rects, const Item& item, bool rotation, int rule) {
     FreeRect best{};
-    std::int64_t best_short = -1, best_long = 0;
+    Score least{-1, 0};
     for (const FreeRect& r : rects) {
         for (int turn = 0; turn < (rotation && item.length != item.width ? 2 : 1); ++turn) {
             const std::int64_t lx = turn == 0 ? item.length : item.width;
@@ -159,11 +179,10 @@ FreeRect best_fit(const std::vector<FreeRect>& rects, const Item& item, bool rot
             if (r.lx < lx || r.ly < ly) {
                 continue;
             }
-            const std::int64_t a = r.lx - lx, b = r.ly - ly;
-            const std::int64_t s = std::min(a, b), l = std::max(a, b);
-            if (best_short < 0 || s < best_short || (s == best_short && l < best_long)) {
-                best_short = s;
-                best_long = l;
+            const Score s = score(r, lx, ly, rule);
+            if (least.first < 0 || s.first < least.first ||
+                (s.first == least.first && s.second < least.second)) {
+                least = s;
                 best = {r.x, r.y, lx, ly};
             }
         }
@@ -171,24 +190,64 @@ FreeRect best_fit(const std::vector<FreeRect>& rects, const Item& item, bool rot
     return best;
 }
 
-void fill_object(Placer& placer, PlacerPass& p) {
+void restore_leaf(PlacerPass& p, std::size_t at, const Item& item) {
+    std::size_t node = p.leaves + at;
+    p.points[node * node_points] = {item.length, item.width};
+    p.counts[node] = 1;
+    for (node /= 2; node >= 1; node /= 2) {
+        merge_node(p, node);
+    }
+}
+
+// Fills the object by one rule: the first remaining item that its free space holds, again
+// and again. The items put on it are taken out of the tree and appended to `placed`, with
+// their places in the order in `taken`; returns their area.
+std::int64_t fill_by(Placer& placer, PlacerPass& p, int rule, std::vector<PlacedRecord>& placed,
+                     std::vector<std::size_t>& taken) {
     placer.rects = placer.initial;
     fit_front(placer.rects, placer.rotation, placer.front);
-    bool used = false;
+    std::int64_t area = 0;
     std::size_t at = 0;
     while ((at = first_fit(p, 1, placer.front)) != none) {
         const std::uint32_t item_index = p.order[at];
-        const Item& item = (*placer.items)[item_index];
-        const FreeRect spot = best_fit(placer.rects, item, placer.rotation);
-        p.placed.push_back({item_index, placer.objects, spot.x, spot.y, spot.lx, spot.ly});
-        p.area += spot.lx * spot.ly;
-        used = true;
+        const FreeRect spot =
+            best_fit(placer.rects, (*placer.items)[item_index], placer.rotation, rule);
+        placed.push_back({item_index, placer.objects, spot.x, spot.y, spot.lx, spot.ly});
+        taken.push_back(at);
+        area += spot.lx * spot.ly;
         remove_leaf(p, at);
         cut_free_space(placer.rects, spot.x, spot.y, spot.x + spot.lx, spot.y + spot.ly,
                        placer.scratch);
         fit_front(placer.rects, placer.rotation, placer.front);
     }
-    p.objects_used += used ? 1 : 0;
+    return area;
+}
+
+constexpr int rules = 3;
+
+// Each rule is tried on the object, the items it took put back, and the rule that puts
+// the most area on the object (the first of equals) is kept.
+void fill_object(Placer& placer, PlacerPass& p) {
+    int best_rule = 0;
+    std::int64_t best_area = -1;
+    for (int rule = 0; rule < rules; ++rule) {
+        placer.trial.clear();
+        placer.taken.clear();
+        const std::int64_t area = fill_by(placer, p, rule, placer.trial, placer.taken);
+        for (const std::size_t at : placer.taken) {
+            restore_leaf(p, at, (*placer.items)[p.order[at]]);
+        }
+        if (area > best_area) {
+            best_area = area;
+            best_rule = rule;
+        }
+        if (placer.taken.empty()) {
+            return; // nothing fits: no rule places anything
+        }
+    }
+    placer.taken.clear();
+    p.area += fill_by(placer, p, best_rule, p.placed, placer.taken);
+    ++p.objects_used;
 }
 
 void append_row(std::string& out, const char* type, std::int64_t id, std::int64_t bin,

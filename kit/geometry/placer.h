@@ -51,6 +51,8 @@ struct Placer {
     std::vector<FreeRect> rects;
     std::vector<Corner> front;
     FreeScratch scratch;
+    std::vector<PlacedRecord> trial; // an object filled by one rule, then undone
+    std::vector<std::size_t> taken;
 };
 
 // `items` must outlive the placer; `passes` is at least 1.

@@ -70,10 +70,10 @@ TEST_F(BoundPlace, SeveralInstancesIntoAFolderTheSameBytesEachTime) {
     const std::string out =
         "out/instance-1.csv: instance 1, 30 of 30 items placed, on 4 of 4 objects, placed area "
         "7422 (100.00% of the item area)\n"
-        "out/instance-2.csv: instance 2, 29 of 30 items placed, on 4 of 4 objects, placed area "
-        "6835 (95.63% of the item area)\n"
-        "out/instance-3.csv: instance 3, 29 of 30 items placed, on 4 of 4 objects, placed area "
-        "7065 (98.40% of the item area)\n";
+        "out/instance-2.csv: instance 2, 30 of 30 items placed, on 4 of 4 objects, placed area "
+        "7147 (100.00% of the item area)\n"
+        "out/instance-3.csv: instance 3, 30 of 30 items placed, on 4 of 4 objects, placed area "
+        "7180 (100.00% of the item area)\n";
     std::vector<std::string> first;
     for (int run_number = 0; run_number < 2; ++run_number) {
         const KitRun run = run_kit_in(folder, "place answers.txt --out out");
