@@ -131,6 +131,9 @@ std::int64_t largest_subset_sum(const std::vector<std::int64_t>& areas, std::int
 // area of the items that fit on it.
 constexpr std::int64_t knapsack_object_work = std::int64_t{1} << 23;
 constexpr std::int64_t knapsack_instance_work = std::int64_t{1} << 27;
+// Maximal rectangles are worked out for objects of n defects while the sum of their n^2
+// stays within this (an object of 1000 defects costs about 0.1 s).
+constexpr std::int64_t exact_instance_work = std::int64_t{1} << 25;
 
 // The widest strips clear of every defect: across the whole width (between the defects'
 // spans along x, or beyond them), and along the whole length (between their spans along y).
@@ -349,6 +352,8 @@ void start_bounds(BoundsRun& run, std::int64_t length, std::int64_t width,
     run.table_state = 0;
     run.knapsack_work_left = knapsack_instance_work;
     run.scan_work_left = std::int64_t{1} << 26;
+    run.exact_work_left = exact_instance_work;
+    run.skipped = 0;
     run.known.clear();
     const std::vector<Corner> whole = rotation
                                           ? std::vector<Corner>{{length, width}, {width, length}}
@@ -386,10 +391,15 @@ void add_bounds_object(BoundsRun& run, const Defect* defects, std::size_t count)
     const Strips strips = defect_free_strips(defects, count, run, run.front);
     take_fitting(run.unplaced, *run.items, run.front);
     bool settled = capacity_is_free_area(surely_held(run, strips, nullptr), free);
-    if (settled && run.unplaced.empty()) {
+    const auto work = static_cast<std::int64_t>(count * count + 1);
+    if ((settled && run.unplaced.empty()) || work > run.exact_work_left) {
+        // Beyond the work allowed, the object's capacity is its free area and the items it
+        // might hold are not held against it: finish_bounds then counts them as fitting.
+        run.skipped += run.unplaced.empty() ? 0 : 1;
         run.capacities.push_back(free);
         return;
     }
+    run.exact_work_left -= work;
     free_space(defects, count, run.length, run.width, run.rects, run.free_scratch);
     fit_front(run.rects, run.rotation, run.front);
     take_fitting(run.unplaced, *run.items, run.front);
@@ -414,10 +424,10 @@ InstanceBounds finish_bounds(BoundsRun& run) {
     }
     // A placed item lies on an object clear of its defects, so inside one of its maximal
     // free rectangles: it fits somewhere. The items left unplaced fit on no object: each
-    // object's maximal rectangles were held against them.
+    // object's maximal rectangles were held against them (unless some object was skipped).
     std::int64_t fitting = item_area - run.never_fit_area;
     for (const std::uint32_t i : run.unplaced) {
-        fitting -= items[i].length * items[i].width;
+        fitting -= run.skipped == 0 ? items[i].length * items[i].width : 0;
     }
     // The placed area is the sum over the objects of what each holds, each at most its
     // capacity (exact_capacity).

@@ -66,6 +66,8 @@ struct BoundsRun {
     FitTable table;
     std::int64_t scan_work_left = 0;     // items counted one by one when there is no table
     std::int64_t knapsack_work_left = 0; // subset sums' word operations
+    std::int64_t exact_work_left = 0;    // maximal rectangles: n^2 for n defects
+    std::int64_t skipped = 0;            // objects whose items were not held against them
     std::map<std::vector<std::int64_t>, std::int64_t> known; // a staircase's capacity
     // Scratch for one object.
     std::vector<std::pair<std::int64_t, std::int64_t>> xs, ys; // the defects' spans

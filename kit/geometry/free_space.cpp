@@ -26,49 +26,65 @@ bool same(const FreeRect& a, const FreeRect& b) {
 // enough to hold the pieces against the rectangles kept and against one another. An
 // obstacle of no length or no width is a line that no rectangle may cross: the same four
 // cases tell a rectangle clear of it, and the same tests below find them.
+//
+// Few need holding. A left piece [r.x, x1) x [r.y, r.y2) spans, along y, some of the
+// obstacle's span; a kept rectangle K that contains it reaches x1 and does not meet the
+// obstacle, which leaves only K.x2 = x1. Likewise a right piece lies only in kept
+// rectangles starting at x2, a lower one in those ending at y1, an upper one in those
+// starting at y2; and a piece lies in no piece of another side (a left piece reaches
+// further along y than any lower piece, starts left of any right piece, and so on).
 void cut_free_space(std::vector<FreeRect>& rects, std::int64_t x1, std::int64_t y1, std::int64_t x2,
                     std::int64_t y2, FreeScratch& scratch) {
     if (x1 > x2 || y1 > y2) {
         return;
     }
-    std::vector<FreeRect>& pieces = scratch.pieces;
-    pieces.clear();
+    for (int side = 0; side < 4; ++side) {
+        scratch.pieces[side].clear();
+        scratch.touching[side].clear();
+    }
     std::size_t kept = 0;
     for (const FreeRect& r : rects) {
         const std::int64_t rx2 = r.x + r.lx;
         const std::int64_t ry2 = r.y + r.ly;
         if (x2 <= r.x || rx2 <= x1 || y2 <= r.y || ry2 <= y1) {
             rects[kept++] = r;
+            for (const int side :
+                 {rx2 == x1 ? 0 : -1, r.x == x2 ? 1 : -1, ry2 == y1 ? 2 : -1, r.y == y2 ? 3 : -1}) {
+                if (side >= 0) {
+                    scratch.touching[side].push_back(r);
+                }
+            }
             continue;
         }
         if (x1 > r.x) {
-            pieces.push_back({r.x, r.y, x1 - r.x, r.ly});
+            scratch.pieces[0].push_back({r.x, r.y, x1 - r.x, r.ly});
         }
         if (x2 < rx2) {
-            pieces.push_back({x2, r.y, rx2 - x2, r.ly});
+            scratch.pieces[1].push_back({x2, r.y, rx2 - x2, r.ly});
         }
         if (y1 > r.y) {
-            pieces.push_back({r.x, r.y, r.lx, y1 - r.y});
+            scratch.pieces[2].push_back({r.x, r.y, r.lx, y1 - r.y});
         }
         if (y2 < ry2) {
-            pieces.push_back({r.x, y2, r.lx, ry2 - y2});
+            scratch.pieces[3].push_back({r.x, y2, r.lx, ry2 - y2});
         }
     }
     rects.resize(kept);
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const FreeRect& p = pieces[i];
-        const std::int64_t px2 = p.x + p.lx, py2 = p.y + p.ly;
-        bool inside = false;
-        for (std::size_t k = 0; k < kept; ++k) { // without branches: the loop is hot
-            const FreeRect& r = rects[k];
-            inside |= (r.x <= p.x) & (r.y <= p.y) & (px2 <= r.x + r.lx) & (py2 <= r.y + r.ly);
-        }
-        for (std::size_t j = 0; j < pieces.size() && !inside; ++j) {
-            // Of two equal pieces the first is kept.
-            inside = j != i && contains(pieces[j], p) && (j < i || !same(pieces[j], p));
-        }
-        if (!inside) {
-            rects.push_back(p);
+    for (int side = 0; side < 4; ++side) {
+        const std::vector<FreeRect>& pieces = scratch.pieces[side];
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            const FreeRect& p = pieces[i];
+            bool inside = false;
+            for (const FreeRect& k : scratch.touching[side]) {
+                inside = inside || contains(k, p);
+            }
+            for (std::size_t j = 0; j < pieces.size() && !inside; ++j) {
+                // Of two equal pieces the first is kept.
+                inside = j != i && contains(pieces[j], p) && (j < i || !same(pieces[j], p));
+            }
+            if (!inside) {
+                rects.push_back(p);
+            }
         }
     }
 }

@@ -25,7 +25,8 @@ struct Corner {
 
 // Working space reused from object to object.
 struct FreeScratch {
-    std::vector<FreeRect> pieces;
+    std::vector<FreeRect> pieces[4];   // per side of the obstacle: left, right, below, above
+    std::vector<FreeRect> touching[4]; // the rectangles kept that touch that side
 };
 
 // The maximal rectangles of the object [0, length) x [0, width) clear of `defects`; parts

@@ -280,6 +280,11 @@ void start_placer(Placer& placer, std::int64_t length, std::int64_t width,
 }
 
 void place_next_object(Placer& placer, const Defect* defects, std::size_t count) {
+    if (std::all_of(placer.passes.begin(), placer.passes.end(),
+                    [](const PlacerPass& p) { return p.counts[1] == 0; })) {
+        ++placer.objects; // every item is placed in every pass
+        return;
+    }
     free_space(defects, count, placer.length, placer.width, placer.initial, placer.scratch);
     for (PlacerPass& p : placer.passes) {
         if (p.counts[1] != 0) {

@@ -1,6 +1,7 @@
 // The baseline placer: first fit over the objects in order, best fit within an object.
 // Each object's free space is kept as its maximal rectangles clear of its defects and of
-// the items placed on it; the items are taken in one order per pass (the first by
+// the items placed on it; each object is filled by three rules of where an item goes and
+// keeps the fullest fill; the items are taken in one order per pass (the first by
 // decreasing area), and the pass that places the most area is kept. The result depends on
 // the instance and the number of passes alone: no time, no threads, no randomness but a
 // fixed stream per pass. Used by place, and by run as its builtin solver.
