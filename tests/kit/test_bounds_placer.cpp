@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <random>
 #include <string>
 #include <vector>
@@ -187,7 +188,7 @@ void search(Search& s, std::size_t i, std::int64_t area) {
     s.best = std::max(s.best, area);
     std::int64_t free_cells = 0;
     for (const std::uint64_t used : s.used) {
-        free_cells += s.in->length * s.in->width - __builtin_popcountll(used);
+        free_cells += s.in->length * s.in->width - std::popcount(used);
     }
     if (i == s.in->items.size() || area + std::min(s.rest[i], free_cells) <= s.best) {
         return;
