@@ -131,6 +131,7 @@ std::int64_t largest_subset_sum(const std::vector<std::int64_t>& areas, std::int
 // area of the items that fit on it.
 constexpr std::int64_t knapsack_object_work = std::int64_t{1} << 23;
 constexpr std::int64_t knapsack_instance_work = std::int64_t{1} << 27;
+constexpr std::int64_t knapsack_words = std::int64_t{1} << 17; // a table of at most 1 MB
 // Maximal rectangles are worked out for objects of n defects while the sum of their n^2
 // stays within this (an object of 1000 defects costs about 0.1 s).
 constexpr std::int64_t exact_instance_work = std::int64_t{1} << 25;
@@ -212,7 +213,8 @@ std::int64_t knapsack_capacity(BoundsRun& run, std::int64_t cap, std::int64_t co
     if (hit != run.known.end()) {
         return hit->second;
     }
-    if (work > knapsack_object_work || work > run.knapsack_work_left) {
+    if (work > knapsack_object_work || work > run.knapsack_work_left ||
+        cap / 64 + 1 > knapsack_words) {
         return cap;
     }
     run.knapsack_work_left -= work;
@@ -312,7 +314,7 @@ std::int64_t bin_packing_objects(std::vector<std::int64_t> capacities, std::int6
 // `pairs` holds (side, area) per item, every side at most `largest`.
 void side_sums(std::vector<std::pair<std::int64_t, std::int64_t>>& pairs, std::int64_t largest,
                SideSums& sums) {
-    sums.direct = largest <= (std::int64_t{1} << 20);
+    sums.direct = largest <= (std::int64_t{1} << 16); // at most 1 MB a table
     sums.keys.clear();
     if (sums.direct) {
         sums.area.assign(static_cast<std::size_t>(largest) + 1, 0);
