@@ -82,10 +82,11 @@ TEST_F(BoundPlace, SeveralInstancesIntoAFolderTheSameBytesEachTime) {
         EXPECT_EQ(run.err, "");
         for (int k = 1; k <= 3; ++k) {
             const std::string path = folder + "/out/instance-" + std::to_string(k) + ".csv";
-            const KitRun check = run_kit_in(folder, "check-solution answers.txt --instance " +
-                                                        std::to_string(k) + " --solution " + path);
-            EXPECT_EQ(check.status, 0) << check.err;
             if (run_number == 0) {
+                const KitRun check =
+                    run_kit_in(folder, "check-solution answers.txt --instance " +
+                                           std::to_string(k) + " --solution " + path);
+                EXPECT_EQ(check.status, 0) << check.err;
                 first.push_back(read_whole_file(path));
             } else {
                 EXPECT_EQ(read_whole_file(path), first[static_cast<std::size_t>(k - 1)]) << k;
