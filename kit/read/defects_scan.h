@@ -1,4 +1,4 @@
-// The defects file parsed instance by instance and object by object, and held against
+// The defects file read instance by instance and object by object, and held against
 // everything defectgen guarantees of it. The set reader stops at the first problem; check
 // reads on to the end and keeps every problem (`every_problem`).
 #pragma once
@@ -32,10 +32,6 @@ struct DefectsScan {
     std::uint64_t end_line = 0;
     bool finished = false;
     bool all_at_origin = true;
-    // A scan of the first part of a file that another scan goes on with: its end is no
-    // end of the file, and ends_cleanly tells whether it fell between two instances.
-    bool file_goes_on = false;
-    bool ends_cleanly = false;
 };
 
 // Takes over `fd`.
