@@ -194,27 +194,22 @@ void finish(DefectsScan& s) {
     }
 }
 
-// A defect line of the current object, counted and, when it parses, checked: kept in
-// `defects` when all is well.
-void take_defect(DefectsScan& s, const Line& line, bool parse, std::vector<Defect>& defects) {
+// A defect line of the current object, counted and, when `v` holds its numbers, checked:
+// kept in `defects` when all is well.
+void take_defect(DefectsScan& s, std::uint64_t line, const std::int64_t* v,
+                 std::vector<Defect>& defects) {
     const SetRules& r = *s.rules;
     ++s.in_object;
     ++s.defects;
     if (s.in_object == r.max_defects + 1) {
-        add(s, line.number,
+        add(s, line,
             object_text(s) + " carries more than " + text(r.max_defects) + " defects; " +
                 allowed_defects(r));
     }
-    std::int64_t v[4];
-    std::string why;
-    if (!parse) {
+    if (v == nullptr) {
         return;
     }
-    if (!parse_fields(line.data, line.data + line.size, v, 4, why)) {
-        add(s, line.number, unparsed_line(line, "a defect line", why));
-        return;
-    }
-    const Defect d{v[0], v[1], v[2], v[3], line.number};
+    const Defect d{v[0], v[1], v[2], v[3], line};
     const std::uint64_t before = s.problems.count;
     check_defect(s, r, d);
     if (s.problems.count == before && s.in_object <= r.max_defects) {
@@ -333,8 +328,45 @@ Step on_defect_due(DefectsScan& s, const Line& line, bool parse, std::vector<Def
         end_object(s, line.number);
         return hold(s, line, Step::object_end);
     }
-    take_defect(s, line, parse, defects);
+    std::int64_t v[4];
+    std::string why;
+    const bool parsed = parse && parse_line(line.data, line.data + line.size, v, 4, why);
+    take_defect(s, line.number, parsed ? v : nullptr, defects);
+    if (parse && !parsed) {
+        add(s, line.number, unparsed_line(line, "a defect line", why));
+    }
     return Step::go_on;
+}
+
+// The usual line of an object, parsed in place: a defect line, or the empty line that
+// ends the object. False when the next line is another.
+bool take_plain_line(DefectsScan& s, std::vector<Defect>& defects, Step& step) {
+    const char* end = nullptr;
+    const char* const p = line_window(s.source, end);
+    if (p == nullptr || p == end) {
+        return false;
+    }
+    if (*p == '\n') {
+        if (s.state == DefectsState::want_object) {
+            return false; // an empty object or the instance's end: one line ahead tells
+        }
+        take_window_line(s.source, 1);
+        end_object(s, s.source.lines);
+        step = Step::object_end;
+        return true;
+    }
+    std::int64_t v[4];
+    const char* const q = parse_fields(p, end, v, 4, nullptr);
+    if (q == nullptr || q == end || *q != '\n') {
+        return false;
+    }
+    take_window_line(s.source, static_cast<std::size_t>(q - p) + 1);
+    if (s.state == DefectsState::want_object) {
+        start_object(s, s.source.lines);
+    }
+    take_defect(s, s.source.lines, v, defects);
+    step = Step::go_on;
+    return true;
 }
 
 // One line of the scan: the one held, or the next of the file.
@@ -342,6 +374,11 @@ Step next_step(DefectsScan& s, std::vector<Defect>& defects) {
     if (s.finished || stopped(s)) {
         s.finished = true;
         return Step::end;
+    }
+    const bool in_object =
+        s.state == DefectsState::in_object || s.state == DefectsState::want_object;
+    if (Step step = Step::go_on; !s.holding && in_object && take_plain_line(s, defects, step)) {
+        return step;
     }
     Line line;
     bool parse = true;

@@ -1,6 +1,7 @@
 // The numbers of a line of either file: whole numbers, each written as "%f" writes a
-// single-precision value ("12.000000"), separated by single tabs. One parser takes every
-// line and says exactly what is wrong with one that is not so.
+// single-precision value ("12.000000"), separated by single tabs. One parser takes them,
+// in place in a read buffer or from a whole line, and says what is wrong with a line that
+// is not so.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,10 @@ inline std::int64_t as_float(std::int64_t value) {
     return static_cast<std::int64_t>(static_cast<float>(value));
 }
 
-// The line [p, end) without its line end as `count` fields: true, with `values` filled,
-// when it is exactly so; else false, and `why` tells what is wrong.
-bool parse_fields(const char* p, const char* end, std::int64_t* values, int count,
-                  std::string& why);
+// `count` fields from `p` (before `end`) into `values`: returns where the last one ends,
+// or nullptr when the bytes are not so, and then `why` (unless nullptr) tells what is wrong.
+const char* parse_fields(const char* p, const char* end, std::int64_t* values, int count,
+                         std::string* why);
+
+// The same for the line [p, end) without its line end, which must end with its last field.
+bool parse_line(const char* p, const char* end, std::int64_t* values, int count, std::string& why);

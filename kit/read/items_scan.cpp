@@ -154,8 +154,26 @@ void finish(ItemsScan& s) {
     }
 }
 
-// One line of the file; false when it ends the block or the file.
+// An item line's numbers, checked: kept in `items` when all is well.
+void take_item(ItemsScan& s, std::int64_t most, const Item& item, std::vector<Item>& items) {
+    if (check_item(s, item) && s.in_block <= most) {
+        items.push_back(item);
+    }
+}
+
+// One line of the file, the usual item line parsed in place; false when it ends the
+// block or the file.
 bool take_line(ItemsScan& s, std::vector<Item>& items) {
+    const char* end = nullptr;
+    const char* const p = line_window(s.source, end);
+    std::int64_t v[3];
+    if (const char* q = p != nullptr ? parse_fields(p, end, v, 3, nullptr) : nullptr;
+        q != nullptr && q != end && *q == '\n') {
+        take_window_line(s.source, static_cast<std::size_t>(q - p) + 1);
+        const std::int64_t most = count_item_line(s, s.source.lines);
+        take_item(s, most, {v[0], v[1], v[2], s.source.lines}, items);
+        return true;
+    }
     Line line;
     bool parse = true;
     const ScanLine got =
@@ -175,18 +193,11 @@ bool take_line(ItemsScan& s, std::vector<Item>& items) {
         return false;
     }
     const std::int64_t most = count_item_line(s, line.number);
-    std::int64_t v[3];
     std::string why;
-    if (!parse) {
-        return true;
-    }
-    if (!parse_fields(line.data, line.data + line.size, v, 3, why)) {
+    if (parse && !parse_line(line.data, line.data + line.size, v, 3, why)) {
         add(s, line.number, unparsed_line(line, "an item line", why));
-        return true;
-    }
-    const Item item{v[0], v[1], v[2], line.number};
-    if (check_item(s, item) && s.in_block <= most) {
-        items.push_back(item);
+    } else if (parse) {
+        take_item(s, most, {v[0], v[1], v[2], line.number}, items);
     }
     return true;
 }

@@ -160,3 +160,19 @@ bool peek_line(LineSource& source, Line& line) {
     line = source.ahead;
     return true;
 }
+
+const char* line_window(LineSource& source, const char*& end) {
+    if (source.peeked) {
+        return nullptr;
+    }
+    if (source.end - source.begin <= max_kit_line_length) {
+        fill(source);
+    }
+    end = source.buffer.get() + source.end;
+    return source.buffer.get() + source.begin;
+}
+
+void take_window_line(LineSource& source, std::size_t size) {
+    hand_out(source, size);
+    ++source.lines;
+}

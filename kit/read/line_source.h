@@ -52,3 +52,9 @@ void close_line_source(LineSource& source);
 bool next_line(LineSource& source, Line& line);
 // The line that next_line will return, without consuming it.
 bool peek_line(LineSource& source, Line& line);
+
+// The unread bytes [result, end) for parsing in place: a whole line unless the file ends
+// first; nullptr while a line is peeked at. take_window_line hands out the first `size`
+// bytes (a whole line, its line end included) as the next line.
+const char* line_window(LineSource& source, const char*& end);
+void take_window_line(LineSource& source, std::size_t size);
