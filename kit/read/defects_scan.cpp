@@ -19,10 +19,6 @@ void add(DefectsScan& s, std::uint64_t line, std::string message) {
     add_problem(s.problems, s.source.path, line, std::move(message));
 }
 
-bool stopped(const DefectsScan& s) {
-    return !s.every_problem && s.problems.count > 0;
-}
-
 // ---- Words.
 
 std::string allowed_defects(const SetRules& r) {
@@ -219,13 +215,11 @@ void take_defect(DefectsScan& s, std::uint64_t line, const std::int64_t* v,
 
 // ---- One function per state.
 
-enum class Step { go_on, instance_start, object_end, instance_end, end };
-
 bool is_header(const Line& line) {
     return line.size >= 9 && std::memcmp(line.data, "instance:", 9) == 0;
 }
 
-Step hold(DefectsScan& s, const Line& line, Step step) {
+DefectsStep hold(DefectsScan& s, const Line& line, DefectsStep step) {
     s.held = line;
     s.holding = true;
     return step;
@@ -246,14 +240,14 @@ std::int64_t header_number(const Line& line) {
     return k;
 }
 
-Step on_header_due(DefectsScan& s, const Line& line) {
+DefectsStep on_header_due(DefectsScan& s, const Line& line) {
     const SetRules& r = *s.rules;
     const bool header = is_header(line);
     if (!header && line.size == 0) {
         add(s, line.number,
             "an empty line where the header \"instance: " +
                 std::to_string(std::int64_t{s.instance} + 1) + "\" is due");
-        return Step::go_on;
+        return DefectsStep::go_on;
     }
     count_up(s.instance);
     s.objects_done = 0;
@@ -263,7 +257,7 @@ Step on_header_due(DefectsScan& s, const Line& line) {
         add(s, line.number,
             "the header \"instance: " + std::to_string(s.instance) + "\" is missing here");
         s.state = DefectsState::want_object;
-        return hold(s, line, Step::instance_start);
+        return hold(s, line, DefectsStep::instance_start);
     }
     if (const std::int64_t k = header_number(line); k < 0) {
         add(s, line.number,
@@ -279,20 +273,20 @@ Step on_header_due(DefectsScan& s, const Line& line) {
                 counted(static_cast<std::uint64_t>(r.instances), "instance", "instances"));
     }
     s.state = DefectsState::want_header_blank;
-    return Step::instance_start;
+    return DefectsStep::instance_start;
 }
 
-Step on_header_blank_due(DefectsScan& s, const Line& line) {
+DefectsStep on_header_blank_due(DefectsScan& s, const Line& line) {
     s.state = DefectsState::want_object;
     if (line.size == 0) {
-        return Step::go_on;
+        return DefectsStep::go_on;
     }
     add(s, line.number,
         "the header of " + instance_text(s.instance) + " is not followed by its empty line");
-    return hold(s, line, Step::go_on);
+    return hold(s, line, DefectsStep::go_on);
 }
 
-Step on_object_due(DefectsScan& s, const Line& line) {
+DefectsStep on_object_due(DefectsScan& s, const Line& line) {
     if (line.size == 0) {
         // One line ahead tells an empty object from the instance's closing line: the
         // latter comes before a header or the end of the file.
@@ -300,33 +294,34 @@ Step on_object_due(DefectsScan& s, const Line& line) {
         const bool more = peek_line(s.source, ahead);
         if (!more && s.per_instance >= 0 && s.objects_done < s.per_instance) {
             finish(s); // the file ends inside the instance
-            return Step::end;
+            return DefectsStep::end;
         }
         if (!more || is_header(ahead)) {
             end_instance(s, line.number, true);
-            return Step::instance_end;
+            return DefectsStep::instance_end;
         }
         start_object(s, line.number);
         end_object(s, line.number);
-        return Step::object_end;
+        return DefectsStep::object_end;
     }
     if (is_header(line)) {
         end_instance(s, line.number, false);
-        return hold(s, line, Step::instance_end);
+        return hold(s, line, DefectsStep::instance_end);
     }
     start_object(s, line.number);
-    return hold(s, line, Step::go_on);
+    return hold(s, line, DefectsStep::go_on);
 }
 
-Step on_defect_due(DefectsScan& s, const Line& line, bool parse, std::vector<Defect>& defects) {
+DefectsStep on_defect_due(DefectsScan& s, const Line& line, bool parse,
+                          std::vector<Defect>& defects) {
     if (line.size == 0) {
         end_object(s, line.number);
-        return Step::object_end;
+        return DefectsStep::object_end;
     }
     if (is_header(line)) {
         add(s, line.number, object_text(s) + " lacks its closing empty line");
         end_object(s, line.number);
-        return hold(s, line, Step::object_end);
+        return hold(s, line, DefectsStep::object_end);
     }
     std::int64_t v[4];
     std::string why;
@@ -335,12 +330,12 @@ Step on_defect_due(DefectsScan& s, const Line& line, bool parse, std::vector<Def
     if (parse && !parsed) {
         add(s, line.number, unparsed_line(line, "a defect line", why));
     }
-    return Step::go_on;
+    return DefectsStep::go_on;
 }
 
 // The usual line of an object, parsed in place: a defect line, or the empty line that
 // ends the object. False when the next line is another.
-bool take_plain_line(DefectsScan& s, std::vector<Defect>& defects, Step& step) {
+bool take_plain_line(DefectsScan& s, std::vector<Defect>& defects, DefectsStep& step) {
     const char* end = nullptr;
     const char* const p = line_window(s.source, end);
     if (p == nullptr || p == end) {
@@ -352,7 +347,7 @@ bool take_plain_line(DefectsScan& s, std::vector<Defect>& defects, Step& step) {
         }
         take_window_line(s.source, 1);
         end_object(s, s.source.lines);
-        step = Step::object_end;
+        step = DefectsStep::object_end;
         return true;
     }
     std::int64_t v[4];
@@ -365,19 +360,20 @@ bool take_plain_line(DefectsScan& s, std::vector<Defect>& defects, Step& step) {
         start_object(s, s.source.lines);
     }
     take_defect(s, s.source.lines, v, defects);
-    step = Step::go_on;
+    step = DefectsStep::go_on;
     return true;
 }
 
 // One line of the scan: the one held, or the next of the file.
-Step next_step(DefectsScan& s, std::vector<Defect>& defects) {
-    if (s.finished || stopped(s)) {
+DefectsStep next_step(DefectsScan& s, std::vector<Defect>& defects) {
+    if (s.finished || defects_stopped(s)) {
         s.finished = true;
-        return Step::end;
+        return DefectsStep::end;
     }
     const bool in_object =
         s.state == DefectsState::in_object || s.state == DefectsState::want_object;
-    if (Step step = Step::go_on; !s.holding && in_object && take_plain_line(s, defects, step)) {
+    if (DefectsStep step = DefectsStep::go_on;
+        !s.holding && in_object && take_plain_line(s, defects, step)) {
         return step;
     }
     Line line;
@@ -392,12 +388,12 @@ Step next_step(DefectsScan& s, std::vector<Defect>& defects) {
                                             std::int64_t{s.instance} + (between ? 1 : 0));
         if (got == ScanLine::end) {
             finish(s);
-            return Step::end;
+            return DefectsStep::end;
         }
         if (got == ScanLine::cut) {
             s.finished = true;
             s.end_line = line.number + 1;
-            return Step::end;
+            return DefectsStep::end;
         }
     }
     switch (s.state) {
@@ -410,7 +406,7 @@ Step next_step(DefectsScan& s, std::vector<Defect>& defects) {
     case DefectsState::in_object:
         return on_defect_due(s, line, parse, defects);
     }
-    return Step::go_on;
+    return DefectsStep::go_on;
 }
 
 } // namespace
@@ -422,39 +418,10 @@ void init_defects_scan(DefectsScan& scan, const SetRules& rules, const std::stri
     init_line_source(scan.source, path, fd, buffer);
 }
 
-InstanceStart next_defects_instance(DefectsScan& s) {
-    std::vector<Defect> skipped;
-    while (s.in_instance) {
-        skipped.clear();
-        const Step step = next_step(s, skipped);
-        s.in_instance = step != Step::instance_end && step != Step::end;
+DefectsStep next_defects_step(DefectsScan& s, std::vector<Defect>& defects) {
+    DefectsStep step = DefectsStep::go_on;
+    while (step == DefectsStep::go_on) {
+        step = next_step(s, defects);
     }
-    InstanceStart start;
-    if (defects_stopped(s)) {
-        return start;
-    }
-    Step step = Step::go_on;
-    while (step == Step::go_on) {
-        step = next_step(s, skipped);
-    }
-    start.started = step == Step::instance_start;
-    start.instance = s.instance;
-    start.line = s.source.lines;
-    start.end_line = s.end_line;
-    start.instances = s.instances;
-    s.in_instance = start.started;
-    return start;
-}
-
-bool append_object(DefectsScan& s, std::vector<Defect>& defects) {
-    while (s.in_instance && !defects_stopped(s)) {
-        const Step step = next_step(s, defects);
-        if (step == Step::object_end) {
-            return !defects_stopped(s);
-        }
-        if (step == Step::instance_end || step == Step::end) {
-            s.in_instance = false;
-        }
-    }
-    return false;
+    return step;
 }

@@ -44,11 +44,15 @@ bool first_problem(const LineSource& source, const ProblemList& problems, Proble
 
 // ---- The defects file, in records.
 
-// Objects of one instance (the first record of an instance with where the defects file
-// stood at its start); `last` ends the reading, `has_problem` tells why.
+// Objects of one instance; the first record of an instance tells where the defects file
+// stood at its start. `last` ends the reading, `has_problem` tells why.
 struct DefectsRecord {
     ObjectBatch batch;
-    InstanceStart start;
+    bool started = false;       // the instance starts (perhaps with a problem in its header)
+    std::int32_t instance = 0;  // the instance the defects file is at
+    std::uint64_t line = 0;     // lines read so far
+    std::uint64_t end_line = 0; // the line after the file's last, when it ended
+    std::int32_t instances = 0; // complete instances so far
     bool last = false;
     bool has_problem = false;
     Problem problem;
@@ -65,44 +69,33 @@ struct Feed {
     std::atomic<std::uint64_t> bytes_done{0};
 };
 
-// Objects of the current instance into `batch`, until it is full (false) or the instance
-// ends (true); those of an instance not wanted are read and dropped, and so are all of
-// check's, which wants only the problems and the counts.
-bool read_objects(Feed& feed, ObjectBatch& batch) {
-    DefectsScan& scan = *feed.scan;
-    const bool wanted = !scan.every_problem && (feed.only == 0 || feed.number == feed.only);
-    for (;;) {
-        if (!wanted) {
-            feed.skipped.clear();
-            if (!append_object(scan, feed.skipped)) {
-                return true;
-            }
-            continue;
-        }
-        const std::size_t before = batch.defects.size();
-        if (!append_object(scan, batch.defects)) {
-            batch.defects.resize(before); // a partial object, on a problem
-            return true;
-        }
-        batch.sizes.push_back(static_cast<std::uint32_t>(batch.defects.size() - before));
-        if (full(batch)) {
-            return false;
-        }
-    }
-}
-
+// The next objects of the current instance, until the batch is full or the instance ends;
+// those of an instance not wanted are read and dropped, and so are all of check's, which
+// wants only the problems and the counts.
 void fill_record(Feed& feed, DefectsRecord& r) {
     DefectsScan& scan = *feed.scan;
     clear(r.batch);
     if (!feed.in_instance) {
         r.batch.starts_instance = true;
-        r.start = next_defects_instance(scan);
-        feed.in_instance = r.start.started && !defects_stopped(scan);
+        r.started = next_defects_step(scan, feed.skipped) == DefectsStep::instance_start;
+        r.instance = scan.instance;
+        r.line = scan.source.lines;
+        r.end_line = scan.end_line;
+        r.instances = scan.instances;
+        feed.in_instance = r.started && !defects_stopped(scan);
         ++feed.number;
     }
-    if (feed.in_instance && read_objects(feed, r.batch)) {
-        r.batch.ends_instance = true;
-        feed.in_instance = false;
+    const bool wanted = !scan.every_problem && (feed.only == 0 || feed.number == feed.only);
+    std::vector<Defect>& defects = wanted ? r.batch.defects : feed.skipped;
+    while (feed.in_instance && !full(r.batch)) {
+        const std::size_t before = wanted ? defects.size() : (defects.clear(), 0);
+        if (next_defects_step(scan, defects) != DefectsStep::object_end || defects_stopped(scan)) {
+            defects.resize(before); // a partial object, on a problem
+            r.batch.ends_instance = true;
+            feed.in_instance = false;
+        } else if (wanted) {
+            r.batch.sizes.push_back(static_cast<std::uint32_t>(defects.size() - before));
+        }
     }
     r.has_problem = first_problem(scan.source, scan.problems, r.problem);
     r.last = !r.batch.ends_instance && !feed.in_instance;
@@ -191,9 +184,9 @@ void fail(SetReader& reader, const Problem& problem) {
 
 // The items file has ended cleanly after `blocks` blocks; the defects file must end too.
 void join_items_end(SetReader& reader, const DefectsRecord& r) {
-    if (r.start.started) {
-        fail(reader, {reader.set->defects_path, r.start.line,
-                      "instance " + std::to_string(r.start.instance) + " has no block in " +
+    if (r.started) {
+        fail(reader, {reader.set->defects_path, r.line,
+                      "instance " + std::to_string(r.instance) + " has no block in " +
                           reader.set->items_path + ", which holds " +
                           std::to_string(reader.items.blocks) + " instances",
                       false});
@@ -206,10 +199,10 @@ void join_items_end(SetReader& reader, const DefectsRecord& r) {
 bool join_block(SetReader& reader, const DefectsRecord& r) {
     if (r.has_problem) {
         fail(reader, r.problem);
-    } else if (!r.start.started) {
-        fail(reader, {reader.set->defects_path, r.start.end_line,
-                      "the file ends after " + std::to_string(r.start.instances) +
-                          " instances, where " + reader.set->items_path + " holds more",
+    } else if (!r.started) {
+        fail(reader, {reader.set->defects_path, r.end_line,
+                      "the file ends after " + std::to_string(r.instances) + " instances, where " +
+                          reader.set->items_path + " holds more",
                       false});
     }
     return reader.failed;
