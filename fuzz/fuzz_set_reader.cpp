@@ -129,25 +129,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (items_size > size) {
         items_size = size;
     }
-    // The in-place parser of the usual lines may refuse any line, but what it takes the
-    // general parser takes too, with the same numbers.
+    // The parser takes a line in place, with the bytes after it in view, exactly when it
+    // takes the line alone, and with the same numbers.
     for (const char* line = bytes; line < bytes + size;) {
         const char* const end = bytes + size;
+        const void* found = std::memchr(line, '\n', static_cast<std::size_t>(end - line));
+        const char* const nl = found == nullptr ? end : static_cast<const char*>(found);
         for (const int count : {3, 4}) {
-            std::int64_t fast[4] = {};
-            std::int64_t general[4] = {};
-            if (const std::size_t taken = count == 3 ? parse_in_place<3>(line, end, fast)
-                                                     : parse_in_place<4>(line, end, fast);
-                taken > 0) {
-                require(line[taken - 1] == '\n');
-                require(parse_fields(line, line + taken - 1, general, count).empty());
-                for (int i = 0; i < count; ++i) {
-                    require(fast[i] == general[i]);
-                }
+            std::int64_t in_place[4] = {};
+            std::int64_t alone[4] = {};
+            std::string why;
+            const char* q = parse_fields(line, end, in_place, count, nullptr);
+            require((q != nullptr && q == nl && nl != end) ==
+                    (nl != end && parse_line(line, nl, alone, count, why)));
+            for (int i = 0; q == nl && nl != end && i < count; ++i) {
+                require(in_place[i] == alone[i]);
             }
         }
-        const void* next = std::memchr(line, '\n', static_cast<std::size_t>(end - line));
-        line = next == nullptr ? end : static_cast<const char*>(next) + 1;
+        line = nl == end ? end : nl + 1;
     }
 
     const int items_fd = memory_file(bytes, items_size);

@@ -1,7 +1,6 @@
-// The usual defect lines of an object are parsed in place, in one loop over the read
-// window (take_plain_lines); every other line (headers, empty lines, anything damaged)
-// goes through the state machine one line at a time, one function per state, and the
-// general parser, which says what is wrong. Both count and check a defect alike.
+// The defects file: a state machine taking one line at a time (next_scan_line), one
+// function per state; defect lines are parsed by the one parser, then counted against
+// their object and checked against the rules.
 #include "read/defects_scan.h"
 
 #include "read/fields.h"
@@ -20,10 +19,6 @@ void add(DefectsScan& s, std::uint64_t line, std::string message) {
     add_problem(s.problems, s.source.path, line, std::move(message));
 }
 
-bool stopped(const DefectsScan& s) {
-    return !s.every_problem && s.problems.count > 0;
-}
-
 // ---- Words.
 
 std::string allowed_defects(const SetRules& r) {
@@ -40,42 +35,43 @@ std::string object_text(const DefectsScan& s) {
     return "object " + text(s.objects_done + 1) + " of " + instance_text(s.instance);
 }
 
-std::string type_list(const SetRules& r) {
+std::string wrong_size(const SetRules& r, std::int64_t dx, std::int64_t dy) {
+    const std::string size = "a defect of size " + text(dx) + " x " + text(dy) + ", which is ";
     if (r.types.size() > 5) {
-        return "none of the " + std::to_string(r.types.size()) + " defect types";
+        return size + "none of the " + std::to_string(r.types.size()) + " defect types";
     }
     std::string list;
     for (const Rectangle& t : r.types) {
         list += (list.empty() ? "" : ", ") + text(t.length) + " x " + text(t.width);
     }
-    return "none of the defect types (" + list + ")";
+    return size + "none of the defect types (" + list + ")";
 }
 
-std::string size_text(std::int64_t dx, std::int64_t dy) {
-    return "a defect of size " + text(dx) + " x " + text(dy);
-}
-
-std::string reaches_text(const SetRules& r, const char* verb, std::int64_t x, std::int64_t y) {
+std::string off_object(const SetRules& r, const char* verb, std::int64_t x, std::int64_t y) {
     return std::string("the defect lies off the object: it ") + verb + " (" + text(x) + ", " +
            text(y) + ") on an object of " + text(r.length) + " x " + text(r.width);
 }
 
 // ---- A defect against the rules.
 
-std::uint64_t size_key(std::int64_t dx, std::int64_t dy) {
-    return (static_cast<std::uint64_t>(dx) << 32) | static_cast<std::uint64_t>(dy);
-}
-
 // Exact corners: the size must be a type's, the far corner on the object.
 void check_exact_typed(DefectsScan& s, const SetRules& r, const Defect& d) {
     const std::int64_t dx = d.x2 - d.x1;
     const std::int64_t dy = d.y2 - d.y1;
-    if (!std::binary_search(r.type_keys.begin(), r.type_keys.end(), size_key(dx, dy))) {
-        add(s, d.line, size_text(dx, dy) + ", which is " + type_list(r));
-        return;
+    const std::uint64_t key =
+        (static_cast<std::uint64_t>(dx) << 32) | static_cast<std::uint64_t>(dy);
+    bool known = false;
+    if (r.type_keys.size() > 8) {
+        known = std::binary_search(r.type_keys.begin(), r.type_keys.end(), key);
+    } else {
+        for (const std::uint64_t k : r.type_keys) {
+            known |= k == key; // no branch to mispredict among the few usual types
+        }
     }
-    if (d.x2 > r.length || d.y2 > r.width) {
-        add(s, d.line, reaches_text(r, "reaches", d.x2, d.y2));
+    if (!known) {
+        add(s, d.line, wrong_size(r, dx, dy));
+    } else if (d.x2 > r.length || d.y2 > r.width) {
+        add(s, d.line, off_object(r, "reaches", d.x2, d.y2));
     }
 }
 
@@ -95,8 +91,7 @@ void check_rounded_typed(DefectsScan& s, const SetRules& r, const Defect& d) {
         }
     }
     add(s, d.line,
-        sized ? reaches_text(r, "starts at", d.x1, d.y1)
-              : size_text(d.x2 - d.x1, d.y2 - d.y1) + ", which is " + type_list(r));
+        sized ? off_object(r, "starts at", d.x1, d.y1) : wrong_size(r, d.x2 - d.x1, d.y2 - d.y1));
 }
 
 // Past 2^24 the far corner may round up beyond the object's side, by one unit of the
@@ -110,19 +105,6 @@ std::int64_t reach(std::int64_t side) {
     return rounded + 2 * (std::int64_t{1} << (exponent - 24));
 }
 
-// Without the answers: at least 1 x 1, and on the object.
-void check_untyped(DefectsScan& s, const SetRules& r, const Defect& d, bool exact) {
-    const std::int64_t dx = d.x2 - d.x1;
-    const std::int64_t dy = d.y2 - d.y1;
-    if (exact && (dx == 0 || dy == 0)) {
-        add(s, d.line, size_text(dx, dy) + "; defectgen's defects are at least 1 x 1");
-        return;
-    }
-    if (d.x2 > reach(r.length) || d.y2 > reach(r.width)) {
-        add(s, d.line, reaches_text(r, "reaches", d.x2, d.y2));
-    }
-}
-
 void check_defect(DefectsScan& s, const SetRules& r, const Defect& d) {
     if (d.x1 != 0 || d.y1 != 0) {
         s.all_at_origin = false;
@@ -133,27 +115,34 @@ void check_defect(DefectsScan& s, const SetRules& r, const Defect& d) {
         return;
     }
     const bool exact = d.x2 <= exact_float_limit && d.y2 <= exact_float_limit;
-    if (!r.from_answers) {
-        check_untyped(s, r, d, exact);
-    } else if (exact) {
-        check_exact_typed(s, r, d);
-    } else {
-        check_rounded_typed(s, r, d);
+    if (r.from_answers) {
+        if (exact) {
+            check_exact_typed(s, r, d);
+        } else {
+            check_rounded_typed(s, r, d);
+        }
+    } else if (exact && (d.x2 == d.x1 || d.y2 == d.y1)) {
+        add(s, d.line,
+            "a defect of size " + text(d.x2 - d.x1) + " x " + text(d.y2 - d.y1) +
+                "; defectgen's defects are at least 1 x 1");
+    } else if (d.x2 > reach(r.length) || d.y2 > reach(r.width)) {
+        add(s, d.line, off_object(r, "reaches", d.x2, d.y2));
     }
-}
-
-// A defect that check_defect passes without a word, told by a few comparisons: exact
-// corners on the object, the size one of a few types.
-bool plainly_fits(const SetRules& r, const std::int64_t* v) {
-    if (r.type_keys.size() > 8 || v[2] > exact_float_limit || v[3] > exact_float_limit ||
-        v[2] < v[0] || v[3] < v[1] || v[2] > r.length || v[3] > r.width) {
-        return false;
-    }
-    const std::uint64_t key = size_key(v[2] - v[0], v[3] - v[1]);
-    return std::find(r.type_keys.begin(), r.type_keys.end(), key) != r.type_keys.end();
 }
 
 // ---- Objects and instances.
+
+// An object (or its first defect line) begins: says once per instance when it is one
+// too many.
+void start_object(DefectsScan& s, std::uint64_t line) {
+    if (s.per_instance >= 0 && s.objects_done == s.per_instance && !s.told_too_many) {
+        s.told_too_many = true;
+        add(s, line,
+            "a block too many: " + instance_text(s.instance) + " has more than " +
+                text(s.per_instance) + " objects");
+    }
+    s.state = DefectsState::in_object;
+}
 
 // Counts the object that ends here and holds its number of defects against the bounds.
 void end_object(DefectsScan& s, std::uint64_t line) {
@@ -170,25 +159,6 @@ void end_object(DefectsScan& s, std::uint64_t line) {
     ++s.objects;
     s.in_object = 0;
     s.state = DefectsState::want_object;
-}
-
-// An object (or its first defect line) begins: says once per instance when it is one
-// too many.
-void start_object(DefectsScan& s, std::uint64_t line) {
-    if (s.per_instance >= 0 && s.objects_done == s.per_instance && !s.told_too_many) {
-        s.told_too_many = true;
-        add(s, line,
-            "a block too many: " + instance_text(s.instance) + " has more than " +
-                text(s.per_instance) + " objects");
-    }
-    s.state = DefectsState::in_object;
-}
-
-void start_instance(DefectsScan& s) {
-    count_up(s.instance);
-    s.objects_done = 0;
-    s.in_object = 0;
-    s.told_too_many = false;
 }
 
 void end_instance(DefectsScan& s, std::uint64_t line, bool closed) {
@@ -213,22 +183,17 @@ void finish(DefectsScan& s) {
     if (s.source.error != 0) {
         return;
     }
-    if (s.file_goes_on) {
-        s.ends_cleanly = s.state == DefectsState::want_header;
-        return;
-    }
     if (s.state != DefectsState::want_header) {
         add(s, s.end_line, cut_short_message(s.instance));
-        return;
-    }
-    const SetRules& r = *s.rules;
-    if (r.instances >= 0 && s.instances < r.instances) {
-        add(s, s.end_line, missing_instances_message(s.instances, r.instances));
+    } else if (s.rules->instances >= 0 && s.instances < s.rules->instances) {
+        add(s, s.end_line, missing_instances_message(s.instances, s.rules->instances));
     }
 }
 
-// Counts a defect line of the current object.
-void count_defect_line(DefectsScan& s, std::uint64_t line) {
+// A defect line of the current object, counted and, when `v` holds its numbers, checked:
+// kept in `defects` when all is well.
+void take_defect(DefectsScan& s, std::uint64_t line, const std::int64_t* v,
+                 std::vector<Defect>& defects) {
     const SetRules& r = *s.rules;
     ++s.in_object;
     ++s.defects;
@@ -237,90 +202,33 @@ void count_defect_line(DefectsScan& s, std::uint64_t line) {
             object_text(s) + " carries more than " + text(r.max_defects) + " defects; " +
                 allowed_defects(r));
     }
-}
-
-// A defect line of the current object, counted and checked: kept in `defects` when all
-// is well.
-void take_defect(DefectsScan& s, std::uint64_t line, const std::int64_t* v,
-                 std::vector<Defect>& defects) {
-    count_defect_line(s, line);
+    if (v == nullptr) {
+        return;
+    }
     const Defect d{v[0], v[1], v[2], v[3], line};
     const std::uint64_t before = s.problems.count;
-    check_defect(s, *s.rules, d);
-    if (s.problems.count == before && s.in_object <= s.rules->max_defects) {
+    check_defect(s, r, d);
+    if (s.problems.count == before && s.in_object <= r.max_defects) {
         defects.push_back(d);
     }
 }
 
-// ---- The fast path.
+// ---- One function per state.
 
-// The defect lines ahead that parse in place, taken in one loop over the window, counted
-// in locals while they plainly fit. True when the object's closing empty line has been
-// taken too; false when a line is left for the state machine.
-bool take_plain_lines(DefectsScan& s, std::vector<Defect>& defects) {
-    const SetRules& r = *s.rules;
-    LineSource& source = s.source;
-    while (!s.holding && !stopped(s) &&
-           (s.state == DefectsState::in_object || s.state == DefectsState::want_object)) {
-        std::size_t avail = 0;
-        const char* const w = line_window(source, fast_line_length, avail);
-        if (w == nullptr || avail == 0) {
-            return false;
-        }
-        if (*w == '\n') {
-            if (s.state == DefectsState::want_object) {
-                return false; // an empty object or the instance's end: one line ahead tells
-            }
-            consume_line(source, 1);
-            end_object(s, source.lines);
-            return true;
-        }
-        std::int64_t v[4];
-        const std::size_t size = parse_in_place<4>(w, w + avail, v);
-        if (size == 0) {
-            return false;
-        }
-        consume_line(source, size);
-        if (s.state == DefectsState::want_object) {
-            start_object(s, source.lines);
-        }
-        if (s.in_object < r.max_defects && plainly_fits(r, v)) {
-            ++s.in_object;
-            ++s.defects;
-            s.all_at_origin = s.all_at_origin && v[0] == 0 && v[1] == 0;
-            defects.push_back({v[0], v[1], v[2], v[3], source.lines});
-        } else {
-            take_defect(s, source.lines, v, defects);
-        }
-    }
-    return false;
+bool is_header(const Line& line) {
+    return line.size >= 9 && std::memcmp(line.data, "instance:", 9) == 0;
 }
 
-// ---- The state machine, one line at a time.
+DefectsStep hold(DefectsScan& s, const Line& line, DefectsStep step) {
+    s.held = line;
+    s.holding = true;
+    return step;
+}
 
-enum class Step { go_on, instance_start, object_end, instance_end, end };
-
-Step on_header_due(DefectsScan& s, const Line& line) {
-    const SetRules& r = *s.rules;
-    const bool header = line.size >= 9 && std::memcmp(line.data, "instance:", 9) == 0;
-    if (!header && line.size == 0) {
-        add(s, line.number,
-            "an empty line where the header \"instance: " +
-                std::to_string(std::int64_t{s.instance} + 1) + "\" is due");
-        return Step::go_on;
-    }
-    start_instance(s);
-    if (!header) {
-        add(s, line.number,
-            "the header \"instance: " + std::to_string(s.instance) + "\" is missing here");
-        s.state = DefectsState::want_object;
-        s.held = line;
-        s.holding = true;
-        return Step::instance_start;
-    }
-    // Exactly "instance: k", k without a leading zero.
-    std::int64_t k = -1;
+// Exactly "instance: k", k without a leading zero; -1 for anything else.
+std::int64_t header_number(const Line& line) {
     constexpr std::size_t prefix = 10;
+    std::int64_t k = -1;
     if (line.size > prefix && line.size <= prefix + 10 &&
         std::memcmp(line.data, "instance: ", prefix) == 0 && line.data[prefix] != '0') {
         k = 0;
@@ -329,7 +237,29 @@ Step on_header_due(DefectsScan& s, const Line& line) {
             k = c < '0' || c > '9' ? -1 : k * 10 + (c - '0');
         }
     }
-    if (k < 0) {
+    return k;
+}
+
+DefectsStep on_header_due(DefectsScan& s, const Line& line) {
+    const SetRules& r = *s.rules;
+    const bool header = is_header(line);
+    if (!header && line.size == 0) {
+        add(s, line.number,
+            "an empty line where the header \"instance: " +
+                std::to_string(std::int64_t{s.instance} + 1) + "\" is due");
+        return DefectsStep::go_on;
+    }
+    count_up(s.instance);
+    s.objects_done = 0;
+    s.in_object = 0;
+    s.told_too_many = false;
+    if (!header) {
+        add(s, line.number,
+            "the header \"instance: " + std::to_string(s.instance) + "\" is missing here");
+        s.state = DefectsState::want_object;
+        return hold(s, line, DefectsStep::instance_start);
+    }
+    if (const std::int64_t k = header_number(line); k < 0) {
         add(s, line.number,
             "not a header: expected \"instance: " + std::to_string(s.instance) + "\"");
     } else if (k != s.instance) {
@@ -343,122 +273,128 @@ Step on_header_due(DefectsScan& s, const Line& line) {
                 counted(static_cast<std::uint64_t>(r.instances), "instance", "instances"));
     }
     s.state = DefectsState::want_header_blank;
-    return Step::instance_start;
+    return DefectsStep::instance_start;
 }
 
-Step on_header_blank_due(DefectsScan& s, const Line& line) {
+DefectsStep on_header_blank_due(DefectsScan& s, const Line& line) {
     s.state = DefectsState::want_object;
-    if (line.size != 0) {
-        add(s, line.number,
-            "the header of " + instance_text(s.instance) + " is not followed by its empty line");
-        s.held = line;
-        s.holding = true;
+    if (line.size == 0) {
+        return DefectsStep::go_on;
     }
-    return Step::go_on;
+    add(s, line.number,
+        "the header of " + instance_text(s.instance) + " is not followed by its empty line");
+    return hold(s, line, DefectsStep::go_on);
 }
 
-bool is_header(const Line& line) {
-    return line.size >= 9 && std::memcmp(line.data, "instance:", 9) == 0;
-}
-
-Step on_object_due(DefectsScan& s, const Line& line) {
+DefectsStep on_object_due(DefectsScan& s, const Line& line) {
     if (line.size == 0) {
         // One line ahead tells an empty object from the instance's closing line: the
         // latter comes before a header or the end of the file.
         Line ahead;
         const bool more = peek_line(s.source, ahead);
+        if (!more && s.per_instance >= 0 && s.objects_done < s.per_instance) {
+            finish(s); // the file ends inside the instance
+            return DefectsStep::end;
+        }
         if (!more || is_header(ahead)) {
-            if (!more && s.per_instance >= 0 && s.objects_done < s.per_instance) {
-                finish(s); // the file ends inside the instance
-                return Step::end;
-            }
             end_instance(s, line.number, true);
-            return Step::instance_end;
+            return DefectsStep::instance_end;
         }
         start_object(s, line.number);
         end_object(s, line.number);
-        return Step::object_end;
+        return DefectsStep::object_end;
     }
     if (is_header(line)) {
         end_instance(s, line.number, false);
-        s.held = line;
-        s.holding = true;
-        return Step::instance_end;
+        return hold(s, line, DefectsStep::instance_end);
     }
     start_object(s, line.number);
-    s.held = line;
-    s.holding = true;
-    return Step::go_on;
+    return hold(s, line, DefectsStep::go_on);
 }
 
-Step on_defect_due(DefectsScan& s, const Line& line, bool parse, std::vector<Defect>& defects) {
+DefectsStep on_defect_due(DefectsScan& s, const Line& line, bool parse,
+                          std::vector<Defect>& defects) {
     if (line.size == 0) {
         end_object(s, line.number);
-        return Step::object_end;
+        return DefectsStep::object_end;
     }
     if (is_header(line)) {
         add(s, line.number, object_text(s) + " lacks its closing empty line");
         end_object(s, line.number);
-        s.held = line;
-        s.holding = true;
-        return Step::object_end;
+        return hold(s, line, DefectsStep::object_end);
     }
     std::int64_t v[4];
-    const std::string why = parse ? parse_fields(line.data, line.data + line.size, v, 4) : "";
-    if (!parse || !why.empty()) {
-        count_defect_line(s, line.number);
-        if (parse) {
-            add(s, line.number, unparsed_line(line, "a defect line", why));
-        }
-        return Step::go_on;
+    std::string why;
+    const bool parsed = parse && parse_line(line.data, line.data + line.size, v, 4, why);
+    take_defect(s, line.number, parsed ? v : nullptr, defects);
+    if (parse && !parsed) {
+        add(s, line.number, unparsed_line(line, "a defect line", why));
     }
-    take_defect(s, line.number, v, defects);
-    return Step::go_on;
+    return DefectsStep::go_on;
 }
 
-// The next line that is held or read; false (and the scan finished) at the end.
-bool next_scan_line(DefectsScan& s, Line& line, bool& parse) {
+// The usual line of an object, parsed in place: a defect line, or the empty line that
+// ends the object. False when the next line is another.
+bool take_plain_line(DefectsScan& s, std::vector<Defect>& defects, DefectsStep& step) {
+    const char* end = nullptr;
+    const char* const p = line_window(s.source, end);
+    if (p == nullptr || p == end) {
+        return false;
+    }
+    if (*p == '\n') {
+        if (s.state == DefectsState::want_object) {
+            return false; // an empty object or the instance's end: one line ahead tells
+        }
+        take_window_line(s.source, 1);
+        end_object(s, s.source.lines);
+        step = DefectsStep::object_end;
+        return true;
+    }
+    std::int64_t v[4];
+    const char* const q = parse_fields(p, end, v, 4, nullptr);
+    if (q == nullptr || q == end || *q != '\n') {
+        return false;
+    }
+    take_window_line(s.source, static_cast<std::size_t>(q - p) + 1);
+    if (s.state == DefectsState::want_object) {
+        start_object(s, s.source.lines);
+    }
+    take_defect(s, s.source.lines, v, defects);
+    step = DefectsStep::go_on;
+    return true;
+}
+
+// One line of the scan: the one held, or the next of the file.
+DefectsStep next_step(DefectsScan& s, std::vector<Defect>& defects) {
+    if (s.finished || defects_stopped(s)) {
+        s.finished = true;
+        return DefectsStep::end;
+    }
+    const bool in_object =
+        s.state == DefectsState::in_object || s.state == DefectsState::want_object;
+    if (DefectsStep step = DefectsStep::go_on;
+        !s.holding && in_object && take_plain_line(s, defects, step)) {
+        return step;
+    }
+    Line line;
+    bool parse = true;
     if (s.holding) {
         s.holding = false;
         line = s.held;
         parse = !line.too_long;
-        return true;
-    }
-    if (!next_line(s.source, line)) {
-        finish(s);
-        return false;
-    }
-    parse = clean_line(line, s.problems, s.source.path);
-    if (!line.newline) {
-        add(s, line.number,
-            cut_short_message(s.state == DefectsState::want_header ? std::int64_t{s.instance} + 1
-                                                                   : s.instance));
-        s.finished = true;
-        s.end_line = line.number + 1;
-        return false;
-    }
-    if (!parse) {
-        line.size = 1; // an overlong line stands where a defect line would
-    }
-    return true;
-}
-
-// One step of the scan: a line, or the fast path's run of lines in an object.
-Step next_step(DefectsScan& s, std::vector<Defect>& defects) {
-    if (s.finished || stopped(s)) {
-        s.finished = true;
-        return Step::end;
-    }
-    if (take_plain_lines(s, defects)) {
-        return Step::object_end;
-    }
-    if (stopped(s)) {
-        return Step::go_on;
-    }
-    Line line;
-    bool parse = true;
-    if (!next_scan_line(s, line, parse)) {
-        return Step::end;
+    } else {
+        const bool between = s.state == DefectsState::want_header;
+        const ScanLine got = next_scan_line(s.source, s.problems, line, parse,
+                                            std::int64_t{s.instance} + (between ? 1 : 0));
+        if (got == ScanLine::end) {
+            finish(s);
+            return DefectsStep::end;
+        }
+        if (got == ScanLine::cut) {
+            s.finished = true;
+            s.end_line = line.number + 1;
+            return DefectsStep::end;
+        }
     }
     switch (s.state) {
     case DefectsState::want_header:
@@ -470,7 +406,7 @@ Step next_step(DefectsScan& s, std::vector<Defect>& defects) {
     case DefectsState::in_object:
         return on_defect_due(s, line, parse, defects);
     }
-    return Step::go_on;
+    return DefectsStep::go_on;
 }
 
 } // namespace
@@ -482,39 +418,10 @@ void init_defects_scan(DefectsScan& scan, const SetRules& rules, const std::stri
     init_line_source(scan.source, path, fd, buffer);
 }
 
-InstanceStart next_defects_instance(DefectsScan& s) {
-    std::vector<Defect> skipped;
-    while (s.in_instance) {
-        skipped.clear();
-        const Step step = next_step(s, skipped);
-        s.in_instance = step != Step::instance_end && step != Step::end;
+DefectsStep next_defects_step(DefectsScan& s, std::vector<Defect>& defects) {
+    DefectsStep step = DefectsStep::go_on;
+    while (step == DefectsStep::go_on) {
+        step = next_step(s, defects);
     }
-    InstanceStart start;
-    if (defects_stopped(s)) {
-        return start;
-    }
-    Step step = Step::go_on;
-    while (step == Step::go_on) {
-        step = next_step(s, skipped);
-    }
-    start.started = step == Step::instance_start;
-    start.instance = s.instance;
-    start.line = s.source.lines;
-    start.end_line = s.end_line;
-    start.instances = s.instances;
-    s.in_instance = start.started;
-    return start;
-}
-
-bool append_object(DefectsScan& s, std::vector<Defect>& defects) {
-    while (s.in_instance && !defects_stopped(s)) {
-        const Step step = next_step(s, defects);
-        if (step == Step::object_end) {
-            return !defects_stopped(s);
-        }
-        if (step == Step::instance_end || step == Step::end) {
-            s.in_instance = false;
-        }
-    }
-    return false;
+    return step;
 }

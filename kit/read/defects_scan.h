@@ -1,4 +1,4 @@
-// The defects file parsed instance by instance and object by object, and held against
+// The defects file read instance by instance and object by object, and held against
 // everything defectgen guarantees of it. The set reader stops at the first problem; check
 // reads on to the end and keeps every problem (`every_problem`).
 #pragma once
@@ -18,8 +18,7 @@ struct DefectsScan {
     bool every_problem = false;
 
     DefectsState state = DefectsState::want_header;
-    bool in_instance = false; // between an instance's start and its end
-    bool holding = false;     // `held` is to be handled again in the new state
+    bool holding = false; // `held` is to be handled again in the new state
     Line held;
     std::int32_t instance = 0;      // the current (or last) instance's number
     std::int64_t objects_done = 0;  // objects of the current instance
@@ -32,30 +31,19 @@ struct DefectsScan {
     std::uint64_t end_line = 0;
     bool finished = false;
     bool all_at_origin = true;
-    // A scan of the first part of a file that another scan goes on with: its end is no
-    // end of the file, and ends_cleanly tells whether it fell between two instances.
-    bool file_goes_on = false;
-    bool ends_cleanly = false;
 };
 
 // Takes over `fd`.
 void init_defects_scan(DefectsScan& scan, const SetRules& rules, const std::string& path, int fd,
                        std::size_t buffer);
 
-// Where the defects file stands when the next instance is due.
-struct InstanceStart {
-    bool started = false;       // it starts (perhaps with a problem in its header)
-    std::int32_t instance = 0;  // the instance the defects file is at
-    std::uint64_t line = 0;     // lines read so far
-    std::uint64_t end_line = 0; // the line after the file's last, when it ended
-    std::int32_t instances = 0; // complete instances so far
-};
+// What a step of the scan ends with.
+enum class DefectsStep { go_on, instance_start, object_end, instance_end, end };
 
-// Reads past what is left of the current instance to the next one's header.
-InstanceStart next_defects_instance(DefectsScan& scan);
-// Adds the current instance's next object's defects (those without a problem) after those
-// `defects` holds. False when the instance has no more objects, or reading has stopped.
-bool append_object(DefectsScan& scan, std::vector<Defect>& defects);
+// Reads on to the next instance start, object end or instance end, adding the defects of
+// the object being read (those without a problem) to `defects`; `end` at the end of the
+// file and once reading has stopped (defects_stopped).
+DefectsStep next_defects_step(DefectsScan& scan, std::vector<Defect>& defects);
 // Reading has stopped at a problem (never with every_problem) or a failed read.
 inline bool defects_stopped(const DefectsScan& scan) {
     return (!scan.every_problem && scan.problems.count > 0) || scan.source.error != 0;

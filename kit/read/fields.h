@@ -1,10 +1,9 @@
 // The numbers of a line of either file: whole numbers, each written as "%f" writes a
-// single-precision value ("12.000000"), separated by single tabs. One fast parser takes a
-// line exactly as defectgen writes it in place; one general parser takes any line and
-// says exactly what is wrong with it.
+// single-precision value ("12.000000"), separated by single tabs. One parser takes them,
+// in place in a read buffer or from a whole line, and says what is wrong with a line that
+// is not so.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,16 +15,10 @@ inline std::int64_t as_float(std::int64_t value) {
     return static_cast<std::int64_t>(static_cast<float>(value));
 }
 
-// The longest line the fast parser takes: four fields of ten digits.
-inline constexpr std::size_t fast_line_length = 4 * 18;
+// `count` fields from `p` (before `end`) into `values`: returns where the last one ends,
+// or nullptr when the bytes are not so, and then `why` (unless nullptr) tells what is wrong.
+const char* parse_fields(const char* p, const char* end, std::int64_t* values, int count,
+                         std::string* why);
 
-// The line at `p` (before `end`) with its line end, parsed in place as `count` fields (3 or
-// 4; a constant, so that the loops over the fields unroll): returns the bytes taken, or 0
-// for any other line (and sometimes for one that is fine, near `end`), which the general
-// parser then reads.
-template <int count>
-std::size_t parse_in_place(const char* p, const char* end, std::int64_t* values);
-
-// The line [p, end) without its line end: fills `values` and returns an empty text when it
-// is exactly `count` such fields; else what is wrong with it.
-std::string parse_fields(const char* p, const char* end, std::int64_t* values, int count);
+// The same for the line [p, end) without its line end, which must end with its last field.
+bool parse_line(const char* p, const char* end, std::int64_t* values, int count, std::string& why);

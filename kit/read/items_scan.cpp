@@ -1,6 +1,5 @@
-// Each line is either parsed in place (the usual line, with its line end) or read whole
-// and parsed by the general parser, which says what is wrong; both then go through the
-// same counting and checks.
+// The items file: every line taken by next_scan_line and parsed by the one parser, then
+// counted against its block and checked against the rules.
 #include "read/items_scan.h"
 
 #include "read/fields.h"
@@ -16,6 +15,10 @@ std::string text(std::int64_t value) {
     return std::to_string(value);
 }
 
+void add(ItemsScan& s, std::uint64_t line, std::string message) {
+    add_problem(s.problems, s.source.path, line, std::move(message));
+}
+
 // The whole numbers that single precision rounds to `value` lie in [low, high].
 void rounding_interval(std::int64_t value, std::int64_t& low, std::int64_t& high) {
     if (value <= exact_float_limit) {
@@ -28,17 +31,15 @@ void rounding_interval(std::int64_t value, std::int64_t& low, std::int64_t& high
     high = value + half_ulp;
 }
 
-void add(ItemsScan& s, std::uint64_t line, std::string message) {
-    add_problem(s.problems, s.source.path, line, std::move(message));
-}
-
-bool stopped(const ItemsScan& s) {
-    return !s.every_problem && s.problems.count > 0;
-}
-
-// The area against length x width as single precision rounds all three; false when it
-// is not their product.
-bool check_product(ItemsScan& s, const Item& item) {
+// The values, and the area against length x width as single precision rounds all three;
+// false when they are not as defectgen writes them.
+bool check_values(ItemsScan& s, const Item& item) {
+    for (const std::int64_t v : {item.length, item.width, item.area}) {
+        if (v > largest_item_value) {
+            add(s, item.line, "the value " + text(v) + " is larger than any item defectgen writes");
+            return false;
+        }
+    }
     std::int64_t l_low = 0, l_high = 0, w_low = 0, w_high = 0;
     rounding_interval(item.length, l_low, l_high);
     rounding_interval(item.width, w_low, w_high);
@@ -53,19 +54,19 @@ bool check_product(ItemsScan& s, const Item& item) {
 
 // The area against the bounds the answers give, or the object's own area without them.
 void check_bounds(ItemsScan& s, const SetRules& r, const Item& item) {
+    const auto area = [&](const char* what, std::int64_t bound) {
+        add(s, item.line, "the area " + text(item.area) + what + text(bound));
+    };
     if (r.from_answers) {
         if (item.area < r.minarea) {
-            add(s, item.line,
-                "the area " + text(item.area) + " is below minarea " + text(r.minarea));
+            area(" is below minarea ", r.minarea);
         } else if (item.area > r.maxarea) {
-            add(s, item.line,
-                "the area " + text(item.area) + " is above maxarea " + text(r.maxarea));
+            area(" is above maxarea ", r.maxarea);
         }
     } else if (item.area < 1) {
         add(s, item.line, "an item of area 0; defectgen draws no item smaller than 1");
     } else if (item.area > as_float(r.area)) {
-        add(s, item.line,
-            "the area " + text(item.area) + " is larger than the object's, " + text(r.area));
+        area(" is larger than the object's, ", r.area);
     }
 }
 
@@ -73,13 +74,7 @@ void check_bounds(ItemsScan& s, const SetRules& r, const Item& item) {
 bool check_item(ItemsScan& s, const Item& item) {
     const SetRules& r = *s.rules;
     const std::uint64_t before = s.problems.count;
-    for (const std::int64_t v : {item.length, item.width, item.area}) {
-        if (v > largest_item_value) {
-            add(s, item.line, "the value " + text(v) + " is larger than any item defectgen writes");
-            return false;
-        }
-    }
-    if (!check_product(s, item)) {
+    if (!check_values(s, item)) {
         return false;
     }
     check_bounds(s, r, item);
@@ -125,15 +120,6 @@ std::int64_t count_item_line(ItemsScan& s, std::uint64_t line) {
     return most;
 }
 
-// An item line's numbers, counted and checked: kept in `items` when all is well.
-void take_item(ItemsScan& s, std::int64_t most, std::uint64_t line, const std::int64_t* v,
-               std::vector<Item>& items) {
-    const Item item{v[0], v[1], v[2], line};
-    if (check_item(s, item) && s.in_block <= most) {
-        items.push_back(item);
-    }
-}
-
 void end_block(ItemsScan& s, std::uint64_t line) {
     if (s.in_block == 0) {
         start_block(s, line);
@@ -153,7 +139,6 @@ void end_block(ItemsScan& s, std::uint64_t line) {
 }
 
 void finish(ItemsScan& s) {
-    s.finished = true;
     s.end_line = s.source.lines + 1;
     if (s.source.error != 0) {
         return;
@@ -169,18 +154,51 @@ void finish(ItemsScan& s) {
     }
 }
 
-// The usual item line, parsed in place; false when the next line is not one.
-bool take_plain_line(ItemsScan& s, std::vector<Item>& items) {
-    std::size_t avail = 0;
-    const char* const w = line_window(s.source, fast_line_length, avail);
+// An item line's numbers, checked: kept in `items` when all is well.
+void take_item(ItemsScan& s, std::int64_t most, const Item& item, std::vector<Item>& items) {
+    if (check_item(s, item) && s.in_block <= most) {
+        items.push_back(item);
+    }
+}
+
+// One line of the file, the usual item line parsed in place; false when it ends the
+// block or the file.
+bool take_line(ItemsScan& s, std::vector<Item>& items) {
+    const char* end = nullptr;
+    const char* const p = line_window(s.source, end);
     std::int64_t v[3];
-    const std::size_t size = w != nullptr ? parse_in_place<3>(w, w + avail, v) : 0;
-    if (size == 0) {
+    if (const char* q = p != nullptr ? parse_fields(p, end, v, 3, nullptr) : nullptr;
+        q != nullptr && q != end && *q == '\n') {
+        take_window_line(s.source, static_cast<std::size_t>(q - p) + 1);
+        const std::int64_t most = count_item_line(s, s.source.lines);
+        take_item(s, most, {v[0], v[1], v[2], s.source.lines}, items);
+        return true;
+    }
+    Line line;
+    bool parse = true;
+    const ScanLine got =
+        next_scan_line(s.source, s.problems, line, parse, std::int64_t{s.blocks} + 1);
+    if (got != ScanLine::line) {
+        s.finished = true;
+        if (got == ScanLine::end) {
+            finish(s);
+        } else {
+            s.ended_inside = true;
+            s.end_line = line.number + 1;
+        }
         return false;
     }
-    consume_line(s.source, size);
-    const std::uint64_t line = s.source.lines;
-    take_item(s, count_item_line(s, line), line, v, items);
+    if (line.size == 0) {
+        end_block(s, line.number);
+        return false;
+    }
+    const std::int64_t most = count_item_line(s, line.number);
+    std::string why;
+    if (parse && !parse_line(line.data, line.data + line.size, v, 3, why)) {
+        add(s, line.number, unparsed_line(line, "an item line", why));
+    } else if (parse) {
+        take_item(s, most, {v[0], v[1], v[2], line.number}, items);
+    }
     return true;
 }
 
@@ -195,43 +213,16 @@ void init_items_scan(ItemsScan& scan, const SetRules& rules, const std::string& 
 bool read_block(ItemsScan& s, std::vector<Item>& items) {
     items.clear();
     for (;;) {
-        if (s.finished || stopped(s)) {
+        if (s.finished || (!s.every_problem && s.problems.count > 0)) {
             s.finished = true;
             return false;
         }
-        if (take_plain_line(s, items)) {
-            continue;
-        }
-        Line line;
-        if (!next_line(s.source, line)) {
-            finish(s);
-            return false;
-        }
-        const bool parse = clean_line(line, s.problems, s.source.path);
-        if (!line.newline) {
-            s.ended_inside = true;
-            add(s, line.number, cut_short_message(std::int64_t{s.blocks} + 1));
-            s.finished = true;
-            s.end_line = line.number + 1;
-            return false;
-        }
-        if (line.size == 0 && parse) {
-            end_block(s, line.number);
-            if (stopped(s)) {
-                continue;
+        if (!take_line(s, items)) {
+            if (s.finished || (!s.every_problem && s.problems.count > 0)) {
+                s.finished = true;
+                return false;
             }
             return true;
         }
-        const std::int64_t most = count_item_line(s, line.number);
-        if (!parse) {
-            continue;
-        }
-        std::int64_t v[3];
-        if (const std::string why = parse_fields(line.data, line.data + line.size, v, 3);
-            !why.empty()) {
-            add(s, line.number, unparsed_line(line, "an item line", why));
-            continue;
-        }
-        take_item(s, most, line.number, v, items);
     }
 }

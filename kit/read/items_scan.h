@@ -1,4 +1,4 @@
-// The items file parsed block by block and held against everything defectgen guarantees
+// The items file read block by block and held against everything defectgen guarantees
 // of it. The set reader stops at the first problem; check reads on to the end and keeps
 // every problem (`every_problem`).
 #pragma once

@@ -1,3 +1,5 @@
+// The line source: lines found with memchr in a buffer refilled by pread, a line too long
+// cut to its head and skipped to its end.
 #include "read/line_source.h"
 
 #include <algorithm>
@@ -15,17 +17,12 @@ bool fill(LineSource& s) {
     if (s.at_end) {
         return false;
     }
-    if (s.begin > 0) {
-        std::memmove(s.buffer.get(), s.buffer.get() + s.begin, s.end - s.begin);
-        s.end -= s.begin;
-        s.begin = 0;
-    }
+    std::memmove(s.buffer.get(), s.buffer.get() + s.begin, s.end - s.begin);
+    s.end -= s.begin;
+    s.begin = 0;
     for (;;) {
-        const std::size_t room = static_cast<std::size_t>(
-            std::min<std::uint64_t>(s.capacity - s.end, s.stop - s.offset));
         const ssize_t n =
-            room == 0 ? 0
-                      : ::pread(s.fd, s.buffer.get() + s.end, room, static_cast<off_t>(s.offset));
+            ::pread(s.fd, s.buffer.get() + s.end, s.capacity - s.end, static_cast<off_t>(s.offset));
         if (n > 0) {
             s.end += static_cast<std::size_t>(n);
             s.offset += static_cast<std::uint64_t>(n);
@@ -34,84 +31,63 @@ bool fill(LineSource& s) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n < 0) {
-            s.error = errno;
-        }
+        s.error = n < 0 ? errno : 0;
         s.at_end = true;
         return false;
     }
 }
 
-// Skips the rest of a line that went past the longest line kept; the bytes are counted,
-// not kept.
-void skip_rest_of_line(LineSource& s, Line& line) {
+void hand_out(LineSource& s, std::size_t bytes) {
+    s.begin += bytes;
+    s.bytes_done += bytes;
+}
+
+// Skips the rest of a line that went past the longest line kept; false when the file
+// ends before its line end.
+bool skip_rest_of_line(LineSource& s) {
     for (;;) {
         const char* start = s.buffer.get() + s.begin;
-        const std::size_t avail = s.end - s.begin;
-        if (const void* nl = std::memchr(start, '\n', avail)) {
-            const std::size_t used = static_cast<std::size_t>(static_cast<const char*>(nl) - start);
-            s.begin += used + 1;
-            s.bytes_done += used + 1;
-            return;
+        if (const void* nl = std::memchr(start, '\n', s.end - s.begin)) {
+            hand_out(s, static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1);
+            return true;
         }
-        s.bytes_done += avail;
-        s.begin = s.end;
+        hand_out(s, s.end - s.begin);
         if (!fill(s)) {
-            line.newline = false;
-            return;
+            return false;
         }
     }
 }
 
-// The long line's kept head lives past the buffer's end, where no read reaches.
-char* long_line_head(LineSource& s) {
-    return s.buffer.get() + s.capacity;
-}
-
 bool read_line(LineSource& s, Line& line) {
     for (;;) {
-        const char* start = s.buffer.get() + s.begin;
+        char* const start = s.buffer.get() + s.begin;
         const std::size_t avail = s.end - s.begin;
-        const std::size_t window =
-            avail < max_kit_line_length + 1 ? avail : max_kit_line_length + 1;
-        if (const void* nl = std::memchr(start, '\n', window)) {
-            const std::size_t size = static_cast<std::size_t>(static_cast<const char*>(nl) - start);
-            line.data = start;
-            line.size = size;
-            line.newline = true;
-            line.too_long = false;
-            line.number = ++s.lines;
-            s.begin += size + 1;
-            s.bytes_done += size + 1;
-            return true;
-        }
-        if (avail > max_kit_line_length) {
-            char* head = long_line_head(s);
-            std::memcpy(head, start, max_kit_line_length);
-            line.data = head;
+        const void* nl = std::memchr(start, '\n', std::min(avail, max_kit_line_length + 1));
+        line.data = start;
+        line.newline = true;
+        line.too_long = false;
+        if (nl != nullptr) {
+            line.size = static_cast<std::size_t>(static_cast<const char*>(nl) - start);
+            hand_out(s, line.size + 1);
+        } else if (avail > max_kit_line_length) {
+            // The head is kept past the buffer's end, where no read reaches.
+            line.data = static_cast<const char*>(
+                std::memcpy(s.buffer.get() + s.capacity, start, max_kit_line_length));
             line.size = max_kit_line_length;
-            line.newline = true;
             line.too_long = true;
-            line.number = ++s.lines;
-            s.begin += max_kit_line_length;
-            s.bytes_done += max_kit_line_length;
-            skip_rest_of_line(s, line);
-            return true;
-        }
-        if (!fill(s)) {
-            if (s.error != 0 || avail == 0) {
-                return false;
-            }
-            // The last line has no line end.
-            line.data = s.buffer.get() + s.begin;
-            line.size = avail;
+            hand_out(s, line.size);
+            line.newline = skip_rest_of_line(s);
+        } else if (fill(s)) {
+            continue;
+        } else if (s.error != 0 || avail == 0) {
+            return false;
+        } else {
+            line.size = avail; // the last line has no line end
             line.newline = false;
-            line.too_long = false;
-            line.number = ++s.lines;
-            s.begin = s.end;
-            s.bytes_done += avail;
-            return true;
+            hand_out(s, avail);
         }
+        line.number = ++s.lines;
+        return true;
     }
 }
 
@@ -152,19 +128,11 @@ bool open_regular_file(const std::string& path, int& fd, std::uint64_t& size,
 }
 
 void init_line_source(LineSource& source, std::string path, int fd, std::size_t capacity) {
+    source = LineSource{};
     source.path = std::move(path);
     source.fd = fd;
-    source.capacity = capacity < 2 * max_kit_line_length ? 2 * max_kit_line_length : capacity;
+    source.capacity = std::max(capacity, 2 * max_kit_line_length);
     source.buffer = std::make_unique_for_overwrite<char[]>(source.capacity + max_kit_line_length);
-    source.begin = 0;
-    source.end = 0;
-    source.at_end = false;
-    source.error = 0;
-    source.offset = 0;
-    source.stop = UINT64_MAX;
-    source.lines = 0;
-    source.bytes_done = 0;
-    source.peeked = false;
 }
 
 void close_line_source(LineSource& source) {
@@ -173,10 +141,6 @@ void close_line_source(LineSource& source) {
         source.fd = -1;
     }
     source.buffer.reset();
-}
-
-bool refill_line_source(LineSource& source) {
-    return fill(source);
 }
 
 bool next_line(LineSource& source, Line& line) {
@@ -189,12 +153,26 @@ bool next_line(LineSource& source, Line& line) {
 }
 
 bool peek_line(LineSource& source, Line& line) {
-    if (!source.peeked) {
-        if (!read_line(source, source.ahead)) {
-            return false;
-        }
-        source.peeked = true;
+    if (!source.peeked && !read_line(source, source.ahead)) {
+        return false;
     }
+    source.peeked = true;
     line = source.ahead;
     return true;
+}
+
+const char* line_window(LineSource& source, const char*& end) {
+    if (source.peeked) {
+        return nullptr;
+    }
+    if (source.end - source.begin <= max_kit_line_length) {
+        fill(source);
+    }
+    end = source.buffer.get() + source.end;
+    return source.buffer.get() + source.begin;
+}
+
+void take_window_line(LineSource& source, std::size_t size) {
+    hand_out(source, size);
+    ++source.lines;
 }

@@ -32,7 +32,6 @@ struct LineSource {
     bool at_end = false;      // the file has been read to its end
     int error = 0;            // errno of a failed read, else 0
     std::uint64_t offset = 0; // where in the file the next read starts
-    std::uint64_t stop = UINT64_MAX; // reading ends here, as at the end of the file
     std::uint64_t lines = 0;
     std::uint64_t bytes_done = 0; // bytes handed out as lines, line ends included
     bool peeked = false;
@@ -49,30 +48,13 @@ void init_line_source(LineSource& source, std::string path, int fd,
                       std::size_t capacity = std::size_t{1} << 20);
 void close_line_source(LineSource& source);
 
-// Moves the unread bytes to the front and reads more behind them; false when nothing
-// more could be read.
-bool refill_line_source(LineSource& source);
-
-// The unread bytes for parsing in place, at least `want` of them unless the file ends
-// first; nullptr while a line is peeked at. consume_line hands out the first `size`
-// bytes (a whole line, line end included) as the next line.
-inline const char* line_window(LineSource& source, std::size_t want, std::size_t& avail) {
-    if (source.peeked) {
-        return nullptr;
-    }
-    avail = source.end - source.begin;
-    if (avail < want && refill_line_source(source)) {
-        avail = source.end - source.begin;
-    }
-    return source.buffer.get() + source.begin;
-}
-inline void consume_line(LineSource& source, std::size_t size) {
-    source.begin += size;
-    source.bytes_done += size;
-    ++source.lines;
-}
-
 // The next line; false at the end of the file or after a read error (then `error` is set).
 bool next_line(LineSource& source, Line& line);
 // The line that next_line will return, without consuming it.
 bool peek_line(LineSource& source, Line& line);
+
+// The unread bytes [result, end) for parsing in place: a whole line unless the file ends
+// first; nullptr while a line is peeked at. take_window_line hands out the first `size`
+// bytes (a whole line, its line end included) as the next line.
+const char* line_window(LineSource& source, const char*& end);
+void take_window_line(LineSource& source, std::size_t size);

@@ -1,27 +1,21 @@
-// The set reader: the items file read on the calling thread, the defects file in records
-// of a batch each, from a worker thread through a ring or in turn, and the two joined
-// instance by instance.
+// The set reader: the defects file in records of a batch each, filled on a worker thread
+// or in turn, joined instance by instance with the items file's blocks on the calling
+// thread.
 #include "read/set_reader.h"
 
 #include "output/worker.h"
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <iostream>
 #include <mutex>
-#include <thread>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr std::size_t batch_defects = std::size_t{1} << 16;
 constexpr std::size_t batch_objects = std::size_t{1} << 14;
-// Enough for the defects file to run ahead of the command, small enough for a few MB.
-constexpr std::size_t ring_size = 4;
 
 void clear(ObjectBatch& batch) {
     batch.starts_instance = false;
@@ -50,17 +44,23 @@ bool first_problem(const LineSource& source, const ProblemList& problems, Proble
 
 // ---- The defects file, in records.
 
-// Objects of one instance (the first record of an instance with where the defects file
-// stood at its start); `last` ends the reading, `has_problem` tells why.
+// Objects of one instance; the first record of an instance tells where the defects file
+// stood at its start. `last` ends the reading, `has_problem` tells why.
 struct DefectsRecord {
     ObjectBatch batch;
-    InstanceStart start;
+    bool started = false;       // the instance starts (perhaps with a problem in its header)
+    std::int32_t instance = 0;  // the instance the defects file is at
+    std::uint64_t line = 0;     // lines read so far
+    std::uint64_t end_line = 0; // the line after the file's last, when it ended
+    std::int32_t instances = 0; // complete instances so far
     bool last = false;
     bool has_problem = false;
     Problem problem;
 };
 
-struct DefectsFeed {
+// The defects file's side of the reading; with a worker, only the worker touches it but
+// for bytes_done.
+struct Feed {
     DefectsScan* scan = nullptr;
     std::int32_t only = 0;
     std::int32_t number = 0; // the instance being read
@@ -69,44 +69,33 @@ struct DefectsFeed {
     std::atomic<std::uint64_t> bytes_done{0};
 };
 
-// Objects of the current instance into `batch`, until it is full (false) or the instance
-// ends (true); those of an instance not wanted are read and dropped, and so are all of
-// check's, which wants only the problems and the counts.
-bool read_objects(DefectsFeed& feed, ObjectBatch& batch) {
-    DefectsScan& scan = *feed.scan;
-    const bool wanted = !scan.every_problem && (feed.only == 0 || feed.number == feed.only);
-    for (;;) {
-        if (!wanted) {
-            feed.skipped.clear();
-            if (!append_object(scan, feed.skipped)) {
-                return true;
-            }
-            continue;
-        }
-        const std::size_t before = batch.defects.size();
-        if (!append_object(scan, batch.defects)) {
-            batch.defects.resize(before); // a partial object, on a problem
-            return true;
-        }
-        batch.sizes.push_back(static_cast<std::uint32_t>(batch.defects.size() - before));
-        if (full(batch)) {
-            return false;
-        }
-    }
-}
-
-void fill_record(DefectsFeed& feed, DefectsRecord& r) {
+// The next objects of the current instance, until the batch is full or the instance ends;
+// those of an instance not wanted are read and dropped, and so are all of check's, which
+// wants only the problems and the counts.
+void fill_record(Feed& feed, DefectsRecord& r) {
     DefectsScan& scan = *feed.scan;
     clear(r.batch);
     if (!feed.in_instance) {
         r.batch.starts_instance = true;
-        r.start = next_defects_instance(scan);
-        feed.in_instance = r.start.started && !defects_stopped(scan);
+        r.started = next_defects_step(scan, feed.skipped) == DefectsStep::instance_start;
+        r.instance = scan.instance;
+        r.line = scan.source.lines;
+        r.end_line = scan.end_line;
+        r.instances = scan.instances;
+        feed.in_instance = r.started && !defects_stopped(scan);
         ++feed.number;
     }
-    if (feed.in_instance && read_objects(feed, r.batch)) {
-        r.batch.ends_instance = true;
-        feed.in_instance = false;
+    const bool wanted = !scan.every_problem && (feed.only == 0 || feed.number == feed.only);
+    std::vector<Defect>& defects = wanted ? r.batch.defects : feed.skipped;
+    while (feed.in_instance && !full(r.batch)) {
+        const std::size_t before = wanted ? defects.size() : (defects.clear(), 0);
+        if (next_defects_step(scan, defects) != DefectsStep::object_end || defects_stopped(scan)) {
+            defects.resize(before); // a partial object, on a problem
+            r.batch.ends_instance = true;
+            feed.in_instance = false;
+        } else if (wanted) {
+            r.batch.sizes.push_back(static_cast<std::uint32_t>(defects.size() - before));
+        }
     }
     r.has_problem = first_problem(scan.source, scan.problems, r.problem);
     r.last = !r.batch.ends_instance && !feed.in_instance;
@@ -115,74 +104,78 @@ void fill_record(DefectsFeed& feed, DefectsRecord& r) {
     feed.bytes_done.store(scan.source.bytes_done, std::memory_order_relaxed);
 }
 
-// Records that the worker fills and the calling thread takes, in order.
-struct Ring {
+// Two records: the worker fills one while the calling thread takes the other.
+struct Handoff {
     std::mutex mutex;
     std::condition_variable changed;
-    DefectsRecord slots[ring_size];
+    DefectsRecord slots[2];
     std::size_t filled = 0; // records handed over, counting from the start
     std::size_t taken = 0;  // records the taker is done with
     bool finished = false;  // the worker will hand over no more
     bool stopped = false;   // the taker wants no more
 };
 
-void fill_ring(DefectsFeed& feed, Ring& ring) {
-    for (;;) {
+// The worker's job: records until the last one, or until the taker stops.
+void fill_handoff(Feed& feed, Handoff& h) {
+    for (bool last = false; !last;) {
         DefectsRecord* r = nullptr;
         {
-            std::unique_lock<std::mutex> lock(ring.mutex);
-            ring.changed.wait(lock,
-                              [&] { return ring.stopped || ring.filled - ring.taken < ring_size; });
-            if (ring.stopped) {
+            std::unique_lock<std::mutex> lock(h.mutex);
+            h.changed.wait(lock, [&] { return h.stopped || h.filled - h.taken < 2; });
+            if (h.stopped) {
                 return;
             }
-            r = &ring.slots[ring.filled % ring_size];
+            r = &h.slots[h.filled % 2];
         }
         fill_record(feed, *r); // only this thread touches the slot until it is handed over
-        std::lock_guard<std::mutex> lock(ring.mutex);
-        ++ring.filled;
-        ring.changed.notify_all();
-        if (r->last) {
-            return;
-        }
+        last = r->last;
+        std::lock_guard<std::mutex> lock(h.mutex);
+        ++h.filled;
+        h.changed.notify_all();
     }
 }
 
-void end_ring(Ring& ring, bool stop) {
-    std::lock_guard<std::mutex> lock(ring.mutex);
-    (stop ? ring.stopped : ring.finished) = true;
-    ring.changed.notify_all();
+void end_handoff(Handoff& h, bool stop) {
+    std::lock_guard<std::mutex> lock(h.mutex);
+    (stop ? h.stopped : h.finished) = true;
+    h.changed.notify_all();
 }
 
-// Where the calling thread takes the defects file's records from: the ring, or `own`,
-// filled in turn when there is no worker.
-struct Records {
-    DefectsFeed* feed = nullptr;
-    Ring* ring = nullptr; // nullptr: in turn
+// ---- Both files joined.
+
+struct Reading {
+    SetReader* reader = nullptr;
+    std::int32_t only = 0;
+    Progress* progress = nullptr;
+    const std::function<bool(const ObjectBatch&)>* take = nullptr;
+    Feed feed;
+    Handoff* handoff = nullptr; // nullptr: the records are filled in turn, into `own`
     DefectsRecord own;
 };
 
 // The next record, or nullptr when the worker has ended without one (it threw).
-DefectsRecord* next_record(Records& records) {
-    if (records.ring == nullptr) {
-        fill_record(*records.feed, records.own);
-        return &records.own;
+DefectsRecord* next_record(Reading& g) {
+    if (g.handoff == nullptr) {
+        fill_record(g.feed, g.own);
+        return &g.own;
     }
-    Ring& ring = *records.ring;
-    std::unique_lock<std::mutex> lock(ring.mutex);
-    ring.changed.wait(lock, [&] { return ring.taken < ring.filled || ring.finished; });
-    return ring.taken < ring.filled ? &ring.slots[ring.taken % ring_size] : nullptr;
+    Handoff& h = *g.handoff;
+    std::unique_lock<std::mutex> lock(h.mutex);
+    h.changed.wait(lock, [&] { return h.taken < h.filled || h.finished; });
+    return h.taken < h.filled ? &h.slots[h.taken % 2] : nullptr;
 }
 
-void release(Records& records) {
-    if (records.ring != nullptr) {
-        std::lock_guard<std::mutex> lock(records.ring->mutex);
-        ++records.ring->taken;
-        records.ring->changed.notify_all();
+void release(Reading& g) {
+    if (g.handoff != nullptr) {
+        std::lock_guard<std::mutex> lock(g.handoff->mutex);
+        ++g.handoff->taken;
+        g.handoff->changed.notify_all();
     }
 }
 
-// ---- Both files joined.
+void show(Reading& g) {
+    show_progress(*g.progress, g.reader->items.source.bytes_done + g.feed.bytes_done.load());
+}
 
 void fail(SetReader& reader, const Problem& problem) {
     reader.failed = true;
@@ -190,98 +183,80 @@ void fail(SetReader& reader, const Problem& problem) {
 }
 
 // The items file has ended cleanly after `blocks` blocks; the defects file must end too.
-bool join_items_end(SetReader& reader, const DefectsRecord& r) {
-    if (r.start.started) {
-        fail(reader, {reader.set->defects_path, r.start.line,
-                      "instance " + std::to_string(r.start.instance) + " has no block in " +
+void join_items_end(SetReader& reader, const DefectsRecord& r) {
+    if (r.started) {
+        fail(reader, {reader.set->defects_path, r.line,
+                      "instance " + std::to_string(r.instance) + " has no block in " +
                           reader.set->items_path + ", which holds " +
                           std::to_string(reader.items.blocks) + " instances",
                       false});
     } else if (r.has_problem) {
         fail(reader, r.problem);
     }
-    return reader.failed;
 }
 
 // A block has been read; the defects file must hold its instance.
 bool join_block(SetReader& reader, const DefectsRecord& r) {
     if (r.has_problem) {
         fail(reader, r.problem);
-    } else if (!r.start.started) {
-        fail(reader, {reader.set->defects_path, r.start.end_line,
-                      "the file ends after " + std::to_string(r.start.instances) +
-                          " instances, where " + reader.set->items_path + " holds more",
+    } else if (!r.started) {
+        fail(reader, {reader.set->defects_path, r.end_line,
+                      "the file ends after " + std::to_string(r.instances) + " instances, where " +
+                          reader.set->items_path + " holds more",
                       false});
     }
     return reader.failed;
 }
 
-struct Reading {
-    SetReader* reader = nullptr;
-    std::int32_t only = 0;
-    Progress* progress = nullptr;
-    const std::function<bool(const ObjectBatch&)>* take = nullptr;
-    Records records;
-};
-
-void show(Reading& reading) {
-    show_progress(*reading.progress, reading.reader->items.source.bytes_done +
-                                         reading.records.feed->bytes_done.load());
-}
-
 // A set without a defects file: objects_per_instance objects without defects, when known.
-bool take_empty_objects(Reading& reading, ObjectBatch& batch) {
-    const std::int32_t objects = reading.reader->set->objects_per_instance;
+bool take_empty_objects(Reading& g, ObjectBatch& batch) {
     batch.starts_instance = true;
-    for (std::int32_t o = 0; o < objects; ++o) {
+    for (std::int32_t o = 0; o < g.reader->set->objects_per_instance; ++o) {
         batch.sizes.push_back(0);
         if (full(batch)) {
-            if (!(*reading.take)(batch)) {
+            if (!(*g.take)(batch)) {
                 return false;
             }
             clear(batch);
         }
     }
     batch.ends_instance = true;
-    return (*reading.take)(batch);
+    return (*g.take)(batch);
 }
 
 // The defects file's records of the instance whose block `head` holds; false to stop.
-bool take_instance(Reading& reading, InstanceHead& head, bool wanted) {
+bool take_instance(Reading& g, InstanceHead& head, bool wanted) {
     for (bool first = true;; first = false) {
-        DefectsRecord* r = next_record(reading.records);
+        DefectsRecord* r = next_record(g);
         if (r == nullptr) {
             return false;
         }
-        if (first ? join_block(*reading.reader, *r) : r->has_problem) {
+        if (first ? join_block(*g.reader, *r) : r->has_problem) {
             if (!first) {
-                fail(*reading.reader, r->problem);
+                fail(*g.reader, r->problem);
             }
             return false;
         }
-        if (wanted) {
-            if (r->batch.starts_instance) {
-                r->batch.head.number = head.number;
-                r->batch.head.items.swap(head.items);
-            }
-            if (!(*reading.take)(r->batch)) {
-                return false;
-            }
+        if (wanted && r->batch.starts_instance) {
+            r->batch.head.number = head.number;
+            r->batch.head.items.swap(head.items);
+        }
+        if (wanted && !(*g.take)(r->batch)) {
+            return false;
         }
         const bool ends = r->batch.ends_instance;
-        release(reading.records);
-        show(reading);
+        release(g);
+        show(g);
         if (ends) {
             return true;
         }
     }
 }
 
-void read_joined(Reading& reading) {
-    SetReader& reader = *reading.reader;
+void read_joined(Reading& g) {
+    SetReader& reader = *g.reader;
     ObjectBatch plain; // the batch of a set without defects
-    for (;;) {
-        InstanceHead& head = plain.head;
+    for (InstanceHead& head = plain.head;; clear(plain)) {
         const bool block = read_block(reader.items, head.items);
         Problem problem;
         if (first_problem(reader.items.source, reader.items.problems, problem)) {
@@ -289,200 +264,48 @@ void read_joined(Reading& reading) {
             return;
         }
         if (!block) {
-            if (reader.has_defects) {
-                const DefectsRecord* r = next_record(reading.records);
-                if (r != nullptr) {
-                    join_items_end(reader, *r);
-                }
+            if (const DefectsRecord* r = reader.has_defects ? next_record(g) : nullptr) {
+                join_items_end(reader, *r);
             }
             return;
         }
         head.number = reader.items.blocks;
-        const bool wanted = reading.only == 0 || head.number == reading.only;
-        if (reader.has_defects ? !take_instance(reading, head, wanted)
-                               : wanted && !take_empty_objects(reading, plain)) {
+        const bool wanted = g.only == 0 || head.number == g.only;
+        if (reader.has_defects ? !take_instance(g, head, wanted)
+                               : wanted && !take_empty_objects(g, plain)) {
             return;
         }
-        clear(plain);
-        show(reading);
-        if (reading.only != 0 && head.number >= reading.only) {
+        show(g);
+        if (g.only != 0 && head.number >= g.only) {
             return;
         }
     }
 }
 
-// ---- check: both files to their end, every problem kept.
-
-// A defects file smaller than this is not worth reading in two parts.
-constexpr std::uint64_t split_size = std::uint64_t{64} << 20;
-
-// Where a second scan of a large defects file may begin: at a header in the middle of the
-// file, just after the closing empty line of the instance before it. Offset 0 when there
-// is no such place near the middle.
-struct Split {
-    std::uint64_t offset = 0;
-    std::int32_t instance = 0; // the number the header gives
-};
-
-Split find_split(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || static_cast<std::uint64_t>(info.st_size) < split_size) {
-        return {};
-    }
-    std::string window(std::size_t{1} << 20, '\0');
-    const auto middle = static_cast<std::uint64_t>(info.st_size) / 2;
-    const ssize_t n = ::pread(fd, window.data(), window.size(), static_cast<off_t>(middle));
-    const std::size_t at = n > 0 ? window.find("\n\ninstance: ") : std::string::npos;
-    if (at == std::string::npos || at + 12 >= static_cast<std::size_t>(n)) {
-        return {};
-    }
-    std::int64_t k = 0;
-    std::size_t i = at + 12;
-    for (; i < static_cast<std::size_t>(n) && window[i] >= '0' && window[i] <= '9' && k <= MAXMOD;
-         ++i) {
-        k = k * 10 + (window[i] - '0');
-    }
-    if (i == static_cast<std::size_t>(n) || window[i] != '\n' || k < 2 || k > MAXMOD) {
-        return {};
-    }
-    return Split{middle + at + 2, static_cast<std::int32_t>(k)};
-}
-
-// A scan to the end of its file (or part), its objects dropped; `done` follows its bytes,
-// and `shown` (on the calling thread only) is called after each instance.
-void scan_to_end(DefectsScan& scan, std::atomic<std::uint64_t>& done,
-                 const std::function<void()>& shown = {}) {
-    std::vector<Defect> objects;
-    while (next_defects_instance(scan).started) {
-        while (append_object(scan, objects)) {
-            objects.clear();
+// check: both files to their end, every problem kept, no batch handed over. A record of
+// the defects file (a whole instance, its objects dropped) is taken after each block, so
+// that neither file waits long for the other.
+void read_every_problem(Reading& g) {
+    SetReader& reader = *g.reader;
+    bool more = reader.has_defects;
+    const auto take_record = [&] {
+        const DefectsRecord* r = next_record(g);
+        more = r != nullptr && !r->last;
+        if (r != nullptr) {
+            release(g);
         }
-        objects.clear();
-        done.store(scan.source.bytes_done, std::memory_order_relaxed);
-        if (shown) {
-            shown();
-        }
-    }
-    done.store(scan.source.bytes_done, std::memory_order_relaxed);
-}
-
-void open_part(SetReader& reader, DefectsScan& scan, int fd) {
-    init_defects_scan(scan, reader.rules, reader.set->defects_path, fd, reader.buffer);
-    scan.every_problem = true;
-    scan.problems.keep = reader.defects.problems.keep;
-}
-
-// The objects of the first instance, which every instance must have when nothing else
-// tells their number, as a scan of the whole file learns it; -1 when the first instance
-// does not end. Both parts of a split scan then hold every instance to it.
-std::int64_t first_instance_objects(SetReader& reader) {
-    DefectsScan scan;
-    open_part(reader, scan, ::dup(reader.defects.source.fd));
-    if (next_defects_instance(scan).started) {
-        std::vector<Defect> objects;
-        while (append_object(scan, objects)) {
-            objects.clear();
-        }
-    }
-    close_line_source(scan.source);
-    return scan.per_instance;
-}
-
-// Adds the second part's findings to the first's, as one scan of the whole file would
-// have made them.
-void join_parts(DefectsScan& first, DefectsScan& second) {
-    const std::uint64_t lines = first.source.lines;
-    first.problems.count += second.problems.count;
-    for (Problem& problem : second.problems.kept) {
-        if (first.problems.kept.size() < first.problems.keep) {
-            problem.line += lines;
-            first.problems.kept.push_back(std::move(problem));
-        }
-    }
-    first.instances = second.instances;
-    first.instance = second.instance;
-    first.objects += second.objects;
-    first.defects += second.defects;
-    first.all_at_origin = first.all_at_origin && second.all_at_origin;
-    first.end_line = second.end_line + lines;
-    first.source.lines += second.source.lines;
-    first.source.error = second.source.error;
-}
-
-// The items file and then the second half of a large defects file on the calling thread,
-// the first half on the worker. When the split fell where the file is damaged, the whole
-// file is read again in one scan, so that its problems are told as one reading tells them.
-void read_every_problem(SetReader& reader, Progress& progress, ReadThreads threads) {
-    std::atomic<std::uint64_t> first_done{0};
-    std::atomic<std::uint64_t> second_done{0};
-    const auto show = [&] {
-        show_progress(progress,
-                      reader.items.source.bytes_done + first_done.load() + second_done.load());
+        show(g);
     };
     std::vector<Item> items;
-    DefectsScan& first = reader.defects;
-    Split split = reader.has_defects ? find_split(first.source.fd) : Split{};
-    if (split.offset != 0 && first.per_instance < 0) {
-        // Without a number from instance 1 (it does not end, or holds more than MAXMOD
-        // objects) one scan learns it later: only one scan tells the same then.
-        first.per_instance = first_instance_objects(reader);
-        split = first.per_instance < 0 ? Split{} : split;
-    }
-    DefectsScan second;
-    if (split.offset != 0) {
-        open_part(reader, second, ::dup(first.source.fd));
-        second.source.offset = split.offset;
-        second.instance = second.instances = split.instance - 1;
-        second.per_instance = first.per_instance;
-        first.source.stop = split.offset;
-        first.file_goes_on = true;
-    }
-    Worker worker;
-    std::atomic<bool> first_ended{false};
-    const auto scan_first = [&] {
-        struct Ended {
-            std::atomic<bool>& ended;
-            ~Ended() { ended = true; }
-        } ended{first_ended};
-        scan_to_end(first, first_done);
-    };
-    if (reader.has_defects &&
-        (threads == ReadThreads::none || !start_worker(worker, scan_first))) {
-        scan_first();
-    }
-    try {
-        while (read_block(reader.items, items)) {
-            show();
+    while (read_block(reader.items, items)) {
+        if (more) {
+            take_record();
         }
-        if (split.offset != 0) {
-            scan_to_end(second, second_done, show);
-        }
-        // The worker's progress is drawn from here, the one thread that writes to stderr.
-        while (progress.shown && reader.has_defects && !first_ended.load()) {
-            show();
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    } catch (...) {
-        join_worker(worker);
-        throw;
+        show(g);
     }
-    join_worker(worker);
-    close_line_source(second.source);
-    if (split.offset == 0) {
-        return;
+    while (more) {
+        take_record();
     }
-    if (first.source.error == 0 && first.ends_cleanly &&
-        std::int64_t{first.instance} + 1 == split.instance) {
-        join_parts(first, second);
-        return;
-    }
-    const int again = ::dup(first.source.fd);
-    const std::size_t keep = first.problems.keep;
-    close_line_source(first.source);
-    first = DefectsScan{};
-    open_part(reader, first, again);
-    first.problems.keep = keep;
-    scan_to_end(first, first_done, show);
 }
 
 bool open_file(const std::string& path, int& fd, std::uint64_t& total, std::string& message) {
@@ -541,35 +364,30 @@ void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
     if (reader.failed) {
         return;
     }
-    if (reader.every_problem) {
-        read_every_problem(reader, progress, threads);
-        return;
-    }
-    DefectsFeed feed;
-    feed.scan = &reader.defects;
-    feed.only = only_instance;
-    Reading reading{&reader, only_instance, &progress, &take, {&feed, nullptr, {}}};
-    Ring ring;
+    Reading g{&reader, only_instance, &progress, &take, {}, nullptr, {}};
+    g.feed.scan = &reader.defects;
+    g.feed.only = only_instance;
+    Handoff handoff;
     Worker worker;
     if (reader.has_defects && threads == ReadThreads::defects_thread && start_worker(worker, [&] {
             try {
-                fill_ring(feed, ring);
+                fill_handoff(g.feed, handoff);
             } catch (...) {
-                end_ring(ring, false);
+                end_handoff(handoff, false);
                 throw;
             }
-            end_ring(ring, false);
+            end_handoff(handoff, false);
         })) {
-        reading.records.ring = &ring;
+        g.handoff = &handoff;
     }
     try {
-        read_joined(reading);
+        reader.every_problem ? read_every_problem(g) : read_joined(g);
     } catch (...) {
-        end_ring(ring, true);
+        end_handoff(handoff, true);
         join_worker(worker);
         throw;
     }
-    end_ring(ring, true);
+    end_handoff(handoff, true);
     join_worker(worker);
 }
 

@@ -1,24 +1,23 @@
 // Reading a set: the one way every command takes a set's instances and objects.
 //
 // DESIGN. A set flows from the files to a command like this:
-//   line_source   the bytes of one file, through one bounded buffer;
-//   fields        the numbers of a line: parsed in place, or by the general parser;
-//   items_scan    the items file, block by block, against the rules (set_rules);
+//   line_source   the bytes of one file, a line at a time through one bounded buffer;
+//   set_rules     what the files must hold, and the one way both scans take a line;
+//   fields        the numbers of a line, by the one parser;
+//   items_scan    the items file, block by block, against the rules;
 //   defects_scan  the defects file, instance by instance and object by object;
 //   set_reader    both files joined: block k of the items file with instance k of the
 //                 defects file, in batches of objects handed to the command's `take`.
-// The command's `take` always runs on the calling thread, in file order. The defects file,
-// the large one, is read on a worker thread of its own (output/worker.h) that fills a ring
-// of a few batches ahead of the command; the items file is read on the calling thread as
-// each instance begins. When no thread can be had, the defects file is read in turn on the
-// calling thread: the same batches, the same problem. The first problem of the files is
-// the one that one reading of both in turn (block 1, instance 1, block 2, ...) meets first;
-// check (`every_problem`) reads both files to their end and keeps every problem instead,
-// and is handed no batches: it wants only the problems and the counts. A defects file
-// above 64 MiB check reads in two parts, the first on the worker and the second on the
-// calling thread once the items file is read, joined as one scan of the whole file.
-// Memory stays bounded: an instance's items and a few batches of at most batch_defects
-// defects.
+// Threads: the defects file, the large one, is read on one worker thread of its own
+// (output/worker.h), which fills two records of a batch each ahead of the calling thread;
+// the items file is read on the calling thread as each instance begins, and `take` runs
+// there too, in file order. When no thread can be had, the defects file is read in turn
+// on the calling thread: the same batches, the same problem. The first problem of the
+// files is the one that one reading of both in turn (block 1, instance 1, block 2, ...)
+// meets first. check (`every_problem`) reads both files to their end the same way and
+// keeps every problem instead; it is handed no batches, since it wants only the problems
+// and the counts. Memory stays bounded: an instance's items and three batches of at most
+// 65536 defects.
 #pragma once
 
 #include "output/progress.h"

@@ -1,3 +1,4 @@
+// The rules of a set from its answers, the problem list and the words both scans share.
 #include "read/set_rules.h"
 
 #include "read/fields.h"
@@ -66,19 +67,29 @@ std::string instance_text(std::int64_t instance) {
     return "instance " + std::to_string(instance);
 }
 
-bool clean_line(Line& line, ProblemList& problems, const std::string& file) {
+ScanLine next_scan_line(LineSource& source, ProblemList& problems, Line& line, bool& parse,
+                        std::int64_t instance) {
+    if (!next_line(source, line)) {
+        return ScanLine::end;
+    }
+    parse = !line.too_long;
     if (line.too_long) {
-        add_problem(problems, file, line.number,
+        add_problem(problems, source.path, line.number,
                     "the line is longer than " + std::to_string(max_kit_line_length) +
                         " bytes; defectgen writes none longer than 80");
-        return false;
-    }
-    if (line.size > 0 && line.data[line.size - 1] == '\r') {
-        add_problem(problems, file, line.number,
+    } else if (line.size > 0 && line.data[line.size - 1] == '\r') {
+        add_problem(problems, source.path, line.number,
                     "the line ends with \\r\\n (CRLF); defectgen ends its lines with \\n alone");
         --line.size;
     }
-    return true;
+    if (!line.newline) {
+        add_problem(problems, source.path, line.number, cut_short_message(instance));
+        return ScanLine::cut;
+    }
+    if (!parse) {
+        line.size = 1; // a line too long stands where a line of the file would
+    }
+    return ScanLine::line;
 }
 
 std::string unparsed_line(const Line& line, const char* what, const std::string& why) {

@@ -1,6 +1,6 @@
 // What the two files of a set must hold, from the answers (every rule) or from --object
 // alone (the object, and whatever the files tell of themselves); the list the scans put
-// their problems in, and the words both scans use.
+// their problems in, the words both scans use, and the way both take their next line.
 #pragma once
 
 #include "read/line_source.h"
@@ -49,7 +49,6 @@ std::string counted(std::uint64_t n, const char* one, const char* many);
 std::string cut_short_message(std::int64_t instance);
 // "the file ends after instance 16 of 200; was the run cut short?"
 std::string missing_instances_message(std::int32_t held, std::int32_t asked);
-
 // "instance 17".
 std::string instance_text(std::int64_t instance);
 // Counts of blocks and instances stop at the largest 32-bit number: a file of two
@@ -59,8 +58,13 @@ inline void count_up(std::int32_t& count) {
         ++count;
     }
 }
-// Removes a "\r" before the line end and reports a line that is too long or ends so.
-// Returns false when the line has been reported already and is not worth parsing.
-bool clean_line(Line& line, ProblemList& problems, const std::string& file);
-// "not an item line: field 2 is missing", told of a line the general parser refused.
+
+// The next line as both scans take it: a "\r" before its line end reported and removed,
+// a line too long reported and standing as one byte not to be parsed (`parse` false).
+// `end` at the end of the file; `cut` for a last line without its line end, reported as
+// the file cut short inside `instance`.
+enum class ScanLine { line, end, cut };
+ScanLine next_scan_line(LineSource& source, ProblemList& problems, Line& line, bool& parse,
+                        std::int64_t instance);
+// "not an item line: field 2 is missing", told of a line the parser refused.
 std::string unparsed_line(const Line& line, const char* what, const std::string& why);
