@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -190,9 +191,23 @@ bool write_picture(const Picture& picture, const KitSet& set, const DrawOptions&
     return close_target(target);
 }
 
+// An existing picture is replaced only with --force, as export's target is.
+bool refuse_existing(const DrawOptions& options) {
+    struct stat st {};
+    if (options.force || options.out == "-" || ::stat(options.out.c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_size == 0) {
+        return false;
+    }
+    std::cerr << "defectkit: " << options.out << " is not empty; use --force to write over it\n";
+    return true;
+}
+
 } // namespace
 
 int run_draw(const DrawOptions& options) {
+    if (refuse_existing(options)) {
+        return 2;
+    }
     KitSet set;
     Drawing d;
     d.options = &options;

@@ -61,7 +61,7 @@ TEST(KitCli, MemoryThatCannotBeHadEndsWithAMessage) {
     int refused = 0;
     for (const char* command :
          {"check answers.txt", "stats answers.txt",
-          "draw answers.txt --instance 1 --out picture.svg",
+          "draw answers.txt --instance 1 --out picture.svg --force",
           "export answers.txt --format jsonl --out set.jsonl", "verify answers.txt"}) {
         std::remove((folder + "/set.jsonl").c_str());
         const std::string unlimited =
