@@ -7,7 +7,10 @@
 // path copied, then marked live; only live slots are removed. Slots are taken and freed by
 // the thread that writes the outputs. Files go first and folders after, so that a temporary
 // folder whose files are noted is empty when its turn comes. Paths are the temporary names, which
-// no other file has, so a temporary already renamed into place is never removed.
+// no other file has, so a temporary already renamed into place is never removed. While the
+// signals are held, the handler only records the signal; the handler records before it
+// looks at the hold and release_signals lifts the hold before it looks at the record, so
+// that one of the two acts on a signal whatever thread it comes on.
 #include "output/cleanup.h"
 
 #include <array>
@@ -43,7 +46,16 @@ void remove_temporaries() {
     }
 }
 
+std::atomic<bool> held{false};
+std::atomic<int> pending{0};
+
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 extern "C" void on_signal(int signal) {
+    pending.store(signal);
+    if (held.load()) {
+        return;
+    }
     remove_temporaries();
     ::_exit(128 + signal);
 }
@@ -61,6 +73,18 @@ void install_signal_cleanup() {
         action.sa_handler = on_signal;
         ::sigemptyset(&action.sa_mask);
         ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void hold_signals() {
+    held.store(true);
+}
+
+void release_signals() {
+    held.store(false);
+    if (const int signal = pending.load(); signal != 0) {
+        remove_temporaries();
+        ::_exit(128 + signal);
     }
 }
 

@@ -18,5 +18,10 @@ int note_temporary(const char* path);
 // Forgets the slot (the temporary was renamed into place or removed); -1 is ignored.
 void forget_temporary(int slot);
 
+// Holds the signals off for a step that must not be cut (an old folder moved aside,
+// replaced and removed): a signal meanwhile is acted on when release_signals is called.
+void hold_signals();
+void release_signals();
+
 // The slots noted and not forgotten; for tests.
 std::size_t temporaries_noted();

@@ -343,15 +343,22 @@ void forget_folder(OutputFolder& folder) {
 
 // An existing folder of the name is moved aside under the temporary's name, the new one
 // takes its place and the old one goes: at every moment the name is a whole folder or none.
+// A signal waits until the old folder is gone.
 bool replace_folder(OutputFolder& folder) {
     const std::string aside = folder.temp_path + ".old";
-    if (::rename(folder.path.c_str(), aside.c_str()) != 0 ||
-        ::rename(folder.temp_path.c_str(), folder.path.c_str()) != 0) {
-        return false;
+    hold_signals();
+    const bool moved = ::rename(folder.path.c_str(), aside.c_str()) == 0;
+    const bool replaced = moved && ::rename(folder.temp_path.c_str(), folder.path.c_str()) == 0;
+    const int error = errno;
+    if (moved && !replaced) {
+        ::rename(aside.c_str(), folder.path.c_str()); // the old one back
+    } else if (replaced) {
+        std::error_code ignored;
+        std::filesystem::remove_all(aside, ignored);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(aside, ignored);
-    return true;
+    release_signals();
+    errno = error;
+    return replaced;
 }
 
 } // namespace
