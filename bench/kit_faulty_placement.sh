@@ -7,7 +7,8 @@
 #    one instance of 20000 objects (1000 x 1000) with 1000 defects each, the large set of
 #    bench/kit_solution_draw.sh.
 # stderr goes into a pipe (wc -l), as where a caller reads it. KIT=PATH measures another
-# build of defectkit (an older one, for a before and after).
+# build of defectkit (an older one, for a before and after); the old pictures are removed
+# first, so that a build without draw --force is measured alike.
 #
 #   bench/kit_faulty_placement.sh [FOLDER]
 set -euo pipefail
@@ -16,26 +17,29 @@ build=${BUILD_DIR:-$root/build-bench-kit}
 dir=${1:-$root/out/bench-faulty}
 rows=${ROWS:-10000000}
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDEFECTGEN_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target defectkit defectgen >/dev/null
-c++ -O2 -std=c++20 -o "$build/kit_faulty_placement" "$root/bench/kit_faulty_placement.cpp"
+# KIT and DEFECTGEN name builds of the two programs; else build-bench-kit/ is built.
+if [ -z "${KIT:-}" ] || [ -z "${DEFECTGEN:-}" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDEFECTGEN_TESTS=OFF >/dev/null
+  cmake --build "$build" -j2 --target defectkit defectgen >/dev/null
+fi
 kit=${KIT:-$build/defectkit}
+defectgen=${DEFECTGEN:-$build/defectgen}
+maker=$dir/kit_faulty_placement
+c++ -O2 -std=c++20 -o "$maker" "$root/bench/kit_faulty_placement.cpp"
 mkdir -p "$dir/example" "$dir/large"
 
 cd "$dir/example"
-rm -f orphans.svg
 if [ ! -f defects.txt ]; then
   printf '1 2 100 100 5 0.01 0.15 3 5 4 10 10 20 3 1 3 items.txt defects.txt 12 0' >answers.txt
-  "$build/defectgen" <answers.txt >/dev/null
-  "$build/kit_faulty_placement" orphans "$rows" >orphans.csv
+  "$defectgen" <answers.txt >/dev/null
+  "$maker" orphans "$rows" >orphans.csv
 fi
 cd "$dir/large"
-rm -f mismatch.svg
 if [ ! -f defects.txt ]; then
   printf '1 20000 1000 1000 20000 0.001 0.002 3 1 1 2 2 3 1 1000 1000 items.txt defects.txt 7 0' \
     >answers.txt
-  "$build/defectgen" <answers.txt >/dev/null
-  "$build/kit_faulty_placement" mismatch "$rows" 20000 1000 1000 >mismatch.csv
+  "$defectgen" <answers.txt >/dev/null
+  "$maker" mismatch "$rows" 20000 1000 1000 >mismatch.csv
 fi
 
 # Runs a command in the current folder, stdout dropped and stderr counted through a pipe;

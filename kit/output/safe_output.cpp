@@ -110,13 +110,16 @@ bool open_temporary(OutputTarget& target, const struct stat* existing, int& fd) 
         return false;
     }
     std::string name = temporary_pattern(target.final_path);
+    hold_signals(); // a signal between the two steps would leave the temporary
     fd = ::mkostemp(name.data(), O_CLOEXEC);
+    const int made_error = errno;
+    target.slot = fd >= 0 ? note_temporary(name.c_str()) : -1;
+    release_signals();
     if (fd < 0) {
-        report(target.path, errno);
+        report(target.path, made_error);
         return false;
     }
     target.temp_path = name;
-    target.slot = note_temporary(name.c_str());
     target.regular = true;
     target.mode = existing != nullptr ? existing->st_mode & 07777 : new_file_mode();
     if (target.slot < 0 || ::fchmod(fd, target.mode) != 0) {
@@ -298,13 +301,17 @@ bool open_folder(OutputFolder& folder, const std::string& path) {
         return false;
     }
     std::string name = temporary_pattern(path);
-    if (::mkdtemp(name.data()) == nullptr) {
-        std::cerr << "defectkit: cannot create the folder " << path << ": " << std::strerror(errno)
-                  << "\n";
+    hold_signals(); // a signal between the two steps would leave the temporary
+    const bool made = ::mkdtemp(name.data()) != nullptr;
+    const int made_error = errno;
+    folder.slot = made ? note_temporary(name.c_str()) : -1;
+    release_signals();
+    if (!made) {
+        std::cerr << "defectkit: cannot create the folder " << path << ": "
+                  << std::strerror(made_error) << "\n";
         return false;
     }
     folder.temp_path = name;
-    folder.slot = note_temporary(name.c_str());
     if (folder.slot < 0 || ::chmod(name.c_str(), 0777 & ~current_umask()) != 0) {
         abandon_folder(folder);
         std::cerr << "defectkit: cannot create the folder " << path << ": "
@@ -319,13 +326,18 @@ bool open_folder_file(OutputFolder& folder, OutputTarget& target, const std::str
     target.path = folder.path + "/" + name;
     target.final_path = folder.temp_path + "/" + name;
     target.in_folder = true;
+    hold_signals(); // a signal between the two steps would leave the file in the folder
     const int fd = ::open(target.final_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int error = errno;
+    if (fd >= 0) {
+        // The folder's slots, not the file's: they go when the folder is renamed or removed.
+        folder.files.emplace_back(note_temporary(target.final_path.c_str()), target.final_path);
+    }
+    release_signals();
     if (fd < 0) {
-        report(target.path, errno);
+        report(target.path, error);
         return false;
     }
-    // The folder's slots, not the file's: they go when the folder is renamed or removed.
-    folder.files.emplace_back(note_temporary(target.final_path.c_str()), target.final_path);
     return attach_stream(target, fd);
 }
 
