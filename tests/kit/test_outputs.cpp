@@ -43,10 +43,9 @@ TEST(OutputGuarantees, AVerdictThatCannotBeWrittenIsExitTwo) {
                   folder.path / "placement.csv");
     const std::string placed = "answers.txt --instance 1 --solution placement.csv";
     for (const std::string& command : std::vector<std::string>{
-             "check answers.txt", "verify answers.txt", "stats answers.txt",
-             "stats answers.txt --json", "export answers.txt --format jsonl --out -",
-             "check-solution " + placed, "draw answers.txt --instance 1 --out -",
-             "draw " + placed + " --out -", "--help", "--version", "check --help"}) {
+             "check answers.txt", "verify answers.txt", "stats answers.txt --json",
+             "export answers.txt --format jsonl --out -", "check-solution " + placed,
+             "draw " + placed + " --out -", "--help", "--version"}) {
         for (const auto& [redirect, reason] :
              {std::pair{">/dev/full", "No space left on device"}, {">&-", "Bad file descriptor"}}) {
             const ProgramRun run = run_in(folder.path, kit(command) + " " + redirect);
@@ -161,7 +160,7 @@ TEST(OutputGuarantees, ParallelExportsLeaveOneWholeFile) {
     for (int k = 1; k <= 4; ++k) {
         const fs::path set = folder.path / ("set" + std::to_string(k));
         fs::create_directory(set);
-        generate(set, "2 300 1000 1000 200 0.001 0.01 2 5 5 10 10 20 60 items.txt defects.txt " +
+        generate(set, "1 400 1000 1000 200 0.001 0.01 2 5 5 10 10 20 60 items.txt defects.txt " +
                           std::to_string(k) + " 0");
         ASSERT_EQ(run_in(set, kit("export answers.txt --format jsonl --out ref")).status, 0);
         whole.insert(read_text(set / "ref"));
@@ -206,18 +205,19 @@ TEST(OutputGuarantees, ASignalLeavesNothingCut) {
     const TempFolder top("outputs_signals");
     const fs::path folder = top.path / "w";
     fs::create_directory(folder);
-    generate(folder, "2 2000 1000 1000 300 0.001 0.01 2 5 5 10 10 20 80 items.txt defects.txt 3 0");
+    generate(folder, "1 800 1000 1000 300 0.001 0.01 2 5 5 10 10 20 80 items.txt defects.txt 3 0");
     const std::vector<std::string> jsonl = {"export",  "answers.txt", "--format", "jsonl",
                                             "--force", "--out",       "out.jsonl"};
     const std::vector<std::string> ps = {"export",  "answers.txt", "--format", "packingsolver",
                                          "--force", "--out",       "ps"};
-    const auto started = std::chrono::steady_clock::now();
-    for (const auto& args : {jsonl, ps}) {
+    std::array<std::chrono::steady_clock::duration, 2> took{}; // an uninterrupted run of each
+    for (std::size_t k = 0; k < 2; ++k) {
+        const auto started = std::chrono::steady_clock::now();
         int status = 0;
-        ::waitpid(start_kit(folder, args), &status, 0);
+        ::waitpid(start_kit(folder, k == 0 ? jsonl : ps), &status, 0);
         ASSERT_EQ(status, 0);
+        took[k] = std::chrono::steady_clock::now() - started;
     }
-    const auto took = std::chrono::steady_clock::now() - started; // both, so half each on average
     const std::string whole = read_text(folder / "out.jsonl");
     const std::string instances = listing(folder / "ps");
     std::map<std::string, std::string> files; // every file of the whole export
@@ -234,7 +234,8 @@ TEST(OutputGuarantees, ASignalLeavesNothingCut) {
             fs::remove_all(folder / "ps"); // else its whole folders are replaced
         }
         const pid_t child = start_kit(folder, round % 2 == 0 ? jsonl : ps);
-        std::this_thread::sleep_for(std::uniform_real_distribution<>(0, 1)(random) * took);
+        std::this_thread::sleep_for(std::uniform_real_distribution<>(0, 1)(random) *
+                                    took[round % 2]);
         ::kill(child, signal);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -351,11 +352,11 @@ constexpr bool optimized = false;
 // A placement of 10 million faulty rows (1000 DEFECT rows for each of 10000 bins without a
 // BIN row) in 64 MB of address space: the first 1000 problems listed, the rest counted.
 // AddressSanitizer reserves far more address space than that, so the limit is left out in
-// its build; unoptimised builds read 1 million rows, as 10 million would take half a minute.
+// its build; unoptimised builds read 300000 rows, as 10 million would take half a minute.
 TEST(OutputGuarantees, TenMillionFaultyRowsInSixtyFourMegabytes) {
     const TempFolder folder("outputs_memory");
     generate(folder.path, example_answers);
-    const int bins = optimized && !address_sanitizer ? 10000 : 1000;
+    const int bins = optimized && !address_sanitizer ? 10000 : 300;
     {
         std::FILE* out = std::fopen((folder.path / "orphans.csv").c_str(), "wb");
         ASSERT_NE(out, nullptr);
