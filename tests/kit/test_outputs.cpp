@@ -20,20 +20,6 @@
 
 namespace {
 
-// Every name under the folder, hidden temporaries included, folders marked with "/".
-std::string listing(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        names.insert(entry.path().lexically_relative(folder).string() + // links not followed
-                     (entry.is_directory() ? "/" : ""));
-    }
-    std::string text;
-    for (const std::string& name : names) {
-        text += name + "\n";
-    }
-    return text;
-}
-
 const std::string set_files = "answers.txt\ndefects.txt\nitems.txt\n";
 
 TEST(OutputGuarantees, AVerdictThatCannotBeWrittenIsExitTwo) {
@@ -326,13 +312,6 @@ TEST(OutputGuarantees, UsageMessagesSayWhatIsWrong) {
     EXPECT_EQ(listing(folder.path), set_files);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool address_sanitizer = true;
-#elif defined(__has_feature)
-constexpr bool address_sanitizer = __has_feature(address_sanitizer);
-#else
-constexpr bool address_sanitizer = false;
-#endif
 #if defined(__OPTIMIZE__)
 constexpr bool optimized = true;
 #else

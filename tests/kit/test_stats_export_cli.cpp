@@ -46,19 +46,6 @@ const char* const hand_defects = "instance: 1\n\n"
                                  "\n"
                                  "\n";
 
-std::string listing(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        names.insert(fs::relative(entry.path(), folder).string() +
-                     (entry.is_directory() ? "/" : ""));
-    }
-    std::string text;
-    for (const std::string& name : names) {
-        text += name + "\n";
-    }
-    return text;
-}
-
 // "%f" of a whole number, as the files hold it.
 std::string f(std::int64_t value) {
     return std::to_string(value) + ".000000";
