@@ -188,9 +188,10 @@ void index_bins(PlacementRun& run) {
         const std::string name = "bin " + text(bin.index) + ": ";
         const auto [slot, fresh] = run.bin_row.emplace(bin.index, b);
         if (!fresh) {
+            const std::uint64_t first = placement.bins[slot->second].line;
             note(run, bin.line, [&] {
                 return name + "a second BIN row for this bin (the first is line " +
-                       text(placement.bins[slot->second].line) + ")";
+                       text(static_cast<std::int64_t>(first)) + ")";
             });
             continue;
         }
