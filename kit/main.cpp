@@ -3,6 +3,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include "output/cleanup.h"
+#include "output/safe_output.h"
+
+#include <algorithm>
 #include <iostream>
 #include <new>
 #include <system_error>
@@ -12,6 +16,25 @@
 #endif
 
 namespace {
+
+// A count or an instance number: decimal digits only (CLI11 alone would take 0x10 as 16 and
+// call 1e3 "not in range"), within [low, high].
+CLI::Validator whole_number(std::int64_t low, std::int64_t high) {
+    const std::string range = "from " + std::to_string(low) + " to " + std::to_string(high);
+    return CLI::Validator(
+        [low, high, range](std::string& text) -> std::string {
+            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+                return "\"" + text + "\" is not a whole number: decimal digits only, " + range;
+            }
+            const std::size_t digits =
+                text.size() - std::min(text.find_first_not_of('0'), text.size());
+            if (digits > 18 || std::stoll(text) < low || std::stoll(text) > high) {
+                return text + " is out of range: " + range;
+            }
+            return {};
+        },
+        CLI::Range(low, high).get_description());
+}
 
 // ANSWERS, or --object LxW with the files; every command that reads a set takes these.
 void add_set_options(CLI::App* command, SetOptions& set, bool answers_required = false) {
@@ -31,157 +54,165 @@ void add_set_options(CLI::App* command, SetOptions& set, bool answers_required =
             ->add_option("--objects", set.objects,
                          "Objects per instance, when there are no answers and no defects file")
             ->excludes(answers)
-            ->check(CLI::Range(0, MAXMOD));
+            ->check(whole_number(0, MAXMOD));
     }
 }
 
-} // namespace
-
-namespace {
-
-int run_command_line(int argc, char** argv) {
+// Every command's options and its place on the command line.
+struct CommandLine {
     CLI::App app{"defectkit: reads, checks, verifies, summarises, exports and draws the "
                  "instance sets that defectgen writes."};
-    app.set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
-    app.require_subcommand(1);
-
-    SetOptions check;
-    CLI::App* check_cmd =
-        app.add_subcommand("check", "Check the files against everything defectgen guarantees");
-    add_set_options(check_cmd, check);
-
-    SetOptions verify;
-    CLI::App* verify_cmd = app.add_subcommand(
-        "verify", "Regenerate the set from its answers and compare it byte for byte");
-    add_set_options(verify_cmd, verify, true);
-
+    SetOptions check, verify;
     StatsOptions stats;
-    CLI::App* stats_cmd = app.add_subcommand("stats", "Figures of the set for a paper's table");
-    add_set_options(stats_cmd, stats.set);
-    stats_cmd->add_flag("--per-instance", stats.per_instance, "Figures for every instance too");
-    stats_cmd->add_flag("--json", stats.json, "One JSON document instead of tables");
-
     ExportOptions exp;
+    CheckSolutionOptions check_solution;
+    DrawOptions draw;
+    BoundOptions bound;
+    PlaceOptions place;
+    CLI::App *check_cmd = nullptr, *verify_cmd = nullptr, *stats_cmd = nullptr;
+    CLI::App *export_cmd = nullptr, *check_solution_cmd = nullptr;
+    CLI::App *bound_cmd = nullptr, *place_cmd = nullptr;
+    CLI::Option* objective = nullptr;
+};
+
+void add_reading_commands(CommandLine& c) {
+    c.check_cmd =
+        c.app.add_subcommand("check", "Check the files against everything defectgen guarantees");
+    add_set_options(c.check_cmd, c.check);
+
+    c.verify_cmd = c.app.add_subcommand(
+        "verify", "Regenerate the set from its answers and compare it byte for byte");
+    add_set_options(c.verify_cmd, c.verify, true);
+
+    c.stats_cmd = c.app.add_subcommand("stats", "Figures of the set for a paper's table");
+    add_set_options(c.stats_cmd, c.stats.set);
+    c.stats_cmd->add_flag("--per-instance", c.stats.per_instance, "Figures for every instance too");
+    c.stats_cmd->add_flag("--json", c.stats.json, "One JSON document instead of tables");
+}
+
+void add_export(CommandLine& c) {
+    ExportOptions& exp = c.exp;
     CLI::App* export_cmd =
-        app.add_subcommand("export", "Write the set in a format that solvers read");
+        c.app.add_subcommand("export", "Write the set in a format that solvers read");
+    c.export_cmd = export_cmd;
     add_set_options(export_cmd, exp.set);
     export_cmd->add_option("--format", exp.format, "jsonl or packingsolver")
         ->required()
         ->check(CLI::IsMember({"jsonl", "packingsolver"}));
-    export_cmd->add_option("--out", exp.out, "The file (jsonl) or folder (packingsolver)")
+    export_cmd
+        ->add_option("--out", exp.out,
+                     "The file (jsonl; - for standard output) or folder (packingsolver)")
         ->required();
     export_cmd->add_option("--instance", exp.instance, "Export this instance only (from 1)")
-        ->check(CLI::Range(1, MAXMOD));
+        ->check(whole_number(1, MAXMOD));
     export_cmd->add_flag("--allow-rotation", exp.allow_rotation,
                          "Items may be turned by 90 degrees");
-    export_cmd->add_option("--objective", exp.objective, "knapsack (default) or bin-packing")
-        ->check(CLI::IsMember({"knapsack", "bin-packing"}));
+    c.objective =
+        export_cmd->add_option("--objective", exp.objective, "knapsack (default) or bin-packing")
+            ->check(CLI::IsMember({"knapsack", "bin-packing"}));
     export_cmd->add_flag("--force", exp.force, "Write into a target that is not empty");
+}
 
-    CheckSolutionOptions check_solution;
-    CLI::App* check_solution_cmd =
-        app.add_subcommand("check-solution", "Check that a placement of one instance is feasible");
-    add_set_options(check_solution_cmd, check_solution.set);
-    check_solution_cmd->add_option("--instance", check_solution.instance, "The instance (from 1)")
+void add_placement_commands(CommandLine& c) {
+    CheckSolutionOptions& cs = c.check_solution;
+    CLI::App* cs_cmd = c.app.add_subcommand("check-solution",
+                                            "Check that a placement of one instance is feasible");
+    c.check_solution_cmd = cs_cmd;
+    add_set_options(cs_cmd, cs.set);
+    cs_cmd->add_option("--instance", cs.instance, "The instance (from 1)")
         ->required()
-        ->check(CLI::Range(1, MAXMOD));
-    check_solution_cmd
-        ->add_option("--solution", check_solution.placement, "The placement, a CSV file")
-        ->required();
-    check_solution_cmd->add_flag("--allow-rotation", check_solution.allow_rotation,
-                                 "Items may be turned by 90 degrees");
+        ->check(whole_number(1, MAXMOD));
+    cs_cmd->add_option("--solution", cs.placement, "The placement, a CSV file")->required();
+    cs_cmd->add_flag("--allow-rotation", cs.allow_rotation, "Items may be turned by 90 degrees");
 
-    DrawOptions draw;
-    CLI::App* draw_cmd = app.add_subcommand("draw", "Draw an instance, or a placement, as SVG");
+    DrawOptions& draw = c.draw;
+    CLI::App* draw_cmd = c.app.add_subcommand("draw", "Draw an instance, or a placement, as SVG");
     add_set_options(draw_cmd, draw.set);
     draw_cmd->add_option("--instance", draw.instance, "The instance (from 1)")
         ->required()
-        ->check(CLI::Range(1, MAXMOD));
-    draw_cmd->add_option("--out", draw.out, "The SVG file")->required();
+        ->check(whole_number(1, MAXMOD));
+    draw_cmd->add_option("--out", draw.out, "The SVG file (- for standard output)")->required();
     draw_cmd->add_option("--solution", draw.placement, "A placement to draw");
     draw_cmd->add_option("--max-objects", draw.max_objects, "Objects drawn at most (default 12)")
-        ->check(CLI::Range(1, MAXMOD));
+        ->check(whole_number(1, MAXMOD));
     draw_cmd->add_flag("--allow-rotation", draw.allow_rotation,
                        "Items of the placement may be turned by 90 degrees");
+    draw_cmd->add_flag("--force", draw.force, "Write over a picture that is not empty");
+}
 
-    BoundOptions bound;
-    CLI::App* bound_cmd =
-        app.add_subcommand("bound", "Upper bounds on the area any placement reaches, per instance");
-    add_set_options(bound_cmd, bound.set);
-    bound_cmd->add_option("--instance", bound.instance, "This instance only (from 1)")
-        ->check(CLI::Range(1, MAXMOD));
-    bound_cmd->add_flag("--allow-rotation", bound.allow_rotation,
-                        "Items may be turned by 90 degrees");
-    bound_cmd->add_flag("--json", bound.json, "One JSON document instead of tables");
+void add_bound_and_place(CommandLine& c) {
+    BoundOptions& bound = c.bound;
+    c.bound_cmd = c.app.add_subcommand(
+        "bound", "Upper bounds on the area any placement reaches, per instance");
+    add_set_options(c.bound_cmd, bound.set);
+    c.bound_cmd->add_option("--instance", bound.instance, "This instance only (from 1)")
+        ->check(whole_number(1, MAXMOD));
+    c.bound_cmd->add_flag("--allow-rotation", bound.allow_rotation,
+                          "Items may be turned by 90 degrees");
+    c.bound_cmd->add_flag("--json", bound.json, "One JSON document instead of tables");
 
-    PlaceOptions place;
-    CLI::App* place_cmd =
-        app.add_subcommand("place", "Place the items with the fast baseline placer");
-    add_set_options(place_cmd, place.set);
-    place_cmd
+    PlaceOptions& place = c.place;
+    c.place_cmd = c.app.add_subcommand("place", "Place the items with the fast baseline placer");
+    add_set_options(c.place_cmd, place.set);
+    c.place_cmd
         ->add_option("--out", place.out,
                      "The placement file, or with several instances the folder of instance-K.csv")
         ->required();
-    place_cmd->add_option("--instance", place.instance, "This instance only (from 1)")
-        ->check(CLI::Range(1, MAXMOD));
-    place_cmd->add_flag("--allow-rotation", place.allow_rotation,
-                        "Items may be turned by 90 degrees");
-    place_cmd->add_option("--passes", place.passes, "Item orders tried, the best kept (default 4)")
-        ->check(CLI::Range(1, 1000));
+    c.place_cmd->add_option("--instance", place.instance, "This instance only (from 1)")
+        ->check(whole_number(1, MAXMOD));
+    c.place_cmd->add_flag("--allow-rotation", place.allow_rotation,
+                          "Items may be turned by 90 degrees");
+    c.place_cmd
+        ->add_option("--passes", place.passes, "Item orders tried, the best kept (default 4)")
+        ->check(whole_number(1, 1000));
+}
 
-    // --version answers on every subcommand too, as --help does.
-    for (CLI::App* sub : app.get_subcommands({})) {
-        sub->set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
-    }
-
-    // A first word that is no option and no command: name it and the commands, rather
-    // than CLI11's "A subcommand is required".
-    const auto known = [&app](const std::string& word) {
-        for (const CLI::App* command : app.get_subcommands({})) {
-            if (command->get_name() == word) {
-                return true;
-            }
-        }
+// A first word that is no option and no command: named with the commands, rather than
+// CLI11's "A subcommand is required".
+bool unknown_command(CLI::App& app, int argc, char** argv) {
+    if (argc < 2 || argv[1][0] == '-') {
         return false;
-    };
-    if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
-        std::cerr
-            << "defectkit: there is no command \"" << argv[1]
-            << "\"; the commands are check, verify, stats, export, check-solution, draw, bound and "
-               "place "
-               "(defectkit --help tells more)\n";
-        return 2;
     }
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e);
-        return status == 0 ? 0 : 2;
+    for (const CLI::App* command : app.get_subcommands({})) {
+        if (command->get_name() == argv[1]) {
+            return false;
+        }
     }
-    // Memory or a thread that cannot be had ends the command with a message, not an abort.
+    std::cerr
+        << "defectkit: there is no command \"" << argv[1]
+        << "\"; the commands are check, verify, stats, export, check-solution, draw, bound and "
+           "place "
+           "(defectkit --help tells more)\n";
+    return true;
+}
+
+// The parsed command, run. Memory or a thread that cannot be had ends it with a message,
+// not an abort.
+int run_command(CommandLine& c) {
     try {
-        if (check_cmd->parsed()) {
-            return run_check(check);
+        if (c.check_cmd->parsed()) {
+            return run_check(c.check);
         }
-        if (verify_cmd->parsed()) {
-            return run_verify(verify);
+        if (c.verify_cmd->parsed()) {
+            return run_verify(c.verify);
         }
-        if (stats_cmd->parsed()) {
-            return run_stats(stats);
+        if (c.stats_cmd->parsed()) {
+            return run_stats(c.stats);
         }
-        if (export_cmd->parsed()) {
-            return run_export(exp);
+        if (c.export_cmd->parsed()) {
+            c.exp.objective_given = c.objective->count() > 0;
+            return run_export(c.exp);
         }
-        if (check_solution_cmd->parsed()) {
-            return run_check_solution(check_solution);
+        if (c.check_solution_cmd->parsed()) {
+            return run_check_solution(c.check_solution);
         }
-        if (bound_cmd->parsed()) {
-            return run_bound(bound);
+        if (c.bound_cmd->parsed()) {
+            return run_bound(c.bound);
         }
-        if (place_cmd->parsed()) {
-            return run_place(place);
+        if (c.place_cmd->parsed()) {
+            return run_place(c.place);
         }
-        return run_draw(draw);
+        return run_draw(c.draw);
     } catch (const std::bad_alloc&) {
         std::cerr << "defectkit: out of memory\n";
     } catch (const std::system_error& error) {
@@ -190,14 +221,46 @@ int run_command_line(int argc, char** argv) {
     return 2;
 }
 
+int parse_and_run(int argc, char** argv) {
+    CommandLine c;
+    c.app.set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
+    c.app.require_subcommand(1);
+    add_reading_commands(c);
+    add_export(c);
+    add_placement_commands(c);
+    add_bound_and_place(c);
+    // --version answers on every subcommand too, as --help does.
+    for (CLI::App* sub : c.app.get_subcommands({})) {
+        sub->set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
+    }
+    if (unknown_command(c.app, argc, argv)) {
+        return 2;
+    }
+    try {
+        c.app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = c.app.exit(e);
+        return status == 0 ? 0 : 2;
+    }
+    return run_command(c);
+}
+
 } // namespace
 
-// Memory that cannot be had while the command line itself is being set up ends the same way.
+// Every command ends by delivering its standard output: a verdict that could not be
+// written is exit 2, never success.
 int main(int argc, char** argv) {
+    guard_standard_streams();
+    install_signal_cleanup();
+    int status = 2;
     try {
-        return run_command_line(argc, argv);
+        status = parse_and_run(argc, argv);
     } catch (const std::bad_alloc&) {
+        // Memory that cannot be had while the command line itself is set up.
         std::cerr << "defectkit: out of memory\n";
     }
-    return 2;
+    if (!deliver_stdout()) {
+        return 2;
+    }
+    return status;
 }

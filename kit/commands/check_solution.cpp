@@ -31,9 +31,13 @@ int run_check_solution(const CheckSolutionOptions& options) {
     for (const PlacementProblem& p : problems) {
         std::cerr << placement.path << ":" << p.line << ": " << p.message << "\n";
     }
-    if (!problems.empty()) {
-        std::cerr << placement.path << ": " << problems.size()
-                  << (problems.size() == 1 ? " problem" : " problems")
+    const std::uint64_t total = count_problems(placement, check);
+    if (total > problems.size()) {
+        std::cerr << placement.path << ": and " << total - problems.size()
+                  << " more problems after line " << problems.back().line << "\n";
+    }
+    if (total > 0) {
+        std::cerr << placement.path << ": " << total << (total == 1 ? " problem" : " problems")
                   << ": the placement of instance " << options.instance << " is not feasible\n";
         return 1;
     }

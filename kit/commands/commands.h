@@ -26,6 +26,7 @@ struct ExportOptions {
     std::int32_t instance = 0; // 0: every instance
     bool allow_rotation = false;
     std::string objective = "knapsack"; // or "bin-packing"
+    bool objective_given = false;       // --objective on the command line
     bool force = false;
 };
 int run_export(const ExportOptions& options);
@@ -45,6 +46,7 @@ struct DrawOptions {
     std::string placement; // --solution: the placement file; empty: draw the instance alone
     std::int32_t max_objects = 12;
     bool allow_rotation = false;
+    bool force = false; // write over a file that is not empty
 };
 int run_draw(const DrawOptions& options);
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -121,7 +122,7 @@ int read_drawing(Drawing& d, KitSet& set) {
 }
 
 // The caption of a placement: its summary, or its first problems. Returns how many.
-std::size_t describe_placement(Drawing& d, const std::string& defects_note) {
+std::uint64_t describe_placement(Drawing& d, const std::string& defects_note) {
     const DrawOptions& options = *d.options;
     Picture& picture = d.picture;
     const auto shown = static_cast<std::int64_t>(picture.objects.size());
@@ -129,7 +130,8 @@ std::size_t describe_placement(Drawing& d, const std::string& defects_note) {
                                       options.max_objects) +
                        defects_note;
     const std::vector<PlacementProblem> all = all_problems(d.placement, d.run.result);
-    if (all.empty()) {
+    const std::uint64_t total = count_problems(d.placement, d.run.result);
+    if (total == 0) {
         const std::string summary = summary_text(d.run.result.summary);
         std::size_t from = 0;
         for (std::size_t end = summary.find('\n'); end != std::string::npos;
@@ -138,23 +140,23 @@ std::size_t describe_placement(Drawing& d, const std::string& defects_note) {
         }
         return 0;
     }
-    picture.caption.push_back("not feasible: " + std::to_string(all.size()) +
-                              (all.size() == 1 ? " problem" : " problems") +
+    picture.caption.push_back("not feasible: " + std::to_string(total) +
+                              (total == 1 ? " problem" : " problems") +
                               ", the items concerned outlined in red");
     constexpr std::size_t listed = 5;
     for (std::size_t i = 0; i < all.size() && i < listed; ++i) {
         picture.caption.push_back(file_name(options.placement) + ":" + std::to_string(all[i].line) +
                                   ": " + all[i].message);
     }
-    if (all.size() > listed) {
-        picture.caption.push_back("and " + std::to_string(all.size() - listed) +
-                                  " more: defectkit check-solution lists them all");
+    if (total > listed) {
+        picture.caption.push_back("and " + std::to_string(total - listed) +
+                                  " more: defectkit check-solution lists them");
     }
-    return all.size();
+    return total;
 }
 
 // The title, subtitle and caption; returns the placement's problems.
-std::size_t describe(Drawing& d, const KitSet& set) {
+std::uint64_t describe(Drawing& d, const KitSet& set) {
     const DrawOptions& options = *d.options;
     Picture& picture = d.picture;
     picture.length = set.params.object.length;
@@ -190,9 +192,23 @@ bool write_picture(const Picture& picture, const KitSet& set, const DrawOptions&
     return close_target(target);
 }
 
+// An existing picture is replaced only with --force, as export's target is.
+bool refuse_existing(const DrawOptions& options) {
+    struct stat st {};
+    if (options.force || options.out == "-" || ::stat(options.out.c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_size == 0) {
+        return false;
+    }
+    std::cerr << "defectkit: " << options.out << " is not empty; use --force to write over it\n";
+    return true;
+}
+
 } // namespace
 
 int run_draw(const DrawOptions& options) {
+    if (refuse_existing(options)) {
+        return 2;
+    }
     KitSet set;
     Drawing d;
     d.options = &options;
@@ -207,7 +223,7 @@ int run_draw(const DrawOptions& options) {
     if (d.placed) {
         finish_placement_check(d.run);
     }
-    const std::size_t problems = describe(d, set);
+    const std::uint64_t problems = describe(d, set);
     if (!write_picture(d.picture, set, options)) {
         return 2;
     }

@@ -42,6 +42,14 @@ bool count_instances(const std::string& path, std::int32_t& count) {
 
 // The jsonl target: a file (or a device); 0 to go on, else the exit status.
 int check_file_target(const ExportOptions& options, const InputPaths& inputs) {
+    if (options.objective_given) {
+        std::cerr << "defectkit: --objective is for --format packingsolver; JSON Lines carry no "
+                     "objective\n";
+        return 2;
+    }
+    if (options.out == "-") {
+        return 0; // standard output
+    }
     if (refuse_input(options.out, inputs)) {
         return 2;
     }
@@ -66,6 +74,11 @@ int check_file_target(const ExportOptions& options, const InputPaths& inputs) {
 // else the exit status.
 int check_folder_target(const ExportOptions& options, bool& made) {
     made = false;
+    if (options.out == "-") {
+        std::cerr << "defectkit: --format packingsolver writes a folder per instance, not "
+                     "standard output\n";
+        return 2;
+    }
     std::error_code error;
     const fs::path out(options.out);
     const fs::file_status status = fs::status(out, error);
@@ -124,15 +137,16 @@ int run_export(const ExportOptions& options) {
     }
     const int status = jsonl ? export_jsonl(run, reader) : export_packingsolver(run, reader);
     close_set_reader(reader);
+    const bool missing = status == 0 && options.instance != 0 && !run.found;
+    if (made_out && (status != 0 || missing)) {
+        std::error_code ignored;
+        fs::remove(options.out, ignored); // made by this run; only when still empty
+    }
     if (status == 1) {
         return report_set_problem(reader);
     }
-    if (status == 0 && options.instance != 0 && !run.found) {
+    if (missing) {
         std::cerr << "defectkit: the set has no instance " << options.instance << "\n";
-        if (made_out) {
-            std::error_code ignored;
-            fs::remove(options.out, ignored); // made by this run and still empty
-        }
         return 2;
     }
     return status;

@@ -6,9 +6,10 @@
 // written as the objects come from the reader, so no instance is ever held whole.
 #include "commands/export.h"
 #include "number_format.h"
+#include "output/json_name.h"
 #include "output/progress.h"
-#include "read/set_reader.h"
 #include "output/write_behind.h"
+#include "read/set_reader.h"
 
 #include <charconv>
 #include <cmath>
@@ -65,16 +66,18 @@ void append_float(std::string& out, float value) {
     out.append(text, result.ptr);
 }
 
-// A file name as a JSON string: quotes, backslashes and control characters escaped.
+// A file name as a JSON string: quotes, backslashes and control characters escaped; a name
+// that is not UTF-8 has each byte from 0x80 written as \u00XX (json_name.h).
 void append_string(std::string& out, const char* text) {
     static const char hex[] = "0123456789abcdef";
+    const bool utf8 = is_utf8(text);
     out += '"';
     for (const char* c = text; *c != '\0'; ++c) {
         const auto byte = static_cast<unsigned char>(*c);
         if (byte == '"' || byte == '\\') {
             out += '\\';
             out += *c;
-        } else if (byte < 0x20) {
+        } else if (byte < 0x20 || (byte >= 0x80 && !utf8)) {
             out += "\\u00";
             out += hex[byte >> 4];
             out += hex[byte & 15];
@@ -124,9 +127,15 @@ void append_parameters(std::string& out, const RunParams& p) {
     append_number(out, p.maxdefects);
     out += ",\"items_file\":";
     append_string(out, p.filename);
+    if (!is_utf8(p.filename)) {
+        out += ",\"items_file_not_utf8\":true";
+    }
     out += ",\"defects_file\":";
     if (p.no_def_type > 0) {
         append_string(out, p.defectfilename);
+        if (!is_utf8(p.defectfilename)) {
+            out += ",\"defects_file_not_utf8\":true";
+        }
     } else {
         out += "null";
     }

@@ -5,7 +5,9 @@
 //   parameters.csv  NAME,VALUE                           objective,knapsack or bin-packing
 // WIDTH and X run along the object's length, HEIGHT and Y along its width. Each object is a
 // bin type of its own, since that solver attaches defects to bin types. bins.csv and
-// defects.csv are written as the objects come; a failed write removes the instance's files.
+// defects.csv are written as the objects come. Each instance folder is made under a
+// temporary name and renamed into place when its four files are whole, so that a folder
+// instance-K is always complete; a failure removes the temporary folder.
 #include "commands/export.h"
 #include "output/progress.h"
 #include "read/set_reader.h"
@@ -23,8 +25,7 @@ constexpr std::size_t flush_size = std::size_t{1} << 18;
 // The four files of one instance, in the order they are opened, and its folder.
 struct InstanceFiles {
     OutputTarget items, parameters, bins, defects;
-    fs::path folder;
-    bool made_folder = false; // this run made it, so it goes when it stays empty
+    OutputFolder folder;
 };
 
 void flush(OutputTarget& target, std::string& buffer) {
@@ -32,16 +33,12 @@ void flush(OutputTarget& target, std::string& buffer) {
     buffer.clear();
 }
 
-// Closes what is open and removes every file of the instance written so far: a folder
-// that lacks one of its files, or holds a cut one, must not look like a whole instance.
+// Closes what is open and removes the instance's temporary folder with what it holds.
 void remove_instance(InstanceFiles& files) {
     for (OutputTarget* t : {&files.items, &files.parameters, &files.bins, &files.defects}) {
         abandon_target(*t);
     }
-    if (files.made_folder) {
-        std::error_code ignored;
-        fs::remove(files.folder, ignored); // only when empty
-    }
+    abandon_folder(files.folder);
 }
 
 // Opens the instance's folder and files and writes items.csv and parameters.csv whole;
@@ -50,16 +47,12 @@ void remove_instance(InstanceFiles& files) {
 int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& files) {
     const ExportOptions& options = *run.options;
     files = InstanceFiles{};
-    files.folder = fs::path(options.out) / instance_folder(head.number, run.largest);
-    std::error_code error;
-    files.made_folder = fs::create_directory(files.folder, error);
-    if (error || !fs::is_directory(files.folder)) {
-        std::cerr << "defectkit: cannot create the folder " << files.folder.string() << ": "
-                  << (error ? error.message() : "a file of that name is in the way") << "\n";
+    const fs::path folder = fs::path(options.out) / instance_folder(head.number, run.largest);
+    if (!open_folder(files.folder, folder.string())) {
         return 2;
     }
     const auto open = [&](OutputTarget& target, const char* name) {
-        return open_target(target, (files.folder / name).string(), run.inputs);
+        return open_folder_file(files.folder, target, name);
     };
     if (!open(files.items, "items.csv")) {
         remove_instance(files);
@@ -131,7 +124,8 @@ bool add_objects(const ExportRun& run, const ObjectBatch& batch, InstanceFiles& 
     return !files.bins.failed && !files.defects.failed;
 }
 
-// Closes bins.csv and defects.csv. 0, or 2 after a reported failure (the files removed).
+// Closes bins.csv and defects.csv and puts the folder in place. 0, or 2 after a reported
+// failure (the folder removed).
 int end_instance(InstanceFiles& files, std::string& bins, std::string& rows) {
     flush(files.bins, bins);
     flush(files.defects, rows);
@@ -140,7 +134,7 @@ int end_instance(InstanceFiles& files, std::string& bins, std::string& rows) {
         remove_instance(files);
         return 2;
     }
-    return 0;
+    return close_folder(files.folder) ? 0 : 2;
 }
 
 } // namespace

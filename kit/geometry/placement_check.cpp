@@ -141,12 +141,46 @@ void check_object(std::int64_t length, std::int64_t width, const std::vector<Pla
 
 namespace {
 
+bool later(const PlacementProblem& a, const PlacementProblem& b) {
+    return a.line != b.line ? a.line < b.line : a.sequence < b.sequence;
+}
+
+} // namespace
+
+bool keeps_violation(PlacementCheck& check, std::uint64_t line) {
+    if (check.violations.size() < placement_max_violations) {
+        return true;
+    }
+    // The heap's front is the last one kept; a violation on its line or after it is past it.
+    if (line < check.violations.front().line) {
+        return true;
+    }
+    ++check.violations_past;
+    return false;
+}
+
+void keep_violation(PlacementCheck& check, std::uint64_t line, std::string message) {
+    std::vector<PlacementProblem>& kept = check.violations;
+    if (kept.size() == placement_max_violations) {
+        std::pop_heap(kept.begin(), kept.end(), later);
+        kept.pop_back();
+        ++check.violations_past;
+    }
+    kept.push_back({line, std::move(message), check.sequence++});
+    std::push_heap(kept.begin(), kept.end(), later);
+}
+
+namespace {
+
+template <class Make> void note(PlacementRun& run, std::uint64_t line, const Make& make) {
+    note_violation(run.result, line, make);
+}
+
 // ---- Indexing the placement's rows, before the first object.
 
 // The bins: each placement bin once, each object once.
 void index_bins(PlacementRun& run) {
     const Placement& placement = *run.placement;
-    std::vector<PlacementProblem>& out = run.result.violations;
     run.object_bin.assign(MAXMOD, -1);
     run.bin_ok.assign(placement.bins.size(), false);
     for (std::size_t b = 0; b < placement.bins.size(); ++b) {
@@ -154,30 +188,38 @@ void index_bins(PlacementRun& run) {
         const std::string name = "bin " + text(bin.index) + ": ";
         const auto [slot, fresh] = run.bin_row.emplace(bin.index, b);
         if (!fresh) {
-            out.push_back({bin.line, name + "a second BIN row for this bin (the first is line " +
-                                         text(placement.bins[slot->second].line) + ")"});
+            const std::uint64_t first = placement.bins[slot->second].line;
+            note(run, bin.line, [&] {
+                return name + "a second BIN row for this bin (the first is line " +
+                       text(static_cast<std::int64_t>(first)) + ")";
+            });
             continue;
         }
         if (bin.copies != 1) {
-            out.push_back({bin.line, name + "COPIES " + text(bin.copies) +
-                                         "; each object exists once, so COPIES must be 1"});
+            note(run, bin.line, [&] {
+                return name + "COPIES " + text(bin.copies) +
+                       "; each object exists once, so COPIES must be 1";
+            });
         }
         if (bin.lx != run.length || bin.ly != run.width) {
-            out.push_back({bin.line, name + "size " + text(bin.lx) + " x " + text(bin.ly) +
-                                         "; the objects are " + text(run.length) + " x " +
-                                         text(run.width)});
+            note(run, bin.line, [&] {
+                return name + "size " + text(bin.lx) + " x " + text(bin.ly) + "; the objects are " +
+                       text(run.length) + " x " + text(run.width);
+            });
         }
         if (bin.type < 0 || bin.type >= MAXMOD) {
-            out.push_back({bin.line, name + "object " + text(bin.type) + " does not exist"});
+            note(run, bin.line,
+                 [&] { return name + "object " + text(bin.type) + " does not exist"; });
             continue;
         }
         std::int64_t& owner = run.object_bin[static_cast<std::size_t>(bin.type)];
         if (owner >= 0) {
             const PlacementBin& first = placement.bins[static_cast<std::size_t>(owner)];
-            out.push_back({bin.line, name + "object " + text(bin.type) +
-                                         " is used a second time (first by bin " +
-                                         text(first.index) + " at line " + text(first.line) +
-                                         "); each object exists once"});
+            note(run, bin.line, [&] {
+                return name + "object " + text(bin.type) + " is used a second time (first by bin " +
+                       text(first.index) + " at line " + text(first.line) +
+                       "); each object exists once";
+            });
             continue;
         }
         owner = static_cast<std::int64_t>(b);
@@ -189,28 +231,30 @@ void index_bins(PlacementRun& run) {
 void check_item_size(PlacementRun& run, std::uint32_t r, const Item& type) {
     const PlacementItem& it = run.placement->items[r];
     const std::string name = "item " + text(it.type);
-    std::vector<PlacementProblem>& out = run.result.violations;
     if (it.lx == type.length && it.ly == type.width) {
         return;
     }
     if (it.lx == type.width && it.ly == type.length) {
         if (!run.allow_rotation) {
-            out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
-                                        ", turned by 90 degrees; rotation is not allowed "
-                                        "(--allow-rotation allows it)"});
+            note(run, it.line, [&] {
+                return name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
+                       ", turned by 90 degrees; rotation is not allowed "
+                       "(--allow-rotation allows it)";
+            });
             run.bad[r] = true;
         }
         return;
     }
-    out.push_back({it.line, name + ": placed as " + text(it.lx) + " x " + text(it.ly) +
-                                ", but it is " + text(type.length) + " x " + text(type.width)});
+    note(run, it.line, [&] {
+        return name + ": placed as " + text(it.lx) + " x " + text(it.ly) + ", but it is " +
+               text(type.length) + " x " + text(type.width);
+    });
     run.bad[r] = true;
 }
 
 // The items: each known, once, at its size, on a bin that is an object.
 void index_items(PlacementRun& run) {
     const Placement& placement = *run.placement;
-    std::vector<PlacementProblem>& out = run.result.violations;
     const auto n = static_cast<std::int64_t>(run.head->items.size());
     std::vector<std::uint64_t> placed_at(static_cast<std::size_t>(n), 0);
     run.bad.assign(placement.items.size(), false);
@@ -218,20 +262,24 @@ void index_items(PlacementRun& run) {
         const PlacementItem& it = placement.items[r];
         const std::string name = "item " + text(it.type);
         if (it.type < 0 || it.type >= n) {
-            out.push_back({it.line, name + " does not exist (the instance has " + text(n) +
-                                        " items, 0 to " + text(n - 1) + ")"});
+            note(run, it.line, [&] {
+                return name + " does not exist (the instance has " + text(n) + " items, 0 to " +
+                       text(n - 1) + ")";
+            });
             continue;
         }
         std::uint64_t& first = placed_at[static_cast<std::size_t>(it.type)];
         if (first != 0) {
-            out.push_back({it.line, name + " is placed a second time (first at line " +
-                                        text(first) + "); each item exists once"});
+            note(run, it.line, [&] {
+                return name + " is placed a second time (first at line " + text(first) +
+                       "); each item exists once";
+            });
             continue;
         }
         first = it.line;
         const auto slot = run.bin_row.find(it.bin);
         if (slot == run.bin_row.end()) {
-            out.push_back({it.line, name + ": bin " + text(it.bin) + " has no BIN row"});
+            note(run, it.line, [&] { return name + ": bin " + text(it.bin) + " has no BIN row"; });
             continue;
         }
         check_item_size(run, r, run.head->items[static_cast<std::size_t>(it.type)]);
@@ -253,9 +301,9 @@ void index_defect_runs(PlacementRun& run) {
         if (slot == run.bin_row.end()) {
             for (std::uint64_t line = defect_run.line; line < defect_run.line + defect_run.count;
                  ++line) {
-                run.result.violations.push_back(
-                    {line,
-                     "DEFECT row for bin " + text(defect_run.bin) + ", which has no BIN row"});
+                note(run, line, [&] {
+                    return "DEFECT row for bin " + text(defect_run.bin) + ", which has no BIN row";
+                });
             }
         } else if (run.bin_ok[slot->second]) {
             run.runs.emplace_back(placement.bins[slot->second].type, k);
@@ -309,32 +357,36 @@ void report_findings(PlacementRun& run, const std::vector<Defect>& defects) {
                       run.defects_path + ")" +
                       (f.count > 1 ? " and " + text(f.count - 1) + " more defects" : std::string());
         }
-        run.result.violations.push_back({it.line, std::move(message)});
+        note(run, it.line, [&] { return std::move(message); });
     }
 }
 
 // A DEFECT row against the defect it names.
 void compare_defect_row(PlacementRun& run, const PlacementDefect& row,
                         const std::vector<Defect>& defects) {
-    std::vector<PlacementProblem>& out = run.result.violations;
     const std::string name = "DEFECT " + text(row.id) + " of object " + text(run.object);
     if (row.id < 0 || row.id >= static_cast<std::int64_t>(defects.size())) {
-        out.push_back({row.line, name + ": no such defect (the object has " +
-                                     text(static_cast<std::int64_t>(defects.size())) + ")"});
+        note(run, row.line, [&] {
+            return name + ": no such defect (the object has " +
+                   text(static_cast<std::int64_t>(defects.size())) + ")";
+        });
         return;
     }
     const Defect& d = defects[static_cast<std::size_t>(row.id)];
     std::uint64_t& first = run.echoed[static_cast<std::size_t>(row.id)];
     if (first != 0) {
-        out.push_back({row.line, name + ": a second row for this defect (the first is line " +
-                                     text(static_cast<std::int64_t>(first)) + ")"});
+        note(run, row.line, [&] {
+            return name + ": a second row for this defect (the first is line " +
+                   text(static_cast<std::int64_t>(first)) + ")";
+        });
         return;
     }
     if (row.x != d.x1 || row.y != d.y1 || row.lx != d.x2 - d.x1 || row.ly != d.y2 - d.y1) {
-        out.push_back({row.line, name + ": at " + text(row.x) + "," + text(row.y) + " size " +
-                                     text(row.lx) + " x " + text(row.ly) +
-                                     ", but the defect is at " + text(d.x1) + "," + text(d.y1) +
-                                     " size " + text(d.x2 - d.x1) + " x " + text(d.y2 - d.y1)});
+        note(run, row.line, [&] {
+            return name + ": at " + text(row.x) + "," + text(row.y) + " size " + text(row.lx) +
+                   " x " + text(row.ly) + ", but the defect is at " + text(d.x1) + "," +
+                   text(d.y1) + " size " + text(d.x2 - d.x1) + " x " + text(d.y2 - d.y1);
+        });
     }
     first = row.line;
 }
@@ -414,16 +466,15 @@ void finish_placement_check(PlacementRun& run) {
                     ? "the instance has no objects; without a defects file, --objects "
                       "gives their number"
                     : "the instance has " + text(objects) + " objects, 0 to " + text(objects - 1);
-            run.result.violations.push_back({bin.line, "bin " + text(bin.index) + ": object " +
-                                                           text(bin.type) + " does not exist (" +
-                                                           known + ")"});
+            note(run, bin.line, [&] {
+                return "bin " + text(bin.index) + ": object " + text(bin.type) +
+                       " does not exist (" + known + ")";
+            });
         } else {
             ++sum.objects_used;
         }
     }
-    std::stable_sort(
-        run.result.violations.begin(), run.result.violations.end(),
-        [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
+    std::sort_heap(run.result.violations.begin(), run.result.violations.end(), later);
 }
 
 int read_instance(const SetOptions& options, std::int32_t number, const char* label, KitSet& set,
@@ -485,7 +536,14 @@ std::vector<PlacementProblem> all_problems(const Placement& placement,
     std::stable_sort(
         all.begin(), all.end(),
         [](const PlacementProblem& a, const PlacementProblem& b) { return a.line < b.line; });
+    if (all.size() > placement_max_violations) {
+        all.resize(placement_max_violations);
+    }
     return all;
+}
+
+std::uint64_t count_problems(const Placement& placement, const PlacementCheck& check) {
+    return placement.problems.size() + check.violations.size() + check.violations_past;
 }
 
 std::string summary_text(const PlacementSummary& s) {

@@ -68,10 +68,29 @@ struct ObjectView {
 };
 using ObjectVisitor = std::function<void(const ObjectView&)>;
 
+// Violations remembered at most: the first ones by line; those past them are counted only,
+// so that a hostile placement of millions of faulty rows costs no more memory than a few.
+inline constexpr std::size_t placement_max_violations = 1000;
+
 struct PlacementCheck {
     PlacementSummary summary;
-    std::vector<PlacementProblem> violations; // in line order
+    // The first placement_max_violations by line: a heap by (line, sequence) while the check
+    // runs, in line order after finish_placement_check.
+    std::vector<PlacementProblem> violations;
+    std::uint64_t violations_past = 0; // found beyond those, counted only
+    std::uint64_t sequence = 0;        // violations noted so far, for ties of one line
 };
+
+// True when a violation at `line` is among the first by line so far; false counts it.
+bool keeps_violation(PlacementCheck& check, std::uint64_t line);
+// Keeps a violation that keeps_violation let in, dropping the last one by line if needed.
+void keep_violation(PlacementCheck& check, std::uint64_t line, std::string message);
+// Notes a violation; the message is made only when it is kept.
+template <class Make> void note_violation(PlacementCheck& check, std::uint64_t line, Make&& make) {
+    if (keeps_violation(check, line)) {
+        keep_violation(check, line, make());
+    }
+}
 
 // A placement being held against its instance, object by object: the rows indexed once,
 // then each object's items placed and checked, then the verdict.
@@ -112,8 +131,11 @@ bool check_next_object(PlacementRun& run, const std::vector<Defect>& defects,
 // line order, in run.result.
 void finish_placement_check(PlacementRun& run);
 
-// Problems from reading the placement and violations from checking it, both in line order.
+// Problems from reading the placement and violations from checking it, in line order: the
+// first placement_max_violations of them.
 std::vector<PlacementProblem> all_problems(const Placement& placement, const PlacementCheck& check);
+// How many there are in all, those counted only included.
+std::uint64_t count_problems(const Placement& placement, const PlacementCheck& check);
 
 // The summary of a feasible placement, the lines check-solution prints.
 std::string summary_text(const PlacementSummary& summary);

@@ -54,6 +54,14 @@ bool parse_number(std::string_view field, std::int64_t& value) {
     return true;
 }
 
+// A whole number in form, with more digits than parse_number takes.
+bool too_many_digits(std::string_view field) {
+    if (!field.empty() && field.front() == '-') {
+        field.remove_prefix(1);
+    }
+    return field.size() > 15 && field.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 std::string printable(std::string_view text) {
     std::string out;
     for (const char c : text.substr(0, 40)) {
@@ -119,7 +127,8 @@ std::string parse_row(std::string_view line, std::size_t columns, ParsedRow& row
         }
         if (!parse_number(fields[i], values[i])) {
             return std::string(column_names[i]) + " \"" + printable(fields[i]) +
-                   "\" is not a whole number";
+                   (too_many_digits(fields[i]) ? "\" is too long: at most 15 digits"
+                                               : "\" is not a whole number");
         }
     }
     row.id = values[1];
@@ -174,7 +183,12 @@ bool note_problem(Pass& pass, std::string message) {
 
 // The first line, which tells the number of columns. False when it is no header: the
 // file is then not read further.
-bool read_header(Pass& pass, std::string& line) {
+bool read_header(Pass& pass, std::string& line, bool too_long) {
+    if (too_long) {
+        note_problem(pass, "the header is longer than " + std::to_string(placement_max_line) +
+                               " bytes: is this a placement file?");
+        return false;
+    }
     if (line.starts_with("\xEF\xBB\xBF")) {
         line.erase(0, 3);
     }
@@ -268,14 +282,14 @@ bool read_row(Pass& pass, const std::string& line, bool too_long) {
     return false;
 }
 
-// Every line in turn until the end or until the reading stops. A header too long is no
-// header (read_header tells so) rather than a row.
+// Every line in turn until the end or until the reading stops.
 void read_lines(LineSource& src, Pass& pass) {
     std::string line;
     bool too_long = false;
     while (next_row_line(src, line, pass.start, too_long)) {
         ++pass.number;
-        if (!(pass.number == 1 ? read_header(pass, line) : read_row(pass, line, too_long))) {
+        if (!(pass.number == 1 ? read_header(pass, line, too_long)
+                               : read_row(pass, line, too_long))) {
             return;
         }
     }

@@ -14,6 +14,7 @@
 struct PlacementProblem {
     std::uint64_t line = 0;
     std::string message;
+    std::uint64_t sequence = 0; // the order found, among problems of one line
 };
 
 // A BIN row: the placement's bin `index` is object `type` of the instance.

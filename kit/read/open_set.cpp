@@ -126,6 +126,27 @@ bool parse_side(const char*& p, const char* end, std::int64_t& value) {
     return p > start && (p == end || *p < '0' || *p > '9') && value > 0 && value <= INT32_MAX;
 }
 
+// "LxW" whose sides are whole numbers, one of them beyond what a side can be: the side's
+// text, else empty.
+std::string side_too_large(const std::string& object) {
+    const std::size_t x = object.find_first_of("xX");
+    if (x == std::string::npos) {
+        return {};
+    }
+    for (const std::string& side : {object.substr(0, x), object.substr(x + 1)}) {
+        if (side.empty() || side.find_first_not_of("0123456789") != std::string::npos) {
+            return {};
+        }
+    }
+    for (const std::string& side : {object.substr(0, x), object.substr(x + 1)}) {
+        const std::size_t digits = side.size() - std::min(side.find_first_not_of('0'), side.size());
+        if (digits > 10 || (digits == 10 && side.substr(side.size() - 10) > "2147483647")) {
+            return side;
+        }
+    }
+    return {};
+}
+
 bool open_from_object(const SetOptions& options, KitSet& set) {
     const char* p = options.object.data();
     const char* end = p + options.object.size();
@@ -133,6 +154,11 @@ bool open_from_object(const SetOptions& options, KitSet& set) {
     std::int64_t width = 0;
     if (!parse_side(p, end, length) || p == end || (*p != 'x' && *p != 'X') ||
         !parse_side(++p, end, width) || p != end) {
+        if (const std::string side = side_too_large(options.object); !side.empty()) {
+            std::cerr << "--object " << options.object << ": the side " << side
+                      << " is too large: a side is at most 2147483647\n";
+            return false;
+        }
         std::cerr << "--object " << options.object
                   << ": expected LxW, the object's length and width as positive whole numbers "
                      "(as 1000x1000)\n";

@@ -28,3 +28,12 @@ KitRun run_kit_in(const std::string& folder, const std::string& args);
 // The README's example: 1 instance, 2 objects of 100 x 100, 5 items, 3 defect types, seed 12.
 inline const std::string example_answers =
     "1\n2\n100\n100\n5\n0.01\n0.15\n3\n5 4\n10 10\n20 3\n1\n3\nitems.txt\ndefects.txt\n12\n0\n";
+
+// AddressSanitizer reserves far more address space than the limits some tests set.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool address_sanitizer = true;
+#elif defined(__has_feature)
+constexpr bool address_sanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool address_sanitizer = false;
+#endif

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,19 @@ TempFolder::~TempFolder() {
 std::string read_text(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string listing(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.insert(entry.path().lexically_relative(folder).string() +
+                     (entry.is_directory() ? "/" : ""));
+    }
+    std::string text;
+    for (const std::string& name : names) {
+        text += name + "\n";
+    }
+    return text;
 }
 
 void write_text(const fs::path& path, const std::string& text) {

@@ -17,6 +17,9 @@ struct TempFolder {
 };
 
 std::string read_text(const fs::path& path);
+// Every name under the folder, hidden ones included, in order, folders marked with "/";
+// links are listed, not followed.
+std::string listing(const fs::path& folder);
 void write_text(const fs::path& path, const std::string& text);
 
 // A finished run of a program: its exit status, stdout and stderr.

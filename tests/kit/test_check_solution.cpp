@@ -237,7 +237,7 @@ TEST_F(ExampleSet, PicturesOfTheInstanceAndOfPlacements) {
     const bool have_rsvg = std::system("command -v rsvg-convert >/dev/null 2>&1") == 0;
     for (const Case& c : cases) {
         const KitRun run =
-            run_kit_in(folder, "draw answers.txt --instance 1 --out picture.svg " + c.args);
+            run_kit_in(folder, "draw answers.txt --instance 1 --out picture.svg --force " + c.args);
         EXPECT_EQ(run.status, 0) << c.args;
         EXPECT_EQ(run.out, "") << c.args;
         EXPECT_EQ(run.err, c.err) << c.args;

@@ -41,14 +41,6 @@ TEST(KitCli, VersionHelpAndUsageErrors) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool address_sanitizer = true;
-#elif defined(__has_feature)
-constexpr bool address_sanitizer = __has_feature(address_sanitizer);
-#else
-constexpr bool address_sanitizer = false;
-#endif
-
 // Under address-space limits from too small to load the program to enough for the work,
 // every command ends by itself: done, or "out of memory" with status 2, never an abort.
 // Done means done as without a limit (where no thread could be started, on one thread).
@@ -61,7 +53,7 @@ TEST(KitCli, MemoryThatCannotBeHadEndsWithAMessage) {
     int refused = 0;
     for (const char* command :
          {"check answers.txt", "stats answers.txt",
-          "draw answers.txt --instance 1 --out picture.svg",
+          "draw answers.txt --instance 1 --out picture.svg --force",
           "export answers.txt --format jsonl --out set.jsonl", "verify answers.txt"}) {
         std::remove((folder + "/set.jsonl").c_str());
         const std::string unlimited =

@@ -261,13 +261,12 @@ TEST_F(PlacementFile, MalformedAndHostileFiles) {
          "6: Y \"\" is not a whole number\n"
          "7: X \"1.5\" is not a whole number\n"
          "8: COPIES 2: an ITEM row places one item\n"
-         "9: LX \"1234567890123456\" is not a whole number\n"
+         "9: LX \"1234567890123456\" is too long: at most 15 digits\n"
          "10: ID \"1?\" is not a whole number\n"},
         {"a line too long", header + std::string(5000, 'A') + "\nBIN,0,1,0,0,0,10,10\n",
          "2: line longer than 1024 bytes\n"},
         {"a header too long", std::string(5000, 'A') + "\nBIN,0,1,0,0,0,10,10\n",
-         "1: the header is not TYPE,ID,COPIES,BIN,X,Y,LX,LY (optionally followed by ,GROUP_ID): "
-         "is this a placement file?\n"},
+         "1: the header is longer than 1024 bytes: is this a placement file?\n"},
         {"more ITEM rows than items",
          header + "ITEM,0,1,0,0,0,1,1\nITEM,1,1,0,0,0,1,1\n"
                   "ITEM,2,1,0,0,0,1,1\nITEM,3,1,0,0,0,1,1\n",

@@ -1,4 +1,5 @@
 // Writing results: refusing to write over an input, and what a failure to write leaves.
+#include "output/cleanup.h"
 #include "output/safe_output.h"
 #include "output/write_behind.h"
 
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -176,6 +178,43 @@ TEST(SafeOutput, AbandonRemovesOnlyRegularFiles) {
     ASSERT_TRUE(open_target(target, "/dev/null", {}));
     abandon_target(target);
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    fs::remove_all(folder);
+}
+
+// Every temporary is noted for the signal handlers while it exists and forgotten once it is
+// in place or gone, so that a command writing many outputs never fills the table.
+TEST(SafeOutput, TemporariesAreNotedUntilTheyAreInPlaceOrGone) {
+    const fs::path folder = fresh_folder("noted");
+    const std::size_t before = temporaries_noted();
+    OutputTarget file;
+    ASSERT_TRUE(open_target(file, (folder / "out.jsonl").string(), {}));
+    EXPECT_EQ(temporaries_noted(), before + 1);
+    EXPECT_FALSE(fs::exists(folder / "out.jsonl")); // only the temporary, until closed
+    OutputFolder instance;
+    ASSERT_TRUE(open_folder(instance, (folder / "instance-1").string()));
+    OutputTarget a;
+    OutputTarget b;
+    ASSERT_TRUE(open_folder_file(instance, a, "a.csv"));
+    ASSERT_TRUE(open_folder_file(instance, b, "b.csv"));
+    EXPECT_EQ(temporaries_noted(), before + 4);
+    write_target(a, std::string("a\n"));
+    EXPECT_TRUE(close_target(a));
+    EXPECT_TRUE(close_target(b));
+    EXPECT_TRUE(close_target(file));
+    EXPECT_TRUE(close_folder(instance));
+    EXPECT_EQ(temporaries_noted(), before);
+    ASSERT_TRUE(open_folder(instance, (folder / "instance-2").string()));
+    ASSERT_TRUE(open_folder_file(instance, a, "a.csv"));
+    abandon_target(a);
+    abandon_folder(instance);
+    EXPECT_EQ(temporaries_noted(), before);
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.insert(entry.path().lexically_relative(folder).string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"instance-1", "instance-1/a.csv", "instance-1/b.csv",
+                                            "out.jsonl"}));
+    EXPECT_EQ(read_file(folder / "instance-1" / "a.csv"), "a\n");
     fs::remove_all(folder);
 }
 
