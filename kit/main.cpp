@@ -102,6 +102,39 @@ int main(int argc, char** argv) {
     draw_cmd->add_flag("--allow-rotation", draw.allow_rotation,
                        "Items of the placement may be turned by 90 degrees");
 
+    RunOptions run;
+    run.version = DEFECTKIT_VERSION;
+    CLI::App* run_cmd = app.add_subcommand(
+        "run", "Run a solver on every instance, check each placement, and tabulate the results");
+    add_set_options(run_cmd, run.set);
+    run_cmd->add_option("--out", run.out, "The run folder")->required();
+    run_cmd
+        ->add_option("--solver", run.solver,
+                     "The command run by /bin/sh -c per instance, with {input}, {placement}, "
+                     "{time_limit}, {instance} and {dir}; or builtin")
+        ->required();
+    run_cmd->add_option("--format", run.format, "packingsolver (default) or jsonl")
+        ->check(CLI::IsMember({"jsonl", "packingsolver"}));
+    run_cmd->add_option("--time-limit", run.time_limit, "Seconds the solver is told (default 60)")
+        ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 31));
+    run_cmd->add_option("--grace", run.grace, "Seconds past time limit x 1.1 (default 5)")
+        ->check(CLI::Range(0.0, 1e6));
+    run_cmd->add_option("--memory-limit", run.memory_limit, "MB of address space per solver")
+        ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 40));
+    run_cmd->add_option("--jobs", run.jobs, "Solvers run at once (default 1)")
+        ->check(CLI::Range(1, 1024));
+    run_cmd->add_option("--instances", run.instances, "Which instances: 3, 1-20, 1,4,9-12");
+    run_cmd->add_flag("--allow-rotation", run.allow_rotation, "Items may be turned by 90 degrees");
+    run_cmd->add_flag("--keep-inputs", run.keep_inputs, "Keep each instance's exported input");
+    run_cmd->add_flag("--draw-failures", run.draw_failures,
+                      "Draw each infeasible placement as work/K/placement.svg");
+
+    ResultsOptions results;
+    CLI::App* results_cmd =
+        app.add_subcommand("results", "The tables and the summary of a run folder");
+    results_cmd->add_option("DIR", results.dir, "The run folder")->required();
+    results_cmd->add_flag("--json", results.json, "The summary as one JSON document");
+
     // --version answers on every subcommand too, as --help does.
     for (CLI::App* sub : app.get_subcommands({})) {
         sub->set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);
@@ -119,7 +152,7 @@ int main(int argc, char** argv) {
     };
     if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
         std::cerr << "defectkit: there is no command \"" << argv[1]
-                  << "\"; the commands are check, verify, stats, export, check-solution and draw "
+                  << "\"; the commands are check, verify, stats, export, check-solution, draw, run and results "
                      "(defectkit --help tells more)\n";
         return 2;
     }
@@ -145,6 +178,12 @@ int main(int argc, char** argv) {
         }
         if (check_solution_cmd->parsed()) {
             return run_check_solution(check_solution);
+        }
+        if (run_cmd->parsed()) {
+            return run_run(run);
+        }
+        if (results_cmd->parsed()) {
+            return run_results(results);
         }
         return run_draw(draw);
     } catch (const std::bad_alloc&) {

@@ -20,21 +20,16 @@ namespace {
 
 constexpr std::size_t flush_size = std::size_t{1} << 18;
 
-// The four files of one instance, in the order they are opened, and its folder.
-struct InstanceFiles {
-    OutputTarget items, parameters, bins, defects;
-    fs::path folder;
-    bool made_folder = false; // this run made it, so it goes when it stays empty
-};
-
 void flush(OutputTarget& target, std::string& buffer) {
     write_target(target, buffer);
     buffer.clear();
 }
 
+} // namespace
+
 // Closes what is open and removes every file of the instance written so far: a folder
 // that lacks one of its files, or holds a cut one, must not look like a whole instance.
-void remove_instance(InstanceFiles& files) {
+void remove_packingsolver_instance(PackingsolverFiles& files) {
     for (OutputTarget* t : {&files.items, &files.parameters, &files.bins, &files.defects}) {
         abandon_target(*t);
     }
@@ -47,9 +42,10 @@ void remove_instance(InstanceFiles& files) {
 // Opens the instance's folder and files and writes items.csv and parameters.csv whole;
 // bins.csv and defects.csv follow object by object. 0, or 2 after a reported failure (the
 // instance's files then removed).
-int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& files) {
+int begin_packingsolver_instance(ExportRun& run, const InstanceHead& head,
+                                 PackingsolverFiles& files) {
     const ExportOptions& options = *run.options;
-    files = InstanceFiles{};
+    files = PackingsolverFiles{};
     files.folder = fs::path(options.out) / instance_folder(head.number, run.largest);
     std::error_code error;
     files.made_folder = fs::create_directory(files.folder, error);
@@ -62,7 +58,7 @@ int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& file
         return open_target(target, (files.folder / name).string(), run.inputs);
     };
     if (!open(files.items, "items.csv")) {
-        remove_instance(files);
+        remove_packingsolver_instance(files);
         return 2;
     }
     std::string buffer = "WIDTH,HEIGHT,PROFIT,COPIES,ORIENTED\n";
@@ -80,13 +76,13 @@ int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& file
     }
     flush(files.items, buffer);
     if (!close_target(files.items) || !open(files.parameters, "parameters.csv")) {
-        remove_instance(files);
+        remove_packingsolver_instance(files);
         return 2;
     }
     write_target(files.parameters, "NAME,VALUE\nobjective," + options.objective + "\n");
     if (!close_target(files.parameters) || !open(files.bins, "bins.csv") ||
         !open(files.defects, "defects.csv")) {
-        remove_instance(files);
+        remove_packingsolver_instance(files);
         return 2;
     }
     write_target(files.bins, std::string("WIDTH,HEIGHT,COPIES\n"));
@@ -95,8 +91,9 @@ int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& file
 }
 
 // One bins.csv row per object, one defects.csv row per defect. False after a failure.
-bool add_objects(const ExportRun& run, const ObjectBatch& batch, InstanceFiles& files,
-                 std::int64_t& object, std::string& bins, std::string& rows) {
+bool add_packingsolver_objects(const ExportRun& run, const ObjectBatch& batch,
+                               PackingsolverFiles& files, std::int64_t& object, std::string& bins,
+                               std::string& rows) {
     std::string bin_row;
     append_number(bin_row, run.kit->params.object.length);
     bin_row += ',';
@@ -132,18 +129,16 @@ bool add_objects(const ExportRun& run, const ObjectBatch& batch, InstanceFiles& 
 }
 
 // Closes bins.csv and defects.csv. 0, or 2 after a reported failure (the files removed).
-int end_instance(InstanceFiles& files, std::string& bins, std::string& rows) {
+int end_packingsolver_instance(PackingsolverFiles& files, std::string& bins, std::string& rows) {
     flush(files.bins, bins);
     flush(files.defects, rows);
     const bool bins_ok = close_target(files.bins);
     if (!bins_ok || !close_target(files.defects)) {
-        remove_instance(files);
+        remove_packingsolver_instance(files);
         return 2;
     }
     return 0;
 }
-
-} // namespace
 
 std::string instance_folder(std::int32_t number, std::int32_t largest) {
     const std::string digits = std::to_string(number);
@@ -153,7 +148,7 @@ std::string instance_folder(std::int32_t number, std::int32_t largest) {
 }
 
 int export_packingsolver(ExportRun& run, SetReader& reader) {
-    InstanceFiles files;
+    PackingsolverFiles files;
     bool open = false; // an instance's files are being written
     std::int64_t object = 0;
     std::string bins;
@@ -166,23 +161,23 @@ int export_packingsolver(ExportRun& run, SetReader& reader) {
         read_set(reader, run.options->instance, progress, [&](const ObjectBatch& batch) {
             if (batch.starts_instance) {
                 run.found = true;
-                status = begin_instance(run, batch.head, files);
+                status = begin_packingsolver_instance(run, batch.head, files);
                 open = status == 0;
                 object = 0;
                 if (status != 0) {
                     return false;
                 }
             }
-            if (!add_objects(run, batch, files, object, bins, rows)) {
+            if (!add_packingsolver_objects(run, batch, files, object, bins, rows)) {
                 // The failure is reported by closing the file that met it.
                 close_target(files.bins.failed ? files.bins : files.defects);
-                remove_instance(files);
+                remove_packingsolver_instance(files);
                 open = false;
                 status = 2;
                 return false;
             }
             if (batch.ends_instance) {
-                status = end_instance(files, bins, rows);
+                status = end_packingsolver_instance(files, bins, rows);
                 open = false;
             }
             return status == 0;
@@ -190,14 +185,14 @@ int export_packingsolver(ExportRun& run, SetReader& reader) {
     } catch (...) {
         end_progress(progress);
         if (open) {
-            remove_instance(files);
+            remove_packingsolver_instance(files);
         }
         throw;
     }
     end_progress(progress);
     if (reader.failed) {
         if (open) {
-            remove_instance(files);
+            remove_packingsolver_instance(files);
         }
         return 1;
     }

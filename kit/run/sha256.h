@@ -1,0 +1,13 @@
+// SHA-256 of a file, for the run folder's manifest: a later run compares the set's files
+// by their digests, so that results of another set never mix with these.
+#pragma once
+
+#include <string>
+
+// The lower-case hex digest of the file's bytes; false with `error` set (the system's
+// reason) when it cannot be read. `stop` is polled between blocks: when it turns true the
+// reading ends with false and an empty error.
+bool sha256_file(const std::string& path, std::string& digest, std::string& error,
+                 const volatile int* stop = nullptr);
+// The digest of bytes in memory (for tests and small texts).
+std::string sha256_text(const std::string& bytes);
