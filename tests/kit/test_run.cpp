@@ -1,0 +1,214 @@
+// defectkit run and results, run whole against stub solvers of our own: one shell script
+// that acts out a fault per instance of a hand-made set, an interrupted run resumed, other
+// settings refused, --instances lists, a file-size limit standing in for a full disk. The
+// summary and results.csv are compared whole, with the measured columns (wall and CPU
+// time, memory) and the wall time line masked.
+#include "set_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Instances of one object of 10 x 10 with a defect at (8, 8) to (10, 10) and two items,
+// 2 x 8 and 5 x 5: both fit (41 of 96 defect-free), so the bound is 41.
+void write_set(const std::string& folder, int instances) {
+    std::string items;
+    std::string defects;
+    for (int k = 1; k <= instances; ++k) {
+        items += "2.000000\t8.000000\t16.000000\n5.000000\t5.000000\t25.000000\n\n";
+        defects += "instance: " + std::to_string(k) +
+                   "\n\n8.000000\t8.000000\t10.000000\t10.000000\n\n\n";
+    }
+    write_file(folder + "/items.txt", items);
+    write_file(folder + "/defects.txt", defects);
+}
+
+const char* const set_words = "--object 10x10 --items items.txt --defects defects.txt";
+
+// stub.sh K PLACEMENT INPUT FOLDER: a fault per instance; every pid it starts is noted in
+// FOLDER/pids, every call in FOLDER/calls.
+const char* const stub = R"(ulimit -c 0
+echo $$ >> "$4/pids"
+echo $1 >> "$4/calls"
+full='TYPE,ID,COPIES,BIN,X,Y,LX,LY
+BIN,0,1,0,0,0,10,10
+ITEM,0,1,0,0,0,2,8
+ITEM,1,1,0,2,0,5,5'
+case $1 in
+1) printf '%s\n' "$full" > "$2" ;;
+2) printf 'TYPE,ID,COPIES,BIN,X,Y,LX,LY\nBIN,0,1,0,0,0,10,10\nITEM,1,1,0,0,0,5,5\n' > "$2"; echo working ;;
+3) printf 'TYPE,ID,COPIES,BIN,X,Y,LX,LY\nBIN,0,1,0,0,0,10,10\nITEM,1,1,0,5,5,5,5\n' > "$2" ;;
+4) kill -SEGV $$ ;;
+5) echo failing >&2; exit 3 ;;
+6) trap '' TERM; while :; do sleep 0.1; done ;;
+7) sleep 300 & echo $! >> "$4/pids"; exit 0 ;;
+8) setsid sleep 300 & echo $! >> "$4/pids"; sleep 0.2; exit 0 ;;
+9) head -c 20000000 /dev/zero ;;
+10) printf 'garbage\001\002\n' > "$2" ;;
+11) : > "$2" ;;
+12) sleep 1.2; printf '%s\n' "$full" > "$2"; sleep 60 ;;
+13) rm -rf "$3"; printf '%s\n' "$full" > "$2" ;;
+14) /nonexistent/solver 2> /dev/null; exit $? ;;
+15) kill -KILL $$ ;;
+esac
+if [ -e "$4/hold" ]; then sleep 30 & echo $! >> "$4/pids"; wait; fi
+)";
+
+std::string solver(const std::string& folder) {
+    return "--solver 'exec sh " + folder + "/stub.sh {instance} {placement} {input} " + folder +
+           "'";
+}
+
+// Every line's cells in the named columns of a CSV (with a header) replaced by "-".
+std::string mask_columns(const std::string& csv) {
+    std::istringstream in(csv);
+    std::string line;
+    std::string out;
+    std::vector<bool> masked;
+    while (std::getline(in, line)) {
+        std::vector<std::string> cells;
+        std::string cell;
+        bool quoted = false;
+        for (const char c : line + ",") {
+            if (c == '"') {
+                quoted = !quoted;
+            }
+            if (c == ',' && !quoted) {
+                cells.push_back(cell);
+                cell.clear();
+            } else {
+                cell += c;
+            }
+        }
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (masked.empty() || i >= masked.size()) {
+                continue;
+            }
+            cells[i] = masked[i] ? "-" : cells[i];
+        }
+        if (masked.empty()) {
+            for (const std::string& name : cells) {
+                masked.push_back(name == "wall_s" || name == "cpu_s" || name == "max_rss_kb");
+            }
+        }
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            out += (i == 0 ? "" : ",") + cells[i];
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+std::string mask_wall_line(const std::string& summary) {
+    const std::size_t at = summary.find("wall time");
+    const std::size_t end = summary.find('\n', at);
+    return at == std::string::npos ? summary : summary.substr(0, at) + "wall time -" + summary.substr(end);
+}
+
+// Gone, or a zombie that no one waits for yet.
+bool gone(pid_t pid) {
+    if (::kill(pid, 0) != 0) {
+        return true;
+    }
+    const std::string stat = read_whole_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
+
+void expect_no_process_left(const std::string& folder) {
+    std::istringstream pids(read_whole_file(folder + "/pids"));
+    int count = 0;
+    for (pid_t pid = 0; pids >> pid; ++count) {
+        EXPECT_TRUE(gone(pid)) << "process " << pid << " of a stub is still there";
+    }
+    EXPECT_GT(count, 0);
+}
+
+class RunFolder : public ::testing::Test {
+protected:
+    std::string folder;
+    void SetUp() override {
+        folder = make_folder();
+        write_file(folder + "/stub.sh", stub);
+    }
+    void TearDown() override { remove_folder(folder); }
+    std::string run_words(const std::string& more) const {
+        return std::string("run ") + set_words + " --out D " + solver(folder) + " " + more;
+    }
+};
+
+const char* const fault_summary = R"(instances       15 done, 0 missing
+run             9 ok, 2 timeout, 1 crashed, 1 exit, 1 out-of-memory, 1 not-started
+placement       4 feasible, 1 infeasible, 8 missing, 2 unreadable
+profit / bound  mean 0.902439, min 0.609756, 3 at the bound (proven optimal)
+wall time -
+not ok or not feasible:
+  instance 3: run ok, placement infeasible: work/03/placement.csv:3: item 1 overlaps defect 0 of object 0 (x 8 to 10, y 8 to 10, line 13 of defects.txt)
+  instance 4: run crashed (signal 11), placement missing
+  instance 5: run exit (exit code 3), placement missing
+  instance 6: run timeout, placement missing
+  instance 7: run ok, placement missing
+  instance 8: run ok, placement missing
+  instance 9: run ok, placement missing
+  instance 10: run ok, placement unreadable: work/10/placement.csv:1: the header is not TYPE,ID,COPIES,BIN,X,Y,LX,LY (optionally followed by ,GROUP_ID): is this a placement file?
+  instance 11: run ok, placement unreadable: work/11/placement.csv:1: the file is empty: no header TYPE,ID,COPIES,BIN,X,Y,LX,LY
+  instance 12: run timeout, placement feasible
+  instance 14: run not-started (exit code 127), placement missing
+  instance 15: run out-of-memory (signal 9), placement missing
+)";
+
+const char* const fault_csv =
+    R"csv(instance,items,item_area,objects,bound,run,signal,exit_code,placement,message,profit,items_placed,objects_used,gap,wall_s,cpu_s,max_rss_kb,stdout_bytes,stderr_bytes
+1,2,41,1,41,ok,,,feasible,,41,2,1,0.0,-,-,-,0,0
+2,2,41,1,41,ok,,,feasible,,25,1,1,0.3902439024390244,-,-,-,8,0
+3,2,41,1,41,ok,,,infeasible,"work/03/placement.csv:3: item 1 overlaps defect 0 of object 0 (x 8 to 10, y 8 to 10, line 13 of defects.txt)",,,,,-,-,-,0,0
+4,2,41,1,41,crashed,11,,missing,,,,,,-,-,-,0,0
+5,2,41,1,41,exit,,3,missing,,,,,,-,-,-,0,8
+6,2,41,1,41,timeout,,,missing,,,,,,-,-,-,0,0
+7,2,41,1,41,ok,,,missing,,,,,,-,-,-,0,0
+8,2,41,1,41,ok,,,missing,,,,,,-,-,-,0,0
+9,2,41,1,41,ok,,,missing,,,,,,-,-,-,20000000,0
+10,2,41,1,41,ok,,,unreadable,"work/10/placement.csv:1: the header is not TYPE,ID,COPIES,BIN,X,Y,LX,LY (optionally followed by ,GROUP_ID): is this a placement file?",,,,,-,-,-,0,0
+11,2,41,1,41,ok,,,unreadable,"work/11/placement.csv:1: the file is empty: no header TYPE,ID,COPIES,BIN,X,Y,LX,LY",,,,,-,-,-,0,0
+12,2,41,1,41,timeout,,,feasible,,41,2,1,0.0,-,-,-,0,0
+13,2,41,1,41,ok,,,feasible,,41,2,1,0.0,-,-,-,0,0
+14,2,41,1,41,not-started,,127,missing,,,,,,-,-,-,0,0
+15,2,41,1,41,out-of-memory,9,,missing,,,,,,-,-,-,0,0
+)csv";
+
+// Every fault at once, four solvers at a time: each recorded as what it is, no process of
+// any left, the logs cut at 10 MB, the inputs removed, the infeasible placement drawn.
+TEST_F(RunFolder, EveryFaultRecordedAsWhatItIs) {
+    write_set(folder, 15);
+    const KitRun run =
+        run_kit_in(folder, run_words("--time-limit 1 --grace 0.5 --jobs 4 --draw-failures"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(mask_wall_line(run.out), fault_summary);
+    EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")), fault_csv);
+    expect_no_process_left(folder);
+    EXPECT_EQ(fs::file_size(folder + "/D/work/09/stdout.txt"), 10u << 20);
+    EXPECT_FALSE(fs::exists(folder + "/D/work/01/instance-1"));
+    const KitRun drawn = run_kit_in(folder, std::string("draw ") + set_words +
+                                                " --instance 3 --solution D/work/03/placement.csv "
+                                                "--out drawn.svg");
+    EXPECT_EQ(read_whole_file(folder + "/D/work/03/placement.svg"),
+              read_whole_file(folder + "/drawn.svg"));
+    const KitRun again = run_kit_in(folder, "results D");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(mask_wall_line(again.out), fault_summary);
+}
+
+} // namespace
