@@ -212,7 +212,7 @@ int prepare_dir(RunState& state) {
     if (!make_manifest(state, manifest)) {
         return run_stop_signal != 0 ? 128 + run_stop_signal : 2;
     }
-    return claim_manifest(state.dir, manifest);
+    return claim_manifest(state.dir, state.options->out, manifest);
 }
 
 bool count_set(RunState& state) {

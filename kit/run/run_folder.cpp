@@ -123,30 +123,35 @@ const char* const compared[] = {"set",           "solver",          "format",
                                 "time_limit",    "grace",           "memory_limit_mb",
                                 "allow_rotation"};
 
-int compare_manifest(const std::string& dir, const ordered_json& manifest) {
+int compare_manifest(const std::string& dir, const std::string& shown,
+                     const ordered_json& manifest) {
     json held;
     if (!read_manifest(dir, held)) {
         return 2;
     }
     for (const char* key : compared) {
         const json mine = json::parse(manifest.value(key, ordered_json()).dump());
-        if (!held.contains(key) || held[key] != mine) {
-            std::cerr << "defectkit: " << dir << " holds the results of other settings: its "
-                      << "manifest.json has another " << key << " (" << held.value(key, json()).dump()
-                      << ", here " << mine.dump()
-                      << "); results of different settings never mix, so give another --out\n";
-            return 2;
+        if (held.contains(key) && held[key] == mine) {
+            continue;
         }
+        const std::string what = std::string(key) == "set"
+                                     ? std::string("another set")
+                                     : std::string(key) + " " + held.value(key, json()).dump() +
+                                           ", here " + mine.dump();
+        std::cerr << "defectkit: " << shown << " holds the results of other settings (" << what
+                  << "); results of different settings never mix: give another --out\n";
+        return 2;
     }
     return 0;
 }
 
 } // namespace
 
-int claim_manifest(const std::string& dir, const ordered_json& manifest) {
+int claim_manifest(const std::string& dir, const std::string& shown,
+                   const ordered_json& manifest) {
     const std::string path = dir + "/manifest.json";
     if (::access(path.c_str(), F_OK) == 0) {
-        return compare_manifest(dir, manifest);
+        return compare_manifest(dir, shown, manifest);
     }
     const std::string temporary = temporary_name(path);
     if (!write_temporary(temporary, manifest.dump(2) + "\n")) {
@@ -160,7 +165,7 @@ int claim_manifest(const std::string& dir, const ordered_json& manifest) {
         return 0;
     }
     if (error == EEXIST) {
-        return compare_manifest(dir, manifest);
+        return compare_manifest(dir, shown, manifest);
     }
     std::cerr << "defectkit: cannot write " << path << ": " << std::strerror(error) << "\n";
     return 2;

@@ -45,8 +45,9 @@ bool write_file_whole(const std::string& path, const std::string& text);
 
 // Creates DIR/manifest.json from `manifest` (temporary name, then a hard link into place),
 // or, when it is there, compares its settings with these. 0, or 2 after a message: other
-// settings, or a manifest that cannot be written or read.
-int claim_manifest(const std::string& dir, const nlohmann::ordered_json& manifest);
+// settings (told naming the folder as `shown`), or a manifest that cannot be written or read.
+int claim_manifest(const std::string& dir, const std::string& shown,
+                   const nlohmann::ordered_json& manifest);
 // Reads DIR/manifest.json; false with the message on stderr.
 bool read_manifest(const std::string& dir, nlohmann::json& manifest);
 

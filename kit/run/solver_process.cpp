@@ -131,6 +131,22 @@ void close_log(LogCapture& log) {
     log.file = -1;
 }
 
+// 0, or the errno of the write that failed (a short write is followed by one that tells why).
+int write_all(int fd, const char* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(fd, bytes, count);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n < 0 ? errno : ENOSPC;
+        }
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 // Reads what the pipe holds now (at most `budget` bytes). False at its end.
 bool pump_log(LogCapture& log, std::size_t budget) {
     char buffer[65536];
@@ -149,9 +165,7 @@ bool pump_log(LogCapture& log, std::size_t budget) {
         const auto got = static_cast<std::uint64_t>(n);
         if (log.bytes < log_keep_bytes && log.error == 0) {
             const std::uint64_t keep = std::min(got, log_keep_bytes - log.bytes);
-            if (::write(log.file, buffer, keep) != static_cast<ssize_t>(keep)) {
-                log.error = errno != 0 ? errno : ENOSPC;
-            }
+            log.error = write_all(log.file, buffer, static_cast<std::size_t>(keep));
         }
         log.bytes += got;
         log.tail.append(buffer, static_cast<std::size_t>(n));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -39,7 +40,7 @@ const char* const set_words = "--object 10x10 --items items.txt --defects defect
 
 // stub.sh K PLACEMENT INPUT FOLDER: a fault per instance; every pid it starts is noted in
 // FOLDER/pids, every call in FOLDER/calls.
-const char* const stub = R"(ulimit -c 0
+const char* const stub = R"sh(ulimit -c 0
 echo $$ >> "$4/pids"
 echo $1 >> "$4/calls"
 full='TYPE,ID,COPIES,BIN,X,Y,LX,LY
@@ -63,8 +64,8 @@ case $1 in
 14) /nonexistent/solver 2> /dev/null; exit $? ;;
 15) kill -KILL $$ ;;
 esac
-if [ -e "$4/hold" ]; then sleep 30 & echo $! >> "$4/pids"; wait; fi
-)";
+if [ "$(cat "$4/hold" 2> /dev/null)" = "$1" ]; then sleep 30 & echo $! >> "$4/pids"; wait; fi
+)sh";
 
 std::string solver(const std::string& folder) {
     return "--solver 'exec sh " + folder + "/stub.sh {instance} {placement} {input} " + folder +
@@ -209,6 +210,209 @@ TEST_F(RunFolder, EveryFaultRecordedAsWhatItIs) {
     const KitRun again = run_kit_in(folder, "results D");
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(mask_wall_line(again.out), fault_summary);
+}
+
+std::string listing(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const std::string& name : names) {
+        text += name + "\n";
+    }
+    return text;
+}
+
+// defectkit with the arguments in the folder, in the background, after the shell's
+// `before` (limits).
+pid_t start_kit(const std::string& folder, const std::string& args,
+                const std::string& before = "") {
+    const std::string command = before + "exec '" DEFECTKIT_BINARY "' " + args +
+                                " > .kit-out 2> .kit-err < /dev/null";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(folder.c_str()) == 0) {
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        }
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Waits (a minute at most) until the file has `lines` lines.
+void wait_for_lines(const std::string& path, std::size_t lines) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::chrono::steady_clock::now() < until) {
+        const std::string text = read_whole_file(path);
+        if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= lines) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << path << " never had " << lines << " lines";
+}
+
+const char* const two_feasible_csv =
+    R"csv(instance,items,item_area,objects,bound,run,signal,exit_code,placement,message,profit,items_placed,objects_used,gap,wall_s,cpu_s,max_rss_kb,stdout_bytes,stderr_bytes
+1,2,41,1,41,ok,,,feasible,,41,2,1,0.0,-,-,-,0,0
+2,2,41,1,41,ok,,,feasible,,25,1,1,0.3902439024390244,-,-,-,8,0
+)csv";
+
+// Interrupted while instance 2's solver runs: that solver group is ended, instance 1's
+// result kept, nothing half-written; the same command then runs instance 2 alone.
+TEST_F(RunFolder, InterruptedRunKeepsFinishedResultsAndResumes) {
+    const struct {
+        int signal;
+        int status;
+        const char* name;
+    } cases[] = {{SIGINT, 130, "SIGINT"}, {SIGTERM, 143, "SIGTERM"}};
+    write_set(folder, 2);
+    for (const auto& c : cases) {
+        remove_folder(folder + "/D");
+        write_file(folder + "/calls", "");
+        write_file(folder + "/hold", "2\n");
+        const pid_t kit = start_kit(folder, run_words(""));
+        wait_for_lines(folder + "/calls", 2);
+        ::kill(kit, c.signal);
+        int status = 0;
+        ::waitpid(kit, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.name;
+        EXPECT_EQ(read_whole_file(folder + "/.kit-err"),
+                  std::string("defectkit: stopped by ") + c.name +
+                      "; the finished results are kept, and the same command goes on from them\n");
+        EXPECT_EQ(listing(folder + "/D/results"), "1.json\n") << c.name;
+        expect_no_process_left(folder);
+        std::remove((folder + "/hold").c_str());
+        const KitRun resumed = run_kit_in(folder, run_words(""));
+        EXPECT_EQ(resumed.status, 0) << resumed.err;
+        EXPECT_EQ(read_whole_file(folder + "/calls"), "1\n2\n2\n") << c.name;
+        EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")), two_feasible_csv);
+        EXPECT_EQ(listing(folder + "/D"),
+                  "manifest.json\nresults\nresults.csv\nresults.jsonl\nwork\n");
+    }
+}
+
+// A folder of other settings is refused before anything runs; the same settings resume
+// (here: nothing left to run) and the folder is not touched.
+TEST_F(RunFolder, OtherSettingsRefused) {
+    write_set(folder, 2);
+    ASSERT_EQ(run_kit_in(folder, run_words("--time-limit 5")).status, 0);
+    const std::string tail = "); results of different settings never mix: give another --out\n";
+    const struct {
+        std::string more;
+        std::string message;
+    } cases[] = {
+        {"--time-limit 6", "time_limit 5, here 6"},
+        {"--time-limit 5 --grace 1", "grace 5.0, here 1.0"},
+        {"--time-limit 5 --format jsonl", "format \"packingsolver\", here \"jsonl\""},
+        {"--time-limit 5 --memory-limit 100", "memory_limit_mb null, here 100"},
+        {"--time-limit 5 --allow-rotation", "allow_rotation false, here true"},
+    };
+    for (const auto& c : cases) {
+        const KitRun run = run_kit_in(folder, run_words(c.more));
+        EXPECT_EQ(run.status, 2) << c.more;
+        EXPECT_EQ(run.err, "defectkit: D holds the results of other settings (" + c.message + tail);
+    }
+    write_file(folder + "/calls", "");
+    EXPECT_EQ(run_kit_in(folder, run_words("--time-limit 5")).status, 0); // nothing left to run
+    const KitRun command = run_kit_in(
+        folder, std::string("run ") + set_words + " --out D --solver 'true {instance}' --time-limit 5");
+    EXPECT_EQ(command.status, 2);
+    EXPECT_EQ(command.err,
+              "defectkit: D holds the results of other settings (solver \"exec sh " + folder +
+                  "/stub.sh {instance} {placement} {input} " + folder +
+                  "\", here \"true {instance}\"" + tail);
+    write_set(folder, 3);
+    const KitRun set = run_kit_in(folder, run_words("--time-limit 5"));
+    EXPECT_EQ(set.err, "defectkit: D holds the results of other settings (another set" + tail);
+    EXPECT_EQ(read_whole_file(folder + "/calls"), "");
+}
+
+// --instances picks the instances; a list that is no list, or names an instance the set
+// lacks, is refused before the folder is made; so is an unknown {word}.
+TEST_F(RunFolder, InstanceListsAndWords) {
+    write_set(folder, 12);
+    const struct {
+        std::string list;
+        std::string results;
+    } picked[] = {{"3", "03.json\n"},
+                  {"1,12", "01.json\n12.json\n"},
+                  {"2-3,11", "02.json\n03.json\n11.json\n"}};
+    for (const auto& c : picked) {
+        remove_folder(folder + "/D");
+        const KitRun run = run_kit_in(
+            folder, std::string("run ") + set_words + " --out D --solver 'true' --instances " + c.list);
+        EXPECT_EQ(run.status, 1) << c.list; // no placement
+        EXPECT_EQ(listing(folder + "/D/results"), c.results) << c.list;
+    }
+    remove_folder(folder + "/D");
+    const std::string bad = "expected numbers and ranges as 3, 1-20 or 1,4,9-12\n";
+    const struct {
+        std::string words;
+        std::string err;
+    } refused[] = {
+        {"--instances 0", "defectkit: --instances 0: " + bad},
+        {"--instances 3-1", "defectkit: --instances 3-1: " + bad},
+        {"--instances 1,,2", "defectkit: --instances 1,,2: " + bad},
+        {"--instances x", "defectkit: --instances x: " + bad},
+        {"--instances 13", "defectkit: there is no instance 13: the set has 12 instances\n"},
+        {"--instances 5-20", "defectkit: there is no instance 20: the set has 12 instances\n"},
+    };
+    for (const auto& c : refused) {
+        const KitRun run = run_kit_in(
+            folder, std::string("run ") + set_words + " --out D --solver true " + c.words);
+        EXPECT_EQ(run.status, 2) << c.words;
+        EXPECT_EQ(run.err, c.err);
+    }
+    const KitRun word = run_kit_in(folder, std::string("run ") + set_words +
+                                               " --out D --solver 'solve {input} {inptu}'");
+    EXPECT_EQ(word.status, 2);
+    EXPECT_EQ(word.err, "defectkit: --solver: {inptu} is no word of the command; the words are "
+                        "{input}, {placement}, {time_limit}, {instance} and {dir}\n");
+    EXPECT_FALSE(fs::exists(folder + "/D"));
+}
+
+// The solver's input is what defectkit export writes for the instance, in either format.
+TEST_F(RunFolder, InputsAreTheExport) {
+    generate_set(folder, example_answers);
+    for (const std::string format : {"packingsolver", "jsonl"}) {
+        remove_folder(folder + "/D");
+        const KitRun run = run_kit_in(folder, "run answers.txt --out D --solver true --keep-inputs "
+                                              "--format " + format);
+        EXPECT_EQ(run.status, 1);
+        const KitRun exported = run_kit_in(
+            folder, "export answers.txt --instance 1 --force --format " + format +
+                        (format == "jsonl" ? " --out one.jsonl" : " --out ps"));
+        ASSERT_EQ(exported.status, 0) << exported.err;
+        if (format == "jsonl") {
+            EXPECT_EQ(read_whole_file(folder + "/D/work/1/input.jsonl"),
+                      read_whole_file(folder + "/one.jsonl"));
+            continue;
+        }
+        EXPECT_EQ(listing(folder + "/D/work/1/instance-1"),
+                  "bins.csv\ndefects.csv\nitems.csv\nparameters.csv\n");
+        for (const char* name : {"bins.csv", "defects.csv", "items.csv", "parameters.csv"}) {
+            EXPECT_EQ(read_whole_file(folder + "/D/work/1/instance-1/" + name),
+                      read_whole_file(folder + "/ps/instance-1/" + name));
+        }
+    }
+}
+
+// A write that fails under DIR (a file-size limit standing in for a full disk) ends the
+// run with exit 2; the result finished before it stays, whole.
+TEST_F(RunFolder, FailedWriteLosesNoFinishedResult) {
+    write_set(folder, 9);
+    int status = 0;
+    ::waitpid(start_kit(folder, run_words("--instances 1,9"), "trap '' XFSZ; ulimit -f 64; "),
+              &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(read_whole_file(folder + "/.kit-err"),
+              "defectkit: cannot write " + folder + "/D/work/9/stdout.txt: File too large\n");
+    EXPECT_EQ(listing(folder + "/D/results"), "1.json\n");
+    expect_no_process_left(folder);
 }
 
 } // namespace
