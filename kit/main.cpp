@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
     };
     if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
         std::cerr << "defectkit: there is no command \"" << argv[1]
-                  << "\"; the commands are check, verify, stats, export, check-solution, draw, run and results "
+                  << "\"; the commands are check, verify, stats, export, check-solution, draw, run "
+                     "and results "
                      "(defectkit --help tells more)\n";
         return 2;
     }

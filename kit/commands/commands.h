@@ -53,8 +53,8 @@ struct RunOptions {
     std::string out;    // DIR
     std::string solver; // the command, or "builtin"
     std::string format = "packingsolver";
-    std::int64_t time_limit = 60; // seconds, as the solver is told
-    double grace = 5;             // seconds past time_limit x 1.1 before SIGTERM
+    std::int64_t time_limit = 60;  // seconds, as the solver is told
+    double grace = 5;              // seconds past time_limit x 1.1 before SIGTERM
     std::int64_t memory_limit = 0; // MB of address space; 0: none
     std::int32_t jobs = 1;
     std::string instances; // LIST; empty: every instance

@@ -29,8 +29,8 @@ template <typename Found> void each_word(const std::string& command, Found found
     for (std::size_t at = command.find('{'); at != std::string::npos;
          at = command.find('{', at + 1)) {
         std::size_t end = at + 1;
-        while (end < command.size() && (std::isalnum(static_cast<unsigned char>(command[end])) ||
-                                        command[end] == '_')) {
+        while (end < command.size() &&
+               (std::isalnum(static_cast<unsigned char>(command[end])) || command[end] == '_')) {
             ++end;
         }
         if (end > at + 1 && end < command.size() && command[end] == '}') {
@@ -70,8 +70,8 @@ bool parse_instances(const std::string& list, std::int32_t count, std::vector<bo
         char extra = 0;
         const int got = std::sscanf(part.c_str(), "%ld%c%ld%c", &first, &dash, &last, &extra);
         const bool one = got == 1 && part.find_first_not_of("0123456789") == std::string::npos;
-        const bool range = got == 3 && dash == '-' &&
-                           part.find_first_not_of("0123456789-") == std::string::npos;
+        const bool range =
+            got == 3 && dash == '-' && part.find_first_not_of("0123456789-") == std::string::npos;
         if ((!one && !range) || first < 1 || (range && last < first)) {
             std::cerr << "defectkit: --instances " << list << ": expected numbers and ranges "
                       << "as 3, 1-20 or 1,4,9-12\n";

@@ -43,8 +43,8 @@ bool is_no_header(const std::vector<PlacementProblem>& problems) {
 bool check_objects(InstanceWork& work, PlacementRun& run) {
     std::FILE* file = std::fopen(work.objects_path.c_str(), "rb");
     if (file == nullptr) {
-        std::cerr << "defectkit: cannot read " << work.objects_path << ": "
-                  << std::strerror(errno) << "\n";
+        std::cerr << "defectkit: cannot read " << work.objects_path << ": " << std::strerror(errno)
+                  << "\n";
         return false;
     }
     std::vector<Defect> defects;
@@ -104,7 +104,7 @@ bool check_instance_placement(InstanceWork& work, const KitSet& set, bool allow_
         return true;
     }
     verdict.placement = "infeasible";
-    verdict.message = work.shown + ":" + std::to_string(problems.front().line) + ": " +
-                      problems.front().message;
+    verdict.message =
+        work.shown + ":" + std::to_string(problems.front().line) + ": " + problems.front().message;
     return true;
 }

@@ -33,9 +33,8 @@ nlohmann::ordered_json result_json(const InstanceResult& r) {
     j["profit"] = feasible ? json(r.profit) : json(nullptr);
     j["items_placed"] = feasible ? json(r.items_placed) : json(nullptr);
     j["objects_used"] = feasible ? json(r.objects_used) : json(nullptr);
-    const double gap = r.bound > 0 ? static_cast<double>(r.bound - r.profit) /
-                                         static_cast<double>(r.bound)
-                                   : 0.0;
+    const double gap =
+        r.bound > 0 ? static_cast<double>(r.bound - r.profit) / static_cast<double>(r.bound) : 0.0;
     j["gap"] = feasible ? json(gap) : json(nullptr);
     j["wall_s"] = r.wall_s;
     j["cpu_s"] = r.cpu_s;
@@ -47,10 +46,10 @@ nlohmann::ordered_json result_json(const InstanceResult& r) {
 
 const std::vector<std::string>& result_columns() {
     static const std::vector<std::string> columns = {
-        "instance",  "items",        "item_area",    "objects", "bound",  "run",
-        "signal",    "exit_code",    "placement",    "message", "profit", "items_placed",
-        "objects_used", "gap",       "wall_s",       "cpu_s",   "max_rss_kb",
-        "stdout_bytes", "stderr_bytes"};
+        "instance", "items",        "item_area",    "objects",     "bound",
+        "run",      "signal",       "exit_code",    "placement",   "message",
+        "profit",   "items_placed", "objects_used", "gap",         "wall_s",
+        "cpu_s",    "max_rss_kb",   "stdout_bytes", "stderr_bytes"};
     return columns;
 }
 
@@ -119,9 +118,8 @@ bool read_manifest(const std::string& dir, json& manifest) {
 namespace {
 
 // The settings that must match for results to be comparable.
-const char* const compared[] = {"set",           "solver",          "format",
-                                "time_limit",    "grace",           "memory_limit_mb",
-                                "allow_rotation"};
+const char* const compared[] = {"set",   "solver",          "format",        "time_limit",
+                                "grace", "memory_limit_mb", "allow_rotation"};
 
 int compare_manifest(const std::string& dir, const std::string& shown,
                      const ordered_json& manifest) {
@@ -134,10 +132,10 @@ int compare_manifest(const std::string& dir, const std::string& shown,
         if (held.contains(key) && held[key] == mine) {
             continue;
         }
-        const std::string what = std::string(key) == "set"
-                                     ? std::string("another set")
-                                     : std::string(key) + " " + held.value(key, json()).dump() +
-                                           ", here " + mine.dump();
+        const std::string what =
+            std::string(key) == "set"
+                ? std::string("another set")
+                : std::string(key) + " " + held.value(key, json()).dump() + ", here " + mine.dump();
         std::cerr << "defectkit: " << shown << " holds the results of other settings (" << what
                   << "); results of different settings never mix: give another --out\n";
         return 2;
@@ -147,8 +145,7 @@ int compare_manifest(const std::string& dir, const std::string& shown,
 
 } // namespace
 
-int claim_manifest(const std::string& dir, const std::string& shown,
-                   const ordered_json& manifest) {
+int claim_manifest(const std::string& dir, const std::string& shown, const ordered_json& manifest) {
     const std::string path = dir + "/manifest.json";
     if (::access(path.c_str(), F_OK) == 0) {
         return compare_manifest(dir, shown, manifest);
@@ -185,7 +182,8 @@ bool read_results(const std::string& dir, std::vector<json>& results) {
         json result = json::parse(text, nullptr, false);
         if (!ok || result.is_discarded() || !result.is_object() ||
             !result.value("instance", json()).is_number_integer()) {
-            std::cerr << "defectkit: " << it->path().string() << ": not a result of defectkit run\n";
+            std::cerr << "defectkit: " << it->path().string()
+                      << ": not a result of defectkit run\n";
             return false;
         }
         const auto number = result["instance"].get<std::int64_t>();

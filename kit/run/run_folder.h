@@ -17,9 +17,9 @@ struct InstanceResult {
     std::int64_t item_area = 0;
     std::int64_t objects = 0;
     std::int64_t bound = 0;
-    std::string run = "not-started"; // ok, timeout, crashed, exit, out-of-memory, not-started
-    int signal = 0;                  // crashed (and out-of-memory by a signal)
-    int exit_code = -1;              // exit (and not-started by the shell); -1: none
+    std::string run = "not-started";   // ok, timeout, crashed, exit, out-of-memory, not-started
+    int signal = 0;                    // crashed (and out-of-memory by a signal)
+    int exit_code = -1;                // exit (and not-started by the shell); -1: none
     std::string placement = "missing"; // feasible, infeasible, missing, unreadable
     std::string message;               // infeasible, unreadable
     std::int64_t profit = 0;           // feasible only, as the next two

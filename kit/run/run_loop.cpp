@@ -24,8 +24,8 @@ std::vector<SolverProcess*> processes(const RunState& state) {
 }
 
 bool mentions_memory(const std::string& tail) {
-    for (const char* word : {"bad_alloc", "out of memory", "Out of memory",
-                             "Cannot allocate memory", "MemoryError"}) {
+    for (const char* word :
+         {"bad_alloc", "out of memory", "Out of memory", "Cannot allocate memory", "MemoryError"}) {
         if (tail.find(word) != std::string::npos) {
             return true;
         }
@@ -98,8 +98,7 @@ bool log_failed(const LogCapture& log) {
     if (log.error == 0) {
         return false;
     }
-    std::cerr << "defectkit: cannot write " << log.path << ": " << std::strerror(log.error)
-              << "\n";
+    std::cerr << "defectkit: cannot write " << log.path << ": " << std::strerror(log.error) << "\n";
     return true;
 }
 
@@ -158,8 +157,8 @@ void launch(RunState& state, std::unique_ptr<RunningInstance> ri) {
     SolverLaunch launch;
     launch.command = solver_command(state, ri->work);
     launch.folder = ri->work.folder;
-    launch.marker = "DEFECTKIT_RUN=" + std::to_string(::getpid()) + "." +
-                    std::to_string(ri->work.number);
+    launch.marker =
+        "DEFECTKIT_RUN=" + std::to_string(::getpid()) + "." + std::to_string(ri->work.number);
     launch.memory_mb = state.options->memory_limit;
     launch.stop_after_s =
         static_cast<double>(state.options->time_limit) * 1.1 + state.options->grace;
@@ -170,6 +169,9 @@ void launch(RunState& state, std::unique_ptr<RunningInstance> ri) {
 
 // The reader's batch: into the instance being written; a whole instance is launched.
 bool take_batch(RunState& state, const ObjectBatch& batch, const std::string& shown_work) {
+    if (!state.running.empty()) {
+        step(state, 0); // the solvers' logs read, and one that ended reaped on time
+    }
     if (stopping(state)) {
         return false;
     }
@@ -179,10 +181,9 @@ bool take_batch(RunState& state, const ObjectBatch& batch, const std::string& sh
         if (k < static_cast<std::int32_t>(state.pending.size()) && state.pending[k]) {
             state.reading = std::make_unique<RunningInstance>();
             const std::string name = instance_name(k, state.largest);
-            if (!begin_instance_work(state.reading->work, state.set,
-                                     state.dir + "/work/" + name, shown_work + name,
-                                     state.options->format, state.options->allow_rotation,
-                                     batch.head)) {
+            if (!begin_instance_work(state.reading->work, state.set, state.dir + "/work/" + name,
+                                     shown_work + name, state.options->format,
+                                     state.options->allow_rotation, batch.head)) {
                 abandon_instance_work(state.reading->work);
                 state.failure = 2;
                 return false;

@@ -20,14 +20,14 @@ struct RunningInstance {
 struct RunState {
     const RunOptions* options = nullptr;
     KitSet set;
-    std::string dir;        // absolute
-    std::int32_t largest = 0; // the set's instances
-    std::string command;    // the solver's command with its {words}
+    std::string dir;           // absolute
+    std::int32_t largest = 0;  // the set's instances
+    std::string command;       // the solver's command with its {words}
     std::vector<bool> pending; // per instance number: selected and without a result
     std::int32_t pending_left = 0;
     std::vector<std::unique_ptr<RunningInstance>> running;
     std::unique_ptr<RunningInstance> reading; // the instance being written, if selected
-    int failure = 0; // 2 after an I/O problem that ends the run
+    int failure = 0;                          // 2 after an I/O problem that ends the run
 };
 
 // Reads the set and runs every pending instance. Returns 0, or 2 after an I/O problem,

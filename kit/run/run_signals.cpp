@@ -14,7 +14,8 @@ volatile sig_atomic_t run_stop_signal = 0;
 namespace {
 
 int wake_pipe[2] = {-1, -1};
-struct sigaction old_int {}, old_term {}, old_chld {};
+struct sigaction old_int {
+}, old_term{}, old_chld{};
 
 void on_signal(int number) {
     const int saved = errno;

@@ -10,7 +10,7 @@ using nlohmann::ordered_json;
 
 namespace {
 
-const char* const run_values[] = {"ok",  "timeout",       "crashed",
+const char* const run_values[] = {"ok",   "timeout",       "crashed",
                                   "exit", "out-of-memory", "not-started"};
 const char* const placement_values[] = {"feasible", "infeasible", "missing", "unreadable"};
 
@@ -74,16 +74,16 @@ std::string counts(const ordered_json& values) {
     std::string text;
     for (const auto& [name, count] : values.items()) {
         if (count.get<std::int64_t>() > 0) {
-            text += (text.empty() ? "" : ", ") + std::to_string(count.get<std::int64_t>()) + " " +
-                    name;
+            text +=
+                (text.empty() ? "" : ", ") + std::to_string(count.get<std::int64_t>()) + " " + name;
         }
     }
     return text.empty() ? "none" : text;
 }
 
 std::string failure_line(const json& r) {
-    std::string line = "  instance " + std::to_string(r.value("instance", 0)) + ": run " +
-                       r.value("run", "");
+    std::string line =
+        "  instance " + std::to_string(r.value("instance", 0)) + ": run " + r.value("run", "");
     if (r.value("signal", json()).is_number()) {
         line += " (signal " + std::to_string(r["signal"].get<int>()) + ")";
     }
@@ -106,9 +106,8 @@ std::string run_summary_text(const std::vector<json>& results, std::int64_t inst
     text += "run             " + counts(f.runs) + "\n";
     text += "placement       " + counts(f.placements) + "\n";
     if (f.feasible > 0) {
-        text += "profit / bound  mean " +
-                fixed(f.ratio_sum / static_cast<double>(f.feasible), 6) + ", min " +
-                fixed(f.ratio_min, 6) + ", " + std::to_string(f.at_bound) +
+        text += "profit / bound  mean " + fixed(f.ratio_sum / static_cast<double>(f.feasible), 6) +
+                ", min " + fixed(f.ratio_min, 6) + ", " + std::to_string(f.at_bound) +
                 " at the bound (proven optimal)\n";
     } else {
         text += "profit / bound  no feasible placement\n";

@@ -67,7 +67,7 @@ void make_plan(const SolverLaunch& launch, ChildPlan& plan) {
     int error = 0;
     if (plan.memory_mb > 0) {
         const rlim_t bytes = static_cast<rlim_t>(plan.memory_mb) * 1024 * 1024;
-        const struct rlimit limit {bytes, bytes};
+        const struct rlimit limit { bytes, bytes };
         if (::setrlimit(RLIMIT_AS, &limit) != 0) {
             error = errno;
         }

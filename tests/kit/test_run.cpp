@@ -29,8 +29,8 @@ void write_set(const std::string& folder, int instances) {
     std::string defects;
     for (int k = 1; k <= instances; ++k) {
         items += "2.000000\t8.000000\t16.000000\n5.000000\t5.000000\t25.000000\n\n";
-        defects += "instance: " + std::to_string(k) +
-                   "\n\n8.000000\t8.000000\t10.000000\t10.000000\n\n\n";
+        defects +=
+            "instance: " + std::to_string(k) + "\n\n8.000000\t8.000000\t10.000000\t10.000000\n\n\n";
     }
     write_file(folder + "/items.txt", items);
     write_file(folder + "/defects.txt", defects);
@@ -115,7 +115,8 @@ std::string mask_columns(const std::string& csv) {
 std::string mask_wall_line(const std::string& summary) {
     const std::size_t at = summary.find("wall time");
     const std::size_t end = summary.find('\n', at);
-    return at == std::string::npos ? summary : summary.substr(0, at) + "wall time -" + summary.substr(end);
+    return at == std::string::npos ? summary
+                                   : summary.substr(0, at) + "wall time -" + summary.substr(end);
 }
 
 // Gone, or a zombie that no one waits for yet.
@@ -230,8 +231,8 @@ std::string listing(const std::string& folder) {
 // `before` (limits).
 pid_t start_kit(const std::string& folder, const std::string& args,
                 const std::string& before = "") {
-    const std::string command = before + "exec '" DEFECTKIT_BINARY "' " + args +
-                                " > .kit-out 2> .kit-err < /dev/null";
+    const std::string command =
+        before + "exec '" DEFECTKIT_BINARY "' " + args + " > .kit-out 2> .kit-err < /dev/null";
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::chdir(folder.c_str()) == 0) {
@@ -318,13 +319,13 @@ TEST_F(RunFolder, OtherSettingsRefused) {
     }
     write_file(folder + "/calls", "");
     EXPECT_EQ(run_kit_in(folder, run_words("--time-limit 5")).status, 0); // nothing left to run
-    const KitRun command = run_kit_in(
-        folder, std::string("run ") + set_words + " --out D --solver 'true {instance}' --time-limit 5");
+    const KitRun command =
+        run_kit_in(folder, std::string("run ") + set_words +
+                               " --out D --solver 'true {instance}' --time-limit 5");
     EXPECT_EQ(command.status, 2);
-    EXPECT_EQ(command.err,
-              "defectkit: D holds the results of other settings (solver \"exec sh " + folder +
-                  "/stub.sh {instance} {placement} {input} " + folder +
-                  "\", here \"true {instance}\"" + tail);
+    EXPECT_EQ(command.err, "defectkit: D holds the results of other settings (solver \"exec sh " +
+                               folder + "/stub.sh {instance} {placement} {input} " + folder +
+                               "\", here \"true {instance}\"" + tail);
     write_set(folder, 3);
     const KitRun set = run_kit_in(folder, run_words("--time-limit 5"));
     EXPECT_EQ(set.err, "defectkit: D holds the results of other settings (another set" + tail);
@@ -343,8 +344,8 @@ TEST_F(RunFolder, InstanceListsAndWords) {
                   {"2-3,11", "02.json\n03.json\n11.json\n"}};
     for (const auto& c : picked) {
         remove_folder(folder + "/D");
-        const KitRun run = run_kit_in(
-            folder, std::string("run ") + set_words + " --out D --solver 'true' --instances " + c.list);
+        const KitRun run = run_kit_in(folder, std::string("run ") + set_words +
+                                                  " --out D --solver 'true' --instances " + c.list);
         EXPECT_EQ(run.status, 1) << c.list; // no placement
         EXPECT_EQ(listing(folder + "/D/results"), c.results) << c.list;
     }
@@ -362,8 +363,8 @@ TEST_F(RunFolder, InstanceListsAndWords) {
         {"--instances 5-20", "defectkit: there is no instance 20: the set has 12 instances\n"},
     };
     for (const auto& c : refused) {
-        const KitRun run = run_kit_in(
-            folder, std::string("run ") + set_words + " --out D --solver true " + c.words);
+        const KitRun run = run_kit_in(folder, std::string("run ") + set_words +
+                                                  " --out D --solver true " + c.words);
         EXPECT_EQ(run.status, 2) << c.words;
         EXPECT_EQ(run.err, c.err);
     }
@@ -381,11 +382,12 @@ TEST_F(RunFolder, InputsAreTheExport) {
     for (const std::string format : {"packingsolver", "jsonl"}) {
         remove_folder(folder + "/D");
         const KitRun run = run_kit_in(folder, "run answers.txt --out D --solver true --keep-inputs "
-                                              "--format " + format);
+                                              "--format " +
+                                                  format);
         EXPECT_EQ(run.status, 1);
-        const KitRun exported = run_kit_in(
-            folder, "export answers.txt --instance 1 --force --format " + format +
-                        (format == "jsonl" ? " --out one.jsonl" : " --out ps"));
+        const KitRun exported =
+            run_kit_in(folder, "export answers.txt --instance 1 --force --format " + format +
+                                   (format == "jsonl" ? " --out one.jsonl" : " --out ps"));
         ASSERT_EQ(exported.status, 0) << exported.err;
         if (format == "jsonl") {
             EXPECT_EQ(read_whole_file(folder + "/D/work/1/input.jsonl"),
