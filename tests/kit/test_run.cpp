@@ -3,6 +3,7 @@
 // settings refused, --instances lists, a file-size limit standing in for a full disk. The
 // summary and results.csv are compared whole, with the measured columns (wall and CPU
 // time, memory) and the wall time line masked.
+#include "run/sha256.h"
 #include "set_fixture.h"
 
 #include <gtest/gtest.h>
@@ -415,6 +416,34 @@ TEST_F(RunFolder, FailedWriteLosesNoFinishedResult) {
               "defectkit: cannot write " + folder + "/D/work/9/stdout.txt: File too large\n");
     EXPECT_EQ(listing(folder + "/D/results"), "1.json\n");
     expect_no_process_left(folder);
+}
+
+// The manifest's digests: FIPS 180-4's examples, and lengths about the padding's edges
+// (55 and 56 bytes need one and two final blocks), compared with a file's.
+TEST(RunManifest, Sha256) {
+    const struct {
+        std::string bytes;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    const std::string folder = make_folder();
+    for (const auto& c : cases) {
+        EXPECT_EQ(sha256_text(c.bytes), c.digest) << c.bytes.size() << " bytes";
+        write_file(folder + "/f", c.bytes);
+        std::string digest;
+        std::string error;
+        EXPECT_TRUE(sha256_file(folder + "/f", digest, error));
+        EXPECT_EQ(digest, c.digest);
+    }
+    remove_folder(folder);
 }
 
 } // namespace
