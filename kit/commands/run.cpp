@@ -114,7 +114,7 @@ std::string set_words(const KitSet& set, const SetOptions& options) {
 }
 
 // --solver builtin: defectkit's own placer, run as `defectkit place` on the instance.
-std::string builtin_command(const RunState& state) {
+std::string builtin_command(const RunLoop& state) {
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     const std::string exe = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "defectkit";
@@ -125,7 +125,7 @@ std::string builtin_command(const RunState& state) {
 
 } // namespace
 
-std::string solver_command(const RunState& state, const InstanceWork& work) {
+std::string solver_command(const RunLoop& state, const InstanceWork& work) {
     std::string command;
     std::size_t copied = 0;
     each_word(state.command, [&](std::size_t at, const std::string& word) {
@@ -163,7 +163,7 @@ bool file_entry(const std::string& path, ordered_json& entry) {
     return true;
 }
 
-bool make_manifest(const RunState& state, ordered_json& m) {
+bool make_manifest(const RunLoop& state, ordered_json& m) {
     const RunOptions& o = *state.options;
     const KitSet& set = state.set;
     ordered_json files;
@@ -198,7 +198,7 @@ bool make_manifest(const RunState& state, ordered_json& m) {
 }
 
 // DIR with results/ and work/, and its manifest claimed. 0, or the exit status.
-int prepare_dir(RunState& state) {
+int prepare_dir(RunLoop& state) {
     std::error_code error;
     for (const char* sub : {"", "/results", "/work"}) {
         fs::create_directories(state.dir + sub, error);
@@ -215,7 +215,7 @@ int prepare_dir(RunState& state) {
     return claim_manifest(state.dir, state.options->out, manifest);
 }
 
-bool count_set(RunState& state) {
+bool count_set(RunLoop& state) {
     state.largest = state.set.instances;
     if (state.largest < 0 && !count_instances(state.set.items_path, state.largest)) {
         std::cerr << "defectkit: cannot read " << state.set.items_path << "\n";
@@ -245,7 +245,7 @@ bool selected_feasible(const std::vector<bool>& selected,
 
 // The tables and the summary; 0 when every selected instance is ok and feasible, else 1;
 // 2 when the tables cannot be written.
-int finish_run(const RunState& state, const std::vector<bool>& selected, bool quiet) {
+int finish_run(const RunLoop& state, const std::vector<bool>& selected, bool quiet) {
     std::vector<nlohmann::json> results;
     if (!read_results(state.dir, results) || !write_tables(state.dir, results)) {
         return 2;
@@ -256,7 +256,7 @@ int finish_run(const RunState& state, const std::vector<bool>& selected, bool qu
     return selected_feasible(selected, results) ? 0 : 1;
 }
 
-int run_in_dir(RunState& state) {
+int run_in_dir(RunLoop& state) {
     const RunOptions& o = *state.options;
     std::vector<bool> selected;
     if (!count_set(state) || !parse_instances(o.instances, state.largest, selected)) {
@@ -293,7 +293,7 @@ int run_run(const RunOptions& options) {
     if (options.solver != "builtin" && !check_words(options.solver)) {
         return 2;
     }
-    RunState state;
+    RunLoop state;
     state.options = &options;
     if (!open_set(options.set, state.set) || !install_run_signals()) {
         return 2;
