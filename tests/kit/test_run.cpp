@@ -446,4 +446,29 @@ TEST(RunManifest, Sha256) {
     remove_folder(folder);
 }
 
+// defectkit results on a folder: the tables rewritten from the results there (one taken
+// away is missing), the summary as JSON, and a folder that no run made.
+TEST_F(RunFolder, ResultsOfAFolder) {
+    write_set(folder, 2);
+    ASSERT_EQ(run_kit_in(folder, run_words("")).status, 0);
+    std::remove((folder + "/D/results/2.json").c_str());
+    const KitRun json = run_kit_in(folder, "results D --json");
+    EXPECT_EQ(json.status, 1);
+    const std::size_t wall = json.out.find("\"wall_s\":{");
+    ASSERT_NE(wall, std::string::npos);
+    EXPECT_EQ(json.out.substr(0, wall + 9) + "-" + json.out.substr(json.out.find('}', wall) + 1),
+              R"({"instances":2,"done":1,"missing":1,"run":{"ok":1,"timeout":0,"crashed":0,)"
+              R"("exit":0,"out-of-memory":0,"not-started":0},"placement":{"feasible":1,)"
+              R"("infeasible":0,"missing":0,"unreadable":0},"profit_to_bound":{"mean":1.0,)"
+              R"("min":1.0,"at_bound":1},"wall_s":-,"not_ok":[]})"
+              "\n");
+    EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")),
+              std::string(two_feasible_csv).substr(0, std::string(two_feasible_csv).rfind("2,2")));
+    const KitRun none = run_kit_in(folder, "results .");
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err,
+              "defectkit: ./manifest.json: not the manifest of a run folder (defectkit run writes "
+              "it)\n");
+}
+
 } // namespace
