@@ -437,6 +437,7 @@ TEST(RunManifest, Sha256) {
     const std::string folder = make_folder();
     for (const auto& c : cases) {
         EXPECT_EQ(sha256_text(c.bytes), c.digest) << c.bytes.size() << " bytes";
+        EXPECT_EQ(sha256_text(c.bytes, false), c.digest) << c.bytes.size() << " bytes";
         write_file(folder + "/f", c.bytes);
         std::string digest;
         std::string error;
