@@ -10,6 +10,7 @@
 #include "run/run_signals.h"
 #include "run/sha256.h"
 
+#include <charconv>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -64,25 +65,28 @@ bool parse_instances(const std::string& list, std::int32_t count, std::vector<bo
     while (!list.empty() && at <= list.size()) {
         const std::size_t end = std::min(list.find(',', at), list.size());
         const std::string part = list.substr(at, end - at);
-        long first = 0;
-        long last = 0;
-        char dash = 0;
-        char extra = 0;
-        const int got = std::sscanf(part.c_str(), "%ld%c%ld%c", &first, &dash, &last, &extra);
-        const bool one = got == 1 && part.find_first_not_of("0123456789") == std::string::npos;
-        const bool range =
-            got == 3 && dash == '-' && part.find_first_not_of("0123456789-") == std::string::npos;
-        if ((!one && !range) || first < 1 || (range && last < first)) {
+        // Digits, or digits - digits; a number past 10 digits is no instance anyway.
+        const std::size_t dash = part.find('-');
+        const std::string a = part.substr(0, dash);
+        const std::string b = dash == std::string::npos ? a : part.substr(dash + 1);
+        const auto number = [](const std::string& digits, std::int64_t& value) {
+            const auto [stop, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), value);
+            return !digits.empty() && digits.size() <= 10 && error == std::errc() &&
+                   stop == digits.data() + digits.size();
+        };
+        std::int64_t first = 0;
+        std::int64_t last = 0;
+        if (!number(a, first) || !number(b, last) || first < 1 || last < first) {
             std::cerr << "defectkit: --instances " << list << ": expected numbers and ranges "
                       << "as 3, 1-20 or 1,4,9-12\n";
             return false;
         }
-        last = one ? first : last;
         if (last > count) {
             report_no_instance(last, count);
             return false;
         }
-        for (long k = first; k <= last; ++k) {
+        for (std::int64_t k = first; k <= last; ++k) {
             selected[static_cast<std::size_t>(k)] = true;
         }
         at = end + 1;

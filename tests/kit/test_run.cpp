@@ -362,6 +362,8 @@ TEST_F(RunFolder, InstanceListsAndWords) {
         {"--instances 3-1", "defectkit: --instances 3-1: " + bad},
         {"--instances 1,,2", "defectkit: --instances 1,,2: " + bad},
         {"--instances x", "defectkit: --instances x: " + bad},
+        {"--instances 1-2-3", "defectkit: --instances 1-2-3: " + bad},
+        {"--instances 99999999999", "defectkit: --instances 99999999999: " + bad},
         {"--instances 13", "defectkit: there is no instance 13: the set has 12 instances\n"},
         {"--instances 5-20", "defectkit: there is no instance 20: the set has 12 instances\n"},
     };
