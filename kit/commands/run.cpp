@@ -1,5 +1,5 @@
 // defectkit run: a solver over the instances of a set, every placement checked, every
-// result kept in the run folder (kit/run/ has the parts; run_loop.h the loop). This file
+// result kept in the run folder (kit/run/ does the work; run_loop.h is the loop). This file
 // holds the command line's rules: the {words} of the command, --instances, the folder
 // and its manifest, and the tables and summary at the end.
 #include "commands/commands.h"
@@ -64,11 +64,11 @@ bool parse_instances(const std::string& list, std::int32_t count, std::vector<bo
     std::size_t at = 0;
     while (!list.empty() && at <= list.size()) {
         const std::size_t end = std::min(list.find(',', at), list.size());
-        const std::string part = list.substr(at, end - at);
+        const std::string piece = list.substr(at, end - at);
         // Digits, or digits - digits; a number past 10 digits is no instance anyway.
-        const std::size_t dash = part.find('-');
-        const std::string a = part.substr(0, dash);
-        const std::string b = dash == std::string::npos ? a : part.substr(dash + 1);
+        const std::size_t dash = piece.find('-');
+        const std::string a = piece.substr(0, dash);
+        const std::string b = dash == std::string::npos ? a : piece.substr(dash + 1);
         const auto number = [](const std::string& digits, std::int64_t& value) {
             const auto [stop, error] =
                 std::from_chars(digits.data(), digits.data() + digits.size(), value);
