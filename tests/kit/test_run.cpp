@@ -13,6 +13,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -469,6 +470,14 @@ TEST_F(RunFolder, ResultsOfAFolder) {
               "\n");
     EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")),
               std::string(two_feasible_csv).substr(0, std::string(two_feasible_csv).rfind("2,2")));
+    const std::regex measured(R"re("(wall_s|cpu_s|max_rss_kb)":[0-9.e+-]+)re");
+    EXPECT_EQ(
+        std::regex_replace(read_whole_file(folder + "/D/results.jsonl"), measured, "\"$1\":-"),
+        R"({"instance":1,"items":2,"item_area":41,"objects":1,"bound":41,"run":"ok",)"
+        R"("signal":null,"exit_code":null,"placement":"feasible","message":null,"profit":41,)"
+        R"("items_placed":2,"objects_used":1,"gap":0.0,"wall_s":-,"cpu_s":-,)"
+        R"("max_rss_kb":-,"stdout_bytes":0,"stderr_bytes":0})"
+        "\n");
     const KitRun none = run_kit_in(folder, "results .");
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.err,
