@@ -65,6 +65,7 @@ case $1 in
 13) rm -rf "$3"; printf '%s\n' "$full" > "$2" ;;
 14) /nonexistent/solver 2> /dev/null; exit $? ;;
 15) kill -KILL $$ ;;
+16) ulimit -v; echo 'std::bad_alloc' >&2; exit 1 ;;
 esac
 if [ "$(cat "$4/hold" 2> /dev/null)" = "$1" ]; then sleep 30 & echo $! >> "$4/pids"; wait; fi
 )sh";
@@ -153,9 +154,9 @@ protected:
     }
 };
 
-const char* const fault_summary = R"(instances       15 done, 0 missing
-run             9 ok, 2 timeout, 1 crashed, 1 exit, 1 out-of-memory, 1 not-started
-placement       4 feasible, 1 infeasible, 8 missing, 2 unreadable
+const char* const fault_summary = R"(instances       16 done, 0 missing
+run             9 ok, 2 timeout, 1 crashed, 1 exit, 2 out-of-memory, 1 not-started
+placement       4 feasible, 1 infeasible, 9 missing, 2 unreadable
 profit / bound  mean 0.902439, min 0.609756, 3 at the bound (proven optimal)
 wall time -
 not ok or not feasible:
@@ -171,6 +172,7 @@ not ok or not feasible:
   instance 12: run timeout, placement feasible
   instance 14: run not-started (exit code 127), placement missing
   instance 15: run out-of-memory (signal 9), placement missing
+  instance 16: run out-of-memory (exit code 1), placement missing
 )";
 
 const char* const fault_csv =
@@ -190,16 +192,19 @@ const char* const fault_csv =
 13,2,41,1,41,ok,,,feasible,,41,2,1,0.0,-,-,-,0,0
 14,2,41,1,41,not-started,,127,missing,,,,,,-,-,-,0,0
 15,2,41,1,41,out-of-memory,9,,missing,,,,,,-,-,-,0,0
+16,2,41,1,41,out-of-memory,,1,missing,,,,,,-,-,-,7,15
 )csv";
 
 // Every fault at once, four solvers at a time: each recorded as what it is, no process of
-// any left, the logs cut at 10 MB, the inputs removed, the infeasible placement drawn.
+// any left, the logs cut at 10 MB, the inputs removed, the infeasible placement drawn;
+// instance 16 prints its address-space limit (100 MB, in KB) and says it ran out.
 // SIGTERM comes at 1 x 1.1 + 1.5 s: instance 12 writes its placement at 1.2 s, past its
 // time limit, and is stopped; instance 6 ignores SIGTERM and is killed 5 s later.
 TEST_F(RunFolder, EveryFaultRecordedAsWhatItIs) {
-    write_set(folder, 15);
-    const KitRun run =
-        run_kit_in(folder, run_words("--time-limit 1 --grace 1.5 --jobs 4 --draw-failures"));
+    write_set(folder, 16);
+    const KitRun run = run_kit_in(
+        folder,
+        run_words("--time-limit 1 --grace 1.5 --jobs 4 --draw-failures --memory-limit 100"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(mask_wall_line(run.out), fault_summary);
