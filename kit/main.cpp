@@ -1,7 +1,28 @@
 // defectkit's command line: one subcommand per job, each in a file of its own.
 #include "commands/commands.h"
 
+#include <exception>
+#include <unistd.h>
+
+namespace {
+
+// CLI11 builds objects of its own before main. When memory runs out there, not even the
+// exception can be made and the runtime terminates: said as what it is, with exit 2. The
+// handler is set before those objects (they follow in this file) and reset after them.
+[[noreturn]] void out_of_memory_before_main() {
+    static const char message[] = "defectkit: out of memory\n";
+    [[maybe_unused]] const ssize_t written = ::write(2, message, sizeof message - 1);
+    ::_exit(2);
+}
+const std::terminate_handler default_terminate = std::set_terminate(out_of_memory_before_main);
+
+} // namespace
+
 #include <CLI/CLI.hpp>
+
+namespace {
+[[maybe_unused]] const bool terminate_reset = (std::set_terminate(default_terminate), true);
+} // namespace
 
 #include "output/cleanup.h"
 #include "output/safe_output.h"
@@ -69,9 +90,12 @@ struct CommandLine {
     DrawOptions draw;
     BoundOptions bound;
     PlaceOptions place;
+    RunOptions run;
+    ResultsOptions results;
     CLI::App *check_cmd = nullptr, *verify_cmd = nullptr, *stats_cmd = nullptr;
     CLI::App *export_cmd = nullptr, *check_solution_cmd = nullptr;
     CLI::App *bound_cmd = nullptr, *place_cmd = nullptr;
+    CLI::App *run_cmd = nullptr, *results_cmd = nullptr;
     CLI::Option* objective = nullptr;
 };
 
@@ -167,6 +191,40 @@ void add_bound_and_place(CommandLine& c) {
         ->check(whole_number(1, 1000));
 }
 
+void add_run_and_results(CommandLine& c) {
+    RunOptions& run = c.run;
+    run.version = DEFECTKIT_VERSION;
+    CLI::App* run_cmd = c.app.add_subcommand(
+        "run", "Run a solver on every instance, check each placement, and tabulate the results");
+    c.run_cmd = run_cmd;
+    add_set_options(run_cmd, run.set);
+    run_cmd->add_option("--out", run.out, "The run folder")->required();
+    run_cmd
+        ->add_option("--solver", run.solver,
+                     "The command run by /bin/sh -c per instance, with {input}, {placement}, "
+                     "{time_limit}, {instance} and {dir}; or builtin")
+        ->required();
+    run_cmd->add_option("--format", run.format, "packingsolver (default) or jsonl")
+        ->check(CLI::IsMember({"jsonl", "packingsolver"}));
+    run_cmd->add_option("--time-limit", run.time_limit, "Seconds the solver is told (default 60)")
+        ->check(whole_number(1, std::int64_t{1} << 31));
+    run_cmd->add_option("--grace", run.grace, "Seconds past time limit x 1.1 (default 5)")
+        ->check(CLI::Range(0.0, 1e6));
+    run_cmd->add_option("--memory-limit", run.memory_limit, "MB of address space per solver")
+        ->check(whole_number(1, std::int64_t{1} << 40));
+    run_cmd->add_option("--jobs", run.jobs, "Solvers run at once (default 1)")
+        ->check(whole_number(1, 1024));
+    run_cmd->add_option("--instances", run.instances, "Which instances: 3, 1-20, 1,4,9-12");
+    run_cmd->add_flag("--allow-rotation", run.allow_rotation, "Items may be turned by 90 degrees");
+    run_cmd->add_flag("--keep-inputs", run.keep_inputs, "Keep each instance's exported input");
+    run_cmd->add_flag("--draw-failures", run.draw_failures,
+                      "Draw each infeasible placement as work/K/placement.svg");
+
+    c.results_cmd = c.app.add_subcommand("results", "The tables and the summary of a run folder");
+    c.results_cmd->add_option("DIR", c.results.dir, "The run folder")->required();
+    c.results_cmd->add_flag("--json", c.results.json, "The summary as one JSON document");
+}
+
 // A first word that is no option and no command: named with the commands, rather than
 // CLI11's "A subcommand is required".
 bool unknown_command(CLI::App& app, int argc, char** argv) {
@@ -178,11 +236,9 @@ bool unknown_command(CLI::App& app, int argc, char** argv) {
             return false;
         }
     }
-    std::cerr
-        << "defectkit: there is no command \"" << argv[1]
-        << "\"; the commands are check, verify, stats, export, check-solution, draw, bound and "
-           "place "
-           "(defectkit --help tells more)\n";
+    std::cerr << "defectkit: there is no command \"" << argv[1]
+              << "\"; the commands are check, verify, stats, export, check-solution, draw, bound, "
+                 "place, run and results (defectkit --help tells more)\n";
     return true;
 }
 
@@ -212,6 +268,12 @@ int run_command(CommandLine& c) {
         if (c.place_cmd->parsed()) {
             return run_place(c.place);
         }
+        if (c.run_cmd->parsed()) {
+            return run_run(c.run);
+        }
+        if (c.results_cmd->parsed()) {
+            return run_results(c.results);
+        }
         return run_draw(c.draw);
     } catch (const std::bad_alloc&) {
         std::cerr << "defectkit: out of memory\n";
@@ -229,6 +291,7 @@ int parse_and_run(int argc, char** argv) {
     add_export(c);
     add_placement_commands(c);
     add_bound_and_place(c);
+    add_run_and_results(c);
     // --version answers on every subcommand too, as --help does.
     for (CLI::App* sub : c.app.get_subcommands({})) {
         sub->set_version_flag("--version", std::string("defectkit ") + DEFECTKIT_VERSION);

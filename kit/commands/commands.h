@@ -66,3 +66,26 @@ struct PlaceOptions {
     int passes = 4;
 };
 int run_place(const PlaceOptions& options);
+
+struct RunOptions {
+    SetOptions set;
+    std::string out;    // DIR
+    std::string solver; // the command, or "builtin"
+    std::string format = "packingsolver";
+    std::int64_t time_limit = 60;  // seconds, as the solver is told
+    double grace = 5;              // seconds past time_limit x 1.1 before SIGTERM
+    std::int64_t memory_limit = 0; // MB of address space; 0: none
+    std::int32_t jobs = 1;
+    std::string instances; // LIST; empty: every instance
+    bool allow_rotation = false;
+    bool keep_inputs = false;
+    bool draw_failures = false;
+    std::string version; // defectkit's, for the manifest
+};
+int run_run(const RunOptions& options);
+
+struct ResultsOptions {
+    std::string dir;
+    bool json = false;
+};
+int run_results(const ResultsOptions& options);

@@ -14,8 +14,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 // Instances in the items file: every block ends with the file's only empty lines.
 bool count_instances(const std::string& path, std::int32_t& count) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -39,6 +37,8 @@ bool count_instances(const std::string& path, std::int32_t& count) {
     count = blocks > MAXMOD ? MAXMOD : static_cast<std::int32_t>(blocks);
     return ok;
 }
+
+namespace {
 
 // The jsonl target: a file (or a device); 0 to go on, else the exit status.
 int check_file_target(const ExportOptions& options, const InputPaths& inputs) {

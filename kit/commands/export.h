@@ -39,5 +39,27 @@ inline void append_jsonl_object(std::string& out, const std::vector<Defect>& def
 }
 void append_jsonl_end(std::string& out);
 
+// One instance of the PackingSolver export, written as its objects come (defectkit run
+// writes each instance it gives a solver this way): begin opens the folder
+// out/instance-K (under a temporary name until end) and writes items.csv and parameters.csv, add writes a batch's rows of
+// bins.csv and defects.csv, end closes them. Each returns 0 (or true), else 2 (false)
+// after a reported failure; on a failure begin and end have removed the instance's files,
+// after add the caller removes them.
+struct PackingsolverFiles {
+    OutputTarget items, parameters, bins, defects;
+    OutputFolder folder; // made under a temporary name, renamed into place when whole
+};
+int begin_packingsolver_instance(ExportRun& run, const InstanceHead& head,
+                                 PackingsolverFiles& files);
+bool add_packingsolver_objects(const ExportRun& run, const ObjectBatch& batch,
+                               PackingsolverFiles& files, std::int64_t& object, std::string& bins,
+                               std::string& rows);
+int end_packingsolver_instance(PackingsolverFiles& files, std::string& bins, std::string& rows);
+// Closes what is open and removes the instance's temporary folder with what it holds.
+void remove_packingsolver_instance(PackingsolverFiles& files);
+
+// Instances in the items file, counted by its empty lines (each block ends with one).
+bool count_instances(const std::string& path, std::int32_t& count);
+
 // "instance-K" with K zero-padded to the digits of `largest`.
 std::string instance_folder(std::int32_t number, std::int32_t largest);

@@ -22,19 +22,15 @@ namespace {
 
 constexpr std::size_t flush_size = std::size_t{1} << 18;
 
-// The four files of one instance, in the order they are opened, and its folder.
-struct InstanceFiles {
-    OutputTarget items, parameters, bins, defects;
-    OutputFolder folder;
-};
-
 void flush(OutputTarget& target, std::string& buffer) {
     write_target(target, buffer);
     buffer.clear();
 }
 
+} // namespace
+
 // Closes what is open and removes the instance's temporary folder with what it holds.
-void remove_instance(InstanceFiles& files) {
+void remove_packingsolver_instance(PackingsolverFiles& files) {
     for (OutputTarget* t : {&files.items, &files.parameters, &files.bins, &files.defects}) {
         abandon_target(*t);
     }
@@ -44,9 +40,10 @@ void remove_instance(InstanceFiles& files) {
 // Opens the instance's folder and files and writes items.csv and parameters.csv whole;
 // bins.csv and defects.csv follow object by object. 0, or 2 after a reported failure (the
 // instance's files then removed).
-int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& files) {
+int begin_packingsolver_instance(ExportRun& run, const InstanceHead& head,
+                                 PackingsolverFiles& files) {
     const ExportOptions& options = *run.options;
-    files = InstanceFiles{};
+    files = PackingsolverFiles{};
     const fs::path folder = fs::path(options.out) / instance_folder(head.number, run.largest);
     if (!open_folder(files.folder, folder.string())) {
         return 2;
@@ -55,7 +52,7 @@ int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& file
         return open_folder_file(files.folder, target, name);
     };
     if (!open(files.items, "items.csv")) {
-        remove_instance(files);
+        remove_packingsolver_instance(files);
         return 2;
     }
     std::string buffer = "WIDTH,HEIGHT,PROFIT,COPIES,ORIENTED\n";
@@ -73,13 +70,13 @@ int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& file
     }
     flush(files.items, buffer);
     if (!close_target(files.items) || !open(files.parameters, "parameters.csv")) {
-        remove_instance(files);
+        remove_packingsolver_instance(files);
         return 2;
     }
     write_target(files.parameters, "NAME,VALUE\nobjective," + options.objective + "\n");
     if (!close_target(files.parameters) || !open(files.bins, "bins.csv") ||
         !open(files.defects, "defects.csv")) {
-        remove_instance(files);
+        remove_packingsolver_instance(files);
         return 2;
     }
     write_target(files.bins, std::string("WIDTH,HEIGHT,COPIES\n"));
@@ -88,8 +85,9 @@ int begin_instance(ExportRun& run, const InstanceHead& head, InstanceFiles& file
 }
 
 // One bins.csv row per object, one defects.csv row per defect. False after a failure.
-bool add_objects(const ExportRun& run, const ObjectBatch& batch, InstanceFiles& files,
-                 std::int64_t& object, std::string& bins, std::string& rows) {
+bool add_packingsolver_objects(const ExportRun& run, const ObjectBatch& batch,
+                               PackingsolverFiles& files, std::int64_t& object, std::string& bins,
+                               std::string& rows) {
     std::string bin_row;
     append_number(bin_row, run.kit->params.object.length);
     bin_row += ',';
@@ -126,18 +124,16 @@ bool add_objects(const ExportRun& run, const ObjectBatch& batch, InstanceFiles& 
 
 // Closes bins.csv and defects.csv and puts the folder in place. 0, or 2 after a reported
 // failure (the folder removed).
-int end_instance(InstanceFiles& files, std::string& bins, std::string& rows) {
+int end_packingsolver_instance(PackingsolverFiles& files, std::string& bins, std::string& rows) {
     flush(files.bins, bins);
     flush(files.defects, rows);
     const bool bins_ok = close_target(files.bins);
     if (!bins_ok || !close_target(files.defects)) {
-        remove_instance(files);
+        remove_packingsolver_instance(files);
         return 2;
     }
     return close_folder(files.folder) ? 0 : 2;
 }
-
-} // namespace
 
 std::string instance_folder(std::int32_t number, std::int32_t largest) {
     const std::string digits = std::to_string(number);
@@ -147,7 +143,7 @@ std::string instance_folder(std::int32_t number, std::int32_t largest) {
 }
 
 int export_packingsolver(ExportRun& run, SetReader& reader) {
-    InstanceFiles files;
+    PackingsolverFiles files;
     bool open = false; // an instance's files are being written
     std::int64_t object = 0;
     std::string bins;
@@ -160,23 +156,23 @@ int export_packingsolver(ExportRun& run, SetReader& reader) {
         read_set(reader, run.options->instance, progress, [&](const ObjectBatch& batch) {
             if (batch.starts_instance) {
                 run.found = true;
-                status = begin_instance(run, batch.head, files);
+                status = begin_packingsolver_instance(run, batch.head, files);
                 open = status == 0;
                 object = 0;
                 if (status != 0) {
                     return false;
                 }
             }
-            if (!add_objects(run, batch, files, object, bins, rows)) {
+            if (!add_packingsolver_objects(run, batch, files, object, bins, rows)) {
                 // The failure is reported by closing the file that met it.
                 close_target(files.bins.failed ? files.bins : files.defects);
-                remove_instance(files);
+                remove_packingsolver_instance(files);
                 open = false;
                 status = 2;
                 return false;
             }
             if (batch.ends_instance) {
-                status = end_instance(files, bins, rows);
+                status = end_packingsolver_instance(files, bins, rows);
                 open = false;
             }
             return status == 0;
@@ -184,14 +180,14 @@ int export_packingsolver(ExportRun& run, SetReader& reader) {
     } catch (...) {
         end_progress(progress);
         if (open) {
-            remove_instance(files);
+            remove_packingsolver_instance(files);
         }
         throw;
     }
     end_progress(progress);
     if (reader.failed) {
         if (open) {
-            remove_instance(files);
+            remove_packingsolver_instance(files);
         }
         return 1;
     }

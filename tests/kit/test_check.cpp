@@ -366,7 +366,8 @@ TEST(Check, HostileFilesAndAnswersAreRefusedClearly) {
             {"chek",
              {2, "",
               "defectkit: there is no command \"chek\"; the commands are check, verify, stats, "
-              "export, check-solution, draw, bound and place (defectkit --help tells more)\n"}},
+              "export, check-solution, draw, bound, place, run and results (defectkit --help "
+              "tells more)\n"}},
             {"check items.txt",
              {2, "",
               "items.txt: defectgen refuses these answers at the question \"How many large "
