@@ -49,7 +49,8 @@ bool begin_instance_work(InstanceWork& work, const KitSet& set, const std::strin
     work.objects_path = folder + "/.defects.bin";
     work.head = head;
     work.objects = 0;
-    start_bound(work.bound, set.params.object.length, set.params.object.width, head);
+    start_bounds(work.bound, set.params.object.length, set.params.object.width, work.head.items,
+                 allow_rotation);
     if (!prepare_folder(work) || !open_target(work.objects_file, work.objects_path, {})) {
         return false;
     }
@@ -83,7 +84,7 @@ bool add_instance_objects(InstanceWork& work, const ObjectBatch& batch) {
         }
         write_target(work.objects_file, reinterpret_cast<const char*>(&size), sizeof size);
         write_target(work.objects_file, reinterpret_cast<const char*>(d), size * sizeof(Defect));
-        add_bound_object(work.bound, d, size);
+        add_bounds_object(work.bound, d, size);
         d += size;
         ++work.objects;
     }

@@ -6,7 +6,7 @@
 
 #include "commands/export.h"
 #include "geometry/placement_check.h"
-#include "run/instance_bound.h"
+#include "geometry/bounds.h"
 
 #include <cstdint>
 #include <string>
@@ -21,7 +21,7 @@ struct InstanceWork {
     bool jsonl = false;
     InstanceHead head;
     std::int64_t objects = 0;
-    BoundState bound;
+    BoundsRun bound; // defectkit bound's bounds, object by object
     ExportOptions export_options;
     ExportRun export_run;
     PackingsolverFiles files;

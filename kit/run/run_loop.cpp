@@ -59,13 +59,16 @@ double millis(double seconds) {
     return std::round(seconds * 1000) / 1000;
 }
 
-void fill_figures(const RunningInstance& ri, const PlacementVerdict& verdict, InstanceResult& r) {
+void fill_figures(RunningInstance& ri, const PlacementVerdict& verdict, InstanceResult& r) {
     const SolverProcess& p = ri.process;
     r.instance = ri.work.number;
     r.items = static_cast<std::int64_t>(ri.work.head.items.size());
-    r.item_area = ri.work.bound.item_area;
+    r.item_area = 0;
+    for (const Item& item : ri.work.head.items) {
+        r.item_area += item.area;
+    }
     r.objects = ri.work.objects;
-    r.bound = instance_bound(ri.work.bound);
+    r.bound = finish_bounds(ri.work.bound).bound;
     r.placement = verdict.placement;
     r.message = verdict.message;
     r.profit = verdict.summary.placed_area;
