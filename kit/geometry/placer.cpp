@@ -169,9 +169,18 @@ Score score(const FreeRect& r, std::int64_t lx, std::int64_t ly, int rule) {
     }
 }
 
-FreeRect best_fit(const std::vector<FreeRect>& rects, const Item& item, bool rotation, int rule) {
-    FreeRect best{};
-    Score least{-1, 0};
+struct Spot {
+    FreeRect at{};
+    Score least{-1, 0}; // first < 0: no rectangle holds the item
+};
+
+bool better(const Score& s, const Score& than) {
+    return than.first < 0 || s.first < than.first ||
+           (s.first == than.first && s.second < than.second);
+}
+
+Spot best_fit(const std::vector<FreeRect>& rects, const Item& item, bool rotation, int rule) {
+    Spot best;
     for (const FreeRect& r : rects) {
         for (int turn = 0; turn < (rotation && item.length != item.width ? 2 : 1); ++turn) {
             const std::int64_t lx = turn == 0 ? item.length : item.width;
@@ -180,14 +189,26 @@ FreeRect best_fit(const std::vector<FreeRect>& rects, const Item& item, bool rot
                 continue;
             }
             const Score s = score(r, lx, ly, rule);
-            if (least.first < 0 || s.first < least.first ||
-                (s.first == least.first && s.second < least.second)) {
-                least = s;
-                best = {r.x, r.y, lx, ly};
+            if (better(s, best.least)) {
+                best = {{r.x, r.y, lx, ly}, s};
             }
         }
     }
     return best;
+}
+
+// The first places in the order whose items the free space holds, at most `limit`.
+void fitting_places(const PlacerPass& p, std::size_t node, const std::vector<Corner>& front,
+                    std::size_t limit, std::vector<std::size_t>& out) {
+    if (out.size() >= limit || !node_may_fit(p, node, front)) {
+        return;
+    }
+    if (node >= p.leaves) {
+        out.push_back(node - p.leaves);
+        return;
+    }
+    fitting_places(p, 2 * node, front, limit, out);
+    fitting_places(p, 2 * node + 1, front, limit, out);
 }
 
 void restore_leaf(PlacerPass& p, std::size_t at, const Item& item) {
@@ -199,20 +220,55 @@ void restore_leaf(PlacerPass& p, std::size_t at, const Item& item) {
     }
 }
 
-// Fills the object by one rule: the first remaining item that its free space holds, again
-// and again. The items put on it are taken out of the tree and appended to `placed`, with
-// their places in the order in `taken`; returns their area.
+constexpr int rules = 3;                        // rules that place the first item held
+constexpr int chosen_rules = 2;                 // rules that choose among the first few held
+constexpr int chosen_by[chosen_rules] = {0, 2}; // their scores
+constexpr std::size_t candidates = 64;          // the few
+
+// The next item's place in the order and its spot, or false when the free space holds
+// none. A rule below `rules` takes the first item held; beyond, of the first `candidates`
+// items held, the one whose spot scores least (by best short side fit, or by best area
+// fit), the larger of equals, then the first. Choosing among a few fills an object with
+// items of 5 % to 30 % of its area more tightly than the first item held does.
+bool next_spot(Placer& placer, const PlacerPass& p, int rule, std::size_t& at, FreeRect& spot) {
+    const std::vector<Item>& items = *placer.items;
+    if (rule < rules) {
+        at = first_fit(p, 1, placer.front);
+        if (at == none) {
+            return false;
+        }
+        spot = best_fit(placer.rects, items[p.order[at]], placer.rotation, rule).at;
+        return true;
+    }
+    placer.choice.clear();
+    fitting_places(p, 1, placer.front, candidates, placer.choice);
+    Spot best;
+    for (const std::size_t c : placer.choice) {
+        const Spot s =
+            best_fit(placer.rects, items[p.order[c]], placer.rotation, chosen_by[rule - rules]);
+        if (better(s.least, best.least) ||
+            (s.least.first == best.least.first && s.least.second == best.least.second &&
+             s.at.lx * s.at.ly > best.at.lx * best.at.ly)) {
+            best = s;
+            at = c;
+        }
+    }
+    spot = best.at;
+    return !placer.choice.empty();
+}
+
+// Fills the object by one rule, again and again. The items put on it are taken out of the
+// tree and appended to `placed`, with their places in the order in `taken`; returns their
+// area.
 std::int64_t fill_by(Placer& placer, PlacerPass& p, int rule, std::vector<PlacedRecord>& placed,
                      std::vector<std::size_t>& taken) {
     placer.rects = placer.initial;
     fit_front(placer.rects, placer.rotation, placer.front);
     std::int64_t area = 0;
     std::size_t at = 0;
-    while ((at = first_fit(p, 1, placer.front)) != none) {
-        const std::uint32_t item_index = p.order[at];
-        const FreeRect spot =
-            best_fit(placer.rects, (*placer.items)[item_index], placer.rotation, rule);
-        placed.push_back({item_index, placer.objects, spot.x, spot.y, spot.lx, spot.ly});
+    FreeRect spot;
+    while (next_spot(placer, p, rule, at, spot)) {
+        placed.push_back({p.order[at], placer.objects, spot.x, spot.y, spot.lx, spot.ly});
         taken.push_back(at);
         area += spot.lx * spot.ly;
         remove_leaf(p, at);
@@ -223,14 +279,14 @@ std::int64_t fill_by(Placer& placer, PlacerPass& p, int rule, std::vector<Placed
     return area;
 }
 
-constexpr int rules = 3;
-
-// Each rule is tried on the object, the items it took put back, and the rule that puts
-// the most area on the object (the first of equals) is kept.
+// Each rule of the pass is tried on the object, the items it took put back, and the rule
+// that puts the most area on the object (the first of equals) is kept. The fullest object
+// is not always the best start for the next ones (on a loose set it may leave out an item
+// that the first-item rules alone place), so each order is also filled by those alone.
 void fill_object(Placer& placer, PlacerPass& p) {
     int best_rule = 0;
     std::int64_t best_area = -1;
-    for (int rule = 0; rule < rules; ++rule) {
+    for (int rule = 0; rule < rules + (p.choose ? chosen_rules : 0); ++rule) {
         placer.trial.clear();
         placer.taken.clear();
         const std::int64_t area = fill_by(placer, p, rule, placer.trial, placer.taken);
@@ -271,11 +327,14 @@ void start_placer(Placer& placer, std::int64_t length, std::int64_t width,
     placer.rotation = rotation;
     placer.items = &items;
     placer.objects = 0;
-    placer.passes.assign(static_cast<std::size_t>(std::max(passes, 1)), PlacerPass{});
-    for (std::size_t k = 0; k < placer.passes.size(); ++k) {
+    // Each order twice: by the first item held alone, then choosing among a few as well.
+    placer.passes.assign(2 * static_cast<std::size_t>(std::max(passes, 1)), PlacerPass{});
+    for (std::size_t k = 0; k < placer.passes.size(); k += 2) {
         PlacerPass& p = placer.passes[k];
-        make_order(items, static_cast<int>(k), p.order);
+        make_order(items, static_cast<int>(k / 2), p.order);
         build_tree(p, items);
+        placer.passes[k + 1] = p;
+        placer.passes[k + 1].choose = true;
     }
 }
 

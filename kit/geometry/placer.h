@@ -1,10 +1,11 @@
 // The baseline placer: first fit over the objects in order, best fit within an object.
 // Each object's free space is kept as its maximal rectangles clear of its defects and of
-// the items placed on it; each object is filled by three rules of where an item goes and
-// keeps the fullest fill; the items are taken in one order per pass (the first by
-// decreasing area), and the pass that places the most area is kept. The result depends on
-// the instance and the number of passes alone: no time, no threads, no randomness but a
-// fixed stream per pass. Used by place, and by run as its builtin solver.
+// the items placed on it; each object is filled by several rules of where an item goes
+// and keeps the fullest fill; the items are taken in one order per pass (the first by
+// decreasing area), each order filled once by three rules and once by five, and the fill
+// that places the most area is kept. The result depends on the instance and the number
+// of passes alone: no time, no threads, no randomness but a fixed stream per pass. Used
+// by place, and by run as its builtin solver.
 #pragma once
 
 #include "geometry/free_space.h"
@@ -36,6 +37,7 @@ struct PlacerPass {
     std::vector<PlacedRecord> placed; // in object order
     std::int64_t area = 0;
     std::int64_t objects_used = 0;
+    bool choose = false; // the rules that choose among the first few items held too
 };
 
 inline constexpr std::size_t node_points = 4;
@@ -54,6 +56,7 @@ struct Placer {
     FreeScratch scratch;
     std::vector<PlacedRecord> trial; // an object filled by one rule, then undone
     std::vector<std::size_t> taken;
+    std::vector<std::size_t> choice; // places in the order of items the free space holds
 };
 
 // `items` must outlive the placer; `passes` is at least 1.
@@ -71,6 +74,7 @@ struct PlacerFigures {
     std::int64_t placed_area = 0;
     std::int64_t objects_total = 0;
     std::int64_t objects_used = 0;
+    bool choose = false; // the rules that choose among the first few items held too
 };
 PlacerFigures placer_figures(const Placer& placer);
 
