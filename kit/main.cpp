@@ -188,7 +188,7 @@ void add_bound_and_place(CommandLine& c) {
                           "Items may be turned by 90 degrees");
     c.place_cmd
         ->add_option("--passes", place.passes, "Item orders tried, the best kept (default 4)")
-        ->check(whole_number(1, 1000));
+        ->check(whole_number(1, 16));
 }
 
 void add_run_and_results(CommandLine& c) {

@@ -490,4 +490,35 @@ TEST_F(RunFolder, ResultsOfAFolder) {
               "it)\n");
 }
 
+// --solver builtin: defectkit's own placer as the solver, in a child like any other; each
+// placement is what `defectkit place` writes for its instance, and reaches the bound.
+TEST_F(RunFolder, BuiltinSolverIsThePlacer) {
+    write_set(folder, 2);
+    const KitRun run = run_kit_in(folder, std::string("run ") + set_words +
+                                              " --out D --solver builtin --format jsonl");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto said = [&](const char* k) {
+        return folder + "/D/work/" + k + "/placement.csv: instance " + k +
+               ", 2 of 2 items placed, on 1 of 1 objects, placed area 41 (100.00% of the item "
+               "area)\n";
+    };
+    const auto row = [&](const char* k) {
+        return std::string(k) + ",2,41,1,41,ok,,,feasible,,41,2,1,0.0,-,-,-," +
+               std::to_string(said(k).size()) + ",0\n";
+    };
+    EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")),
+              "instance,items,item_area,objects,bound,run,signal,exit_code,placement,message,"
+              "profit,items_placed,objects_used,gap,wall_s,cpu_s,max_rss_kb,stdout_bytes,"
+              "stderr_bytes\n" +
+                  row("1") + row("2"));
+    for (const char* k : {"1", "2"}) {
+        const KitRun place = run_kit_in(folder, std::string("place ") + set_words +
+                                                    " --instance " + k + " --out p.csv");
+        ASSERT_EQ(place.status, 0) << place.err;
+        EXPECT_EQ(read_whole_file(folder + "/D/work/" + k + "/placement.csv"),
+                  read_whole_file(folder + "/p.csv"));
+        EXPECT_EQ(read_whole_file(folder + "/D/work/" + k + "/stdout.txt"), said(k));
+    }
+}
+
 } // namespace
