@@ -75,11 +75,8 @@ void write_json(std::ostream& out, const KitSet& kit, const std::vector<BoundRes
 
 int run_bound(const BoundOptions& options) {
     KitSet kit;
-    if (!open_set(options.set, kit)) {
-        return 2;
-    }
-    if (options.instance != 0 && kit.instances >= 0 && options.instance > kit.instances) {
-        return report_no_instance(options.instance, kit.instances);
+    if (const int status = open_set_for_instance(options.set, options.instance, kit)) {
+        return status;
     }
     SetReader reader;
     if (!open_set_reader(reader, kit)) {

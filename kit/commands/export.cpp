@@ -108,11 +108,8 @@ int check_folder_target(const ExportOptions& options, bool& made) {
 
 int run_export(const ExportOptions& options) {
     KitSet kit;
-    if (!open_set(options.set, kit)) {
-        return 2;
-    }
-    if (options.instance != 0 && kit.instances >= 0 && options.instance > kit.instances) {
-        return report_no_instance(options.instance, kit.instances);
+    if (const int status = open_set_for_instance(options.set, options.instance, kit)) {
+        return status;
     }
     ExportRun run;
     run.options = &options;

@@ -91,11 +91,8 @@ bool write_instance(const Placer& placer, const std::string& path, std::int32_t 
 
 int run_place(const PlaceOptions& options) {
     KitSet kit;
-    if (!open_set(options.set, kit)) {
-        return 2;
-    }
-    if (options.instance != 0 && kit.instances >= 0 && options.instance > kit.instances) {
-        return report_no_instance(options.instance, kit.instances);
+    if (const int status = open_set_for_instance(options.set, options.instance, kit)) {
+        return status;
     }
     const InputPaths inputs{{kit.answers_path, kit.items_path, kit.defects_path}};
     const std::int64_t held = kit.instances >= 0 ? kit.instances : count_blocks(kit.items_path);

@@ -406,3 +406,13 @@ int report_no_instance(std::int64_t number, std::int64_t held) {
               << (held == 1 ? " instance\n" : " instances\n");
     return 2;
 }
+
+int open_set_for_instance(const SetOptions& options, std::int32_t instance, KitSet& set) {
+    if (!open_set(options, set)) {
+        return 2;
+    }
+    if (instance != 0 && set.instances >= 0 && instance > set.instances) {
+        return report_no_instance(instance, set.instances);
+    }
+    return 0;
+}

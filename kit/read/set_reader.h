@@ -78,3 +78,6 @@ void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
 int report_set_problem(const SetReader& reader);
 // Prints that the set holds `held` instances and so no instance `number`; returns 2.
 int report_no_instance(std::int64_t number, std::int64_t held);
+// Names the set (open_set) and refuses an `instance` (0: all) beyond the number the
+// answers tell. 0, else the exit status after the message.
+int open_set_for_instance(const SetOptions& options, std::int32_t instance, KitSet& set);
