@@ -36,12 +36,32 @@ wait_gone() {
   return 1
 }
 
-stop_pid_file() {
-  local pid
-  [ -s "$1" ] || return 0
-  pid=$(cat "$1")
-  kill "$pid" 2>/dev/null || return 0
-  wait_gone "$pid" 100 || { kill -KILL "$pid" 2>/dev/null; wait_gone "$pid" 50 || true; }
+# Ends the daemons of the pid files: SIGTERM to all at once, SIGKILL to any still there
+# 10 s later.
+stop_daemons() {
+  local file pids=()
+  for file in "$@"; do
+    [ -s "$file" ] && pids+=("$(cat "$file")")
+  done
+  [ ${#pids[@]} -gt 0 ] || return 0
+  kill "${pids[@]}" 2>/dev/null || true
+  for pid in "${pids[@]}"; do
+    wait_gone "$pid" 100 || { kill -KILL "$pid" 2>/dev/null; wait_gone "$pid" 50 || true; }
+  done
+}
+
+# Every process that still carries this cluster's SLURM_CONF (a job's slurmstepd and what it
+# ran, should a job outlive the daemons), by its process id.
+sweep() {
+  local entry environ pid
+  for entry in /proc/[0-9]*; do
+    pid=${entry#/proc/}
+    [ "$pid" != $$ ] || continue
+    environ=$({ tr '\0' '\n' <"$entry/environ"; } 2>/dev/null) || continue
+    case $environ in
+    *"SLURM_CONF=$1"*) kill -KILL "$pid" 2>/dev/null || true ;;
+    esac
+  done
 }
 
 show_logs() {
@@ -133,9 +153,9 @@ stop() {
       sleep 0.1
     done
   fi
-  stop_pid_file "$dir/slurmd.pid"
-  stop_pid_file "$dir/slurmctld.pid"
-  stop_pid_file "$dir/munge/munged.pid"
+  stop_daemons "$dir/slurmd.pid" "$dir/slurmctld.pid" "$dir/munge/munged.pid"
+  unset SLURM_CONF
+  sweep "$dir/slurm.conf"
   rm -rf "$dir"
   rm -f "$state"
 }
