@@ -20,7 +20,9 @@ std::int64_t task_seconds(std::int64_t share, std::int32_t jobs, std::int64_t ti
                           double grace) {
     const std::int64_t rounds = (share + jobs - 1) / jobs;
     const double instance = static_cast<double>(time_limit) * 1.1 + grace + kill_delay_s;
-    return static_cast<std::int64_t>(std::ceil(static_cast<double>(rounds) * instance * 1.1)) + 300;
+    // To the millisecond first, so that 174680.00000000003 s is not taken for 174681 s.
+    const double seconds = std::round(static_cast<double>(rounds) * instance * 1100) / 1000;
+    return static_cast<std::int64_t>(std::ceil(seconds)) + 300;
 }
 
 std::int64_t task_mem_mb(std::int64_t memory_mb, std::int32_t jobs) {

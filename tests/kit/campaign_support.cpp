@@ -4,8 +4,10 @@
 #include "set_fixture.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <sys/wait.h>
 #include <vector>
 
 void write_campaign_set(const std::string& folder, int instances) {
@@ -103,4 +105,16 @@ std::string replace_all(std::string text, const std::string& from, const std::st
         text.replace(at, from.size(), to);
     }
     return text;
+}
+
+KitRun run_shell_in(const std::string& folder, const std::string& command) {
+    write_file(folder + "/.empty", "");
+    write_file(folder + "/.command", command + "\n");
+    const int status = std::system(
+        ("cd '" + folder + "' && timeout 120 sh .command < .empty > .sh-out 2> .sh-err").c_str());
+    KitRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = read_whole_file(folder + "/.sh-out");
+    run.err = read_whole_file(folder + "/.sh-err");
+    return run;
 }

@@ -2,6 +2,8 @@
 // solver, the measured columns masked, and a folder's names.
 #pragma once
 
+#include "set_fixture.h"
+
 #include <string>
 
 // `instances` instances of one 10 x 10 object with a defect at (8, 8) to (10, 10) and the
@@ -22,3 +24,5 @@ std::string mask_wall(const std::string& summary);
 std::string folder_names(const std::string& folder);
 // Every occurrence of `from` in `text` replaced by `to`.
 std::string replace_all(std::string text, const std::string& from, const std::string& to);
+// Runs the shell command in the folder, stdin from an empty file; ended after 2 minutes.
+KitRun run_shell_in(const std::string& folder, const std::string& command);

@@ -102,7 +102,8 @@ TEST_F(Campaign, ShardWordsRefused) {
     const std::string expected = ": expected K/N with 1 <= K <= N (as 3/10: the third of ten "
                                  "shards)\n";
     for (const char* word : {"0/3", "4/3", "3", "1/0", "a/b", "-1/2", "1/3/4", "1/+3", "1/ 3"}) {
-        const KitRun run = run_kit_in(folder, run_words("D", "--shard '" + std::string(word) + "'"));
+        const KitRun run =
+            run_kit_in(folder, run_words("D", "--shard '" + std::string(word) + "'"));
         EXPECT_EQ(run.status, 2) << word;
         EXPECT_EQ(run.err, "defectkit: --shard " + std::string(word) + expected);
     }
@@ -169,7 +170,8 @@ TEST_F(Campaign, ShardsStartedTogetherAgreeOnOneManifest) {
     EXPECT_EQ(run_together(folder, same), (std::vector<int>{1, 0, 0, 1, 0, 0}));
     EXPECT_EQ(folder_names(folder + "/D"),
               "manifest.json\nresults\nresults.csv\nresults.jsonl\nwork\n");
-    EXPECT_EQ(folder_names(folder + "/D/results"), "2.json\n3.json\n4.json\n5.json\n6.json\n7.json\n");
+    EXPECT_EQ(folder_names(folder + "/D/results"),
+              "2.json\n3.json\n4.json\n5.json\n6.json\n7.json\n");
     EXPECT_EQ(mask_measured(read_whole_file(folder + "/D/results.csv")), table_2_to_7);
 
     const std::vector<int> statuses = run_together(folder, mixed);
@@ -179,21 +181,154 @@ TEST_F(Campaign, ShardsStartedTogetherAgreeOnOneManifest) {
         const bool refused = 5 + k % 2 != limit;
         const std::string err = read_whole_file(folder + "/.err." + std::to_string(k - 1));
         EXPECT_EQ(statuses[static_cast<std::size_t>(k - 1)] == 2, refused) << k << ": " << err;
-        EXPECT_EQ(err, refused ? "defectkit: M holds the results of other settings (time_limit " +
-                                     std::to_string(limit) + ", here " +
-                                     std::to_string(11 - limit) +
-                                     "); results of different settings never mix: give another "
-                                     "--out\n"
-                               : "");
+        EXPECT_EQ(err, refused
+                           ? "defectkit: M holds the results of other settings (time_limit " +
+                                 std::to_string(limit) + ", here " + std::to_string(11 - limit) +
+                                 "); results of different settings never mix: give another "
+                                 "--out\n"
+                           : "");
     }
     EXPECT_EQ(folder_names(folder + "/M"), "manifest.json\nresults\nwork\n");
 
     write_file(folder + "/calls", "");
-    const KitRun later = run_kit_in(folder, run_words("D", "--instances 2-7 --shard 1/6 --grace 1"));
+    const KitRun later =
+        run_kit_in(folder, run_words("D", "--instances 2-7 --shard 1/6 --grace 1"));
     EXPECT_EQ(later.status, 2);
     EXPECT_EQ(later.err, "defectkit: D holds the results of other settings (grace 5.0, here 1.0); "
                          "results of different settings never mix: give another --out\n");
     EXPECT_EQ(calls(), "");
+}
+
+const char* const sbatch_text = R"(#!/bin/sh
+# defectkit run as a SLURM job array, written by defectkit run --slurm:
+# task i of 2 runs the selected instances at positions i - 1, i - 1 + 2, ...
+#SBATCH --job-name=defectkit-D
+#SBATCH --array=1-2
+#SBATCH --time=0-00:06:30
+#SBATCH --mem=4256M
+#SBATCH --cpus-per-task=2
+#SBATCH --partition=short
+#SBATCH --account=proj
+#SBATCH --output=FOLDER/D/slurm/%A_%a.out
+exec 'DEFECTKIT' run --object 10x10 --items 'FOLDER/items.txt' --defects 'FOLDER/defects.txt' --out 'FOLDER/D' --solver 'sh FOLDER/stub.sh {instance} {placement} FOLDER' --format packingsolver --time-limit 30 --grace 2.5 --jobs 2 --memory-limit 2000 --instances '2-6' --draw-failures --shard "${SLURM_ARRAY_TASK_ID:?run by sbatch as a job array}/2"
+)";
+
+const char* const task_2_summary = R"(instances       2 done, 0 missing
+run             2 ok
+placement       1 feasible, 1 infeasible
+profit / bound  mean 1.000000, min 1.000000, 1 at the bound (proven optimal)
+wall time -
+not ok or not feasible:
+  instance 5: run ok, placement infeasible: work/5/placement.csv:3: item 1 overlaps defect 0 of object 0 (x 8 to 10, y 8 to 10, line 23 of FOLDER/defects.txt)
+)";
+
+const char* const task_2_json =
+    R"j({"instances":5,"done":2,"missing":3,"run":{"ok":2,"timeout":0,"crashed":0,"exit":0,"out-of-memory":0,"not-started":0},"placement":{"feasible":1,"infeasible":1,"missing":0,"unreadable":0},"profit_to_bound":{"mean":1.0,"min":1.0,"at_bound":1},"wall_s":-,"not_ok":[{"instance":5,"run":"ok","placement":"infeasible","message":"work/5/placement.csv:3: item 1 overlaps defect 0 of object 0 (x 8 to 10, y 8 to 10, line 23 of FOLDER/defects.txt)"}],"missing_instances":[2,4,6],"resubmit":"sbatch --array=1 FOLDER/D/run.sbatch"}
+)j";
+
+const char* const whole_summary = R"(instances       5 done, 0 missing
+run             5 ok
+placement       3 feasible, 2 infeasible
+profit / bound  mean 0.869919, min 0.609756, 2 at the bound (proven optimal)
+wall time -
+not ok or not feasible:
+  instance 2: run ok, placement infeasible: work/2/placement.csv:3: item 1 overlaps defect 0 of object 0 (x 8 to 10, y 8 to 10, line 8 of FOLDER/defects.txt)
+  instance 5: run ok, placement infeasible: work/5/placement.csv:3: item 1 overlaps defect 0 of object 0 (x 8 to 10, y 8 to 10, line 23 of FOLDER/defects.txt)
+)";
+
+// --slurm writes the job array and its plan and prints how to submit it; its tasks, run
+// here by hand, take the manifest as theirs; results names what is missing and the tasks
+// that hold it, and sums up the array's instances once all are done.
+TEST_F(Campaign, SlurmScriptTasksAndResults) {
+    write_campaign_set(folder, 7);
+    const std::string words =
+        "--slurm --shards 2 --time-limit 30 --grace 2.5 --memory-limit 2000 --jobs 2 "
+        "--cpus-per-task 2 --partition short --account proj --instances 2-6 --draw-failures";
+    const KitRun run = run_kit_in(folder, run_words("D", words));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, folder +
+                           "/D/run.sbatch: a job array of 2 tasks of at most 3 instances "
+                           "each\nsbatch " +
+                           folder + "/D/run.sbatch\n");
+    const std::string script = read_whole_file(folder + "/D/run.sbatch");
+    EXPECT_EQ(replace_all(replace_all(script, DEFECTKIT_BINARY, "DEFECTKIT"), folder, "FOLDER"),
+              sbatch_text);
+    EXPECT_EQ(folder_names(folder + "/D"), "manifest.json\nresults\nrun.sbatch\nslurm\nwork\n");
+    write_file(folder + "/calls", "");
+    const KitRun task = run_shell_in(folder, "SLURM_ARRAY_TASK_ID=2 sh D/run.sbatch");
+    EXPECT_EQ(task.status, 1) << task.err; // instance 5 is infeasible
+    EXPECT_EQ(replace_all(mask_wall(task.out), folder, "FOLDER"), task_2_summary);
+    EXPECT_EQ(calls(), "3\n5\n");
+    EXPECT_FALSE(fs::exists(folder + "/D/results.csv"));
+
+    const KitRun partial = run_kit_in(folder, "results D");
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_EQ(replace_all(mask_wall(partial.out), folder, "FOLDER"),
+              std::string(task_2_summary).replace(16, 17, "2 done, 3 missing") +
+                  "missing         2,4,6\n"
+                  "to run them     sbatch --array=1 FOLDER/D/run.sbatch\n");
+    const KitRun json = run_kit_in(folder, "results D --json");
+    std::string masked = json.out;
+    const std::size_t wall = masked.find("\"wall_s\":{");
+    masked.replace(wall + 9, masked.find('}', wall) - wall - 8, "-");
+    EXPECT_EQ(replace_all(masked, folder, "FOLDER"), task_2_json);
+    ASSERT_EQ(run_shell_in(folder, "SLURM_ARRAY_TASK_ID=1 sh D/run.sbatch").status, 1);
+    EXPECT_EQ(calls(), "3\n5\n2\n4\n6\n");
+    const KitRun whole = run_kit_in(folder, "results D");
+    EXPECT_EQ(whole.status, 1);
+    EXPECT_EQ(replace_all(mask_wall(whole.out), folder, "FOLDER"), whole_summary);
+    const std::string table = replace_all(table_2_to_7, "of defects.txt", "of FOLDER/defects.txt");
+    EXPECT_EQ(
+        replace_all(mask_measured(read_whole_file(folder + "/D/results.csv")), folder, "FOLDER"),
+        table.substr(0, table.rfind("7,2,41")));
+}
+
+// The task's --time and --mem, worked out by hand; the tasks by default one per instance,
+// never more than the instances; a folder that an #SBATCH line cannot carry refused.
+TEST_F(Campaign, ArrayTimesTasksAndPaths) {
+    const struct {
+        std::int64_t share, time_limit;
+        std::int32_t jobs;
+        double grace;
+        const char* time;
+    } times[] = {
+        {1, 60, 1, 5, "0-00:06:24"},    // 66 + 5 + 5 = 76 s, x 1.1 = 83.6 s, + 300 s
+        {5, 60, 2, 5, "0-00:09:11"},    // 3 rounds of 76 s x 1.1 = 250.8 s, + 300 s
+        {3, 3600, 1, 0, "0-03:43:05"},  // 3 x 3965 s x 1.1 = 13084.5 s, + 300 s
+        {40, 3600, 1, 5, "2-00:36:20"}, // 40 x 3970 s x 1.1 = 174680 s, + 300 s
+    };
+    for (const auto& t : times) {
+        EXPECT_EQ(slurm_duration(task_seconds(t.share, t.jobs, t.time_limit, t.grace)), t.time);
+    }
+    EXPECT_EQ(task_mem_mb(0, 4), 0);
+    EXPECT_EQ(task_mem_mb(1000, 3), 3256);
+    const std::vector<std::int32_t> numbers = {1, 2, 3, 7, 9, 10};
+    EXPECT_EQ(number_list(numbers), "1-3,7,9-10");
+    EXPECT_EQ(number_list({4}), "4");
+
+    write_campaign_set(folder, 5);
+    const struct {
+        const char* words;
+        const char* first_line;
+    } tasks[] = {
+        {"", "a job array of 5 tasks of at most 1 instance each"},
+        {"--shards 9", "a job array of 5 tasks of at most 1 instance each"},
+        {"--shards 2", "a job array of 2 tasks of at most 3 instances each"},
+        {"--shards 1 --instances 2", "a job array of 1 task of at most 1 instance each"},
+    };
+    for (const auto& t : tasks) {
+        remove_folder(folder + "/D");
+        const KitRun run = run_kit_in(folder, run_words("D", "--slurm " + std::string(t.words)));
+        EXPECT_EQ(run.out, folder + "/D/run.sbatch: " + t.first_line + "\nsbatch " + folder +
+                               "/D/run.sbatch\n");
+    }
+    const KitRun spaced = run_kit_in(folder, run_words("'my runs'", "--slurm"));
+    EXPECT_EQ(spaced.status, 2);
+    EXPECT_EQ(spaced.err, "defectkit: --slurm: " + folder +
+                              "/my runs: the folder's path holds white space, a quote, a "
+                              "backslash, % or $, which an #SBATCH line cannot carry; give "
+                              "another --out\n");
+    EXPECT_FALSE(fs::exists(folder + "/my runs"));
 }
 
 } // namespace
