@@ -114,7 +114,7 @@ bool submit_array(const std::string& script, std::string& job_id) {
 }
 
 bool wait_for_array(const std::string& job_id) {
-    std::chrono::milliseconds pause(1000);
+    std::chrono::milliseconds pause(500);
     int failures = 0;
     for (;;) {
         const ProgramRun run =
@@ -135,6 +135,6 @@ bool wait_for_array(const std::string& job_id) {
             return false;
         }
         std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 3 / 2, std::chrono::milliseconds(30000));
+        pause = std::min(pause * 5 / 4, std::chrono::milliseconds(30000));
     }
 }

@@ -4,7 +4,7 @@
 // DESIGN. defectkit schedules nothing itself: sbatch hands the array to slurmctld, whose
 // tasks run on the cluster's nodes as separate `defectkit run --shard` processes. They meet
 // the submitting defectkit only through DIR (the manifest, one result file per instance),
-// never through a pipe or a signal. --wait polls squeue, 1 s apart at first and at most
+// never through a pipe or a signal. --wait polls squeue, 0.5 s apart at first and at most
 // 30 s apart later, until no task of the array is pending, running or completing; each
 // client runs to its end on the calling thread with standard input from /dev/null.
 #pragma once

@@ -50,8 +50,9 @@ stop_daemons() {
   done
 }
 
-# Every process that still carries this cluster's SLURM_CONF (a job's slurmstepd and what it
-# ran, should a job outlive the daemons), by its process id.
+# Every job process of this cluster still there (should a job outlive the daemons): each
+# slurmstepd, and each process of a job (SLURM_JOB_ID in its environment), that carries
+# this cluster's SLURM_CONF; ended by its process id.
 sweep() {
   local entry environ pid
   for entry in /proc/[0-9]*; do
@@ -59,7 +60,12 @@ sweep() {
     [ "$pid" != $$ ] || continue
     environ=$({ tr '\0' '\n' <"$entry/environ"; } 2>/dev/null) || continue
     case $environ in
-    *"SLURM_CONF=$1"*) kill -KILL "$pid" 2>/dev/null || true ;;
+    *"SLURM_CONF=$1"*) ;;
+    *) continue ;;
+    esac
+    case $environ in
+    *SLURM_JOB_ID=*) kill -KILL "$pid" 2>/dev/null || true ;;
+    *) [ "$({ cat "$entry/comm"; } 2>/dev/null)" = slurmstepd ] && kill -KILL "$pid" 2>/dev/null ;;
     esac
   done
 }
