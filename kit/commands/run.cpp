@@ -1,5 +1,5 @@
 // defectkit run: a solver over the instances of a set, every placement checked, every
-// result kept in the run folder (kit/run/ has the parts; run_loop.h the loop). This file
+// result kept in the run folder (kit/run/ does the work; run_loop.h is the loop). This file
 // holds the command line's rules: the {words} of the command, --instances, the folder
 // and its manifest, and the tables and summary at the end.
 #include "commands/commands.h"
@@ -13,6 +13,7 @@
 #include "run/shard.h"
 #include "run/slurm_array.h"
 
+#include <charconv>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -66,26 +67,29 @@ bool parse_instances(const std::string& list, std::int32_t count, std::vector<bo
     std::size_t at = 0;
     while (!list.empty() && at <= list.size()) {
         const std::size_t end = std::min(list.find(',', at), list.size());
-        const std::string part = list.substr(at, end - at);
-        long first = 0;
-        long last = 0;
-        char dash = 0;
-        char extra = 0;
-        const int got = std::sscanf(part.c_str(), "%ld%c%ld%c", &first, &dash, &last, &extra);
-        const bool one = got == 1 && part.find_first_not_of("0123456789") == std::string::npos;
-        const bool range =
-            got == 3 && dash == '-' && part.find_first_not_of("0123456789-") == std::string::npos;
-        if ((!one && !range) || first < 1 || (range && last < first)) {
+        const std::string piece = list.substr(at, end - at);
+        // Digits, or digits - digits; a number past 10 digits is no instance anyway.
+        const std::size_t dash = piece.find('-');
+        const std::string a = piece.substr(0, dash);
+        const std::string b = dash == std::string::npos ? a : piece.substr(dash + 1);
+        const auto number = [](const std::string& digits, std::int64_t& value) {
+            const auto [stop, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), value);
+            return !digits.empty() && digits.size() <= 10 && error == std::errc() &&
+                   stop == digits.data() + digits.size();
+        };
+        std::int64_t first = 0;
+        std::int64_t last = 0;
+        if (!number(a, first) || !number(b, last) || first < 1 || last < first) {
             std::cerr << "defectkit: --instances " << list << ": expected numbers and ranges "
                       << "as 3, 1-20 or 1,4,9-12\n";
             return false;
         }
-        last = one ? first : last;
         if (last > count) {
             report_no_instance(last, count);
             return false;
         }
-        for (long k = first; k <= last; ++k) {
+        for (std::int64_t k = first; k <= last; ++k) {
             selected[static_cast<std::size_t>(k)] = true;
         }
         at = end + 1;
@@ -121,7 +125,7 @@ std::string set_words(const KitSet& set, const SetOptions& options) {
 namespace {
 
 // --solver builtin: defectkit's own placer, run as `defectkit place` on the instance.
-std::string builtin_command(const RunState& state) {
+std::string builtin_command(const RunLoop& state) {
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     const std::string exe = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "defectkit";
@@ -132,7 +136,7 @@ std::string builtin_command(const RunState& state) {
 
 } // namespace
 
-std::string solver_command(const RunState& state, const InstanceWork& work) {
+std::string solver_command(const RunLoop& state, const InstanceWork& work) {
     std::string command;
     std::size_t copied = 0;
     each_word(state.command, [&](std::size_t at, const std::string& word) {
@@ -170,7 +174,7 @@ bool file_entry(const std::string& path, ordered_json& entry) {
     return true;
 }
 
-bool make_manifest(const RunState& state, ordered_json& m) {
+bool make_manifest(const RunLoop& state, ordered_json& m) {
     const RunOptions& o = *state.options;
     const KitSet& set = state.set;
     ordered_json files;
@@ -205,7 +209,7 @@ bool make_manifest(const RunState& state, ordered_json& m) {
 }
 
 // DIR with results/ and work/, and its manifest claimed. 0, or the exit status.
-int prepare_dir(RunState& state) {
+int prepare_dir(RunLoop& state) {
     std::error_code error;
     for (const char* sub : {"", "/results", "/work"}) {
         fs::create_directories(state.dir + sub, error);
@@ -222,7 +226,7 @@ int prepare_dir(RunState& state) {
     return claim_manifest(state.dir, state.options->out, manifest);
 }
 
-bool count_set(RunState& state) {
+bool count_set(RunLoop& state) {
     state.largest = state.set.instances;
     if (state.largest < 0 && !count_instances(state.set.items_path, state.largest)) {
         std::cerr << "defectkit: cannot read " << state.set.items_path << "\n";
@@ -267,7 +271,7 @@ std::vector<nlohmann::json> results_of(const std::vector<bool>& selected,
 // The tables and the summary; 0 when every selected instance is ok and feasible, else 1;
 // 2 when the tables cannot be written. A shard (`whole`: every selected instance of all
 // shards) sums up its own instances, and writes the tables only once all of them are done.
-int finish_run(const RunState& state, const std::vector<bool>& selected,
+int finish_run(const RunLoop& state, const std::vector<bool>& selected,
                const std::vector<bool>* whole, bool quiet) {
     std::vector<nlohmann::json> results;
     if (!read_results(state.dir, results)) {
@@ -287,7 +291,7 @@ int finish_run(const RunState& state, const std::vector<bool>& selected,
     return selected_feasible(selected, results) ? 0 : 1;
 }
 
-int run_in_dir(RunState& state) {
+int run_in_dir(RunLoop& state) {
     const RunOptions& o = *state.options;
     std::vector<bool> selected;
     if (!count_set(state) || !parse_instances(o.instances, state.largest, selected)) {
@@ -339,7 +343,7 @@ int run_run(const RunOptions& options) {
     if (options.solver != "builtin" && !check_words(options.solver)) {
         return 2;
     }
-    RunState state;
+    RunLoop state;
     state.options = &options;
     // --slurm runs no solver: SIGINT ends it (and leaves the array running) as it ends sbatch.
     if (!open_set(options.set, state.set) || (!options.slurm && !install_run_signals())) {

@@ -30,7 +30,7 @@ std::string exact(double value) {
 }
 
 // `defectkit run` with every setting that the manifest compares, and the others given.
-std::string task_command(const RunState& state) {
+std::string task_command(const RunLoop& state) {
     const RunOptions& o = *state.options;
     std::string c = shell_quote(own_program()) + " run " + set_words(state.set, o.set) + " --out " +
                     shell_quote(state.dir) + " --solver " + shell_quote(o.solver) + " --format " +
@@ -51,7 +51,7 @@ std::string task_command(const RunState& state) {
 }
 
 // DIR/run.sbatch and DIR/slurm/array.json; false after a message.
-bool write_array(const RunState& state, const ArrayPlan& plan, std::int64_t share) {
+bool write_array(const RunLoop& state, const ArrayPlan& plan, std::int64_t share) {
     const RunOptions& o = *state.options;
     std::error_code error;
     std::filesystem::create_directories(state.dir + "/slurm", error);
@@ -74,7 +74,7 @@ bool write_array(const RunState& state, const ArrayPlan& plan, std::int64_t shar
 
 } // namespace
 
-int run_slurm(const RunState& state, const std::vector<bool>& selected) {
+int run_slurm(const RunLoop& state, const std::vector<bool>& selected) {
     const RunOptions& o = *state.options;
     ArrayPlan plan;
     plan.script = state.dir + "/run.sbatch";

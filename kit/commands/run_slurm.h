@@ -13,4 +13,4 @@ std::string absolute(const std::string& path);
 std::string set_words(const KitSet& set, const SetOptions& options);
 // With DIR prepared and its manifest claimed: writes DIR/run.sbatch and DIR/slurm/, prints
 // the sbatch line, and with --submit / --wait submits it and waits. The exit status.
-int run_slurm(const RunState& state, const std::vector<bool>& selected);
+int run_slurm(const RunLoop& state, const std::vector<bool>& selected);

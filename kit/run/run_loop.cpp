@@ -17,7 +17,7 @@
 
 namespace {
 
-std::vector<SolverProcess*> processes(const RunState& state) {
+std::vector<SolverProcess*> processes(const RunLoop& state) {
     std::vector<SolverProcess*> all;
     for (const auto& r : state.running) {
         all.push_back(&r->process);
@@ -83,7 +83,7 @@ void fill_figures(const RunningInstance& ri, const PlacementVerdict& verdict, In
 
 // An infeasible placement drawn beside it, as defectkit draw draws it (the set is read
 // again up to the instance).
-void draw_failure(const RunState& state, const RunningInstance& ri) {
+void draw_failure(const RunLoop& state, const RunningInstance& ri) {
     DrawOptions draw;
     draw.set = state.options->set;
     draw.instance = ri.work.number;
@@ -130,7 +130,7 @@ bool stopped_with_run(const SolverProcess& p) {
 
 // The instance's solver has ended: every process it left ended, its placement checked,
 // its result written.
-void finish_instance(RunState& state, RunningInstance& ri) {
+void finish_instance(RunLoop& state, RunningInstance& ri) {
     end_descendants(ri.process, processes(state));
     if (stopped_with_run(ri.process)) {
         remove_instance_input(ri.work, false);
@@ -158,7 +158,7 @@ void finish_instance(RunState& state, RunningInstance& ri) {
 }
 
 // One wait; every instance whose solver has ended is finished and leaves its slot.
-void step(RunState& state, int timeout_ms) {
+void step(RunLoop& state, int timeout_ms) {
     wait_for_solvers(processes(state), timeout_ms);
     for (std::size_t i = 0; i < state.running.size() && run_stop_signal == 0;) {
         if (state.running[i]->process.reaped || !state.running[i]->process.start_error.empty()) {
@@ -170,12 +170,12 @@ void step(RunState& state, int timeout_ms) {
     }
 }
 
-bool stopping(const RunState& state) {
+bool stopping(const RunLoop& state) {
     return run_stop_signal != 0 || state.failure != 0;
 }
 
 // Starts the solver of the instance just written, once a slot is free.
-void launch(RunState& state, std::unique_ptr<RunningInstance> ri) {
+void launch(RunLoop& state, std::unique_ptr<RunningInstance> ri) {
     while (!stopping(state) &&
            static_cast<std::int32_t>(state.running.size()) >= state.options->jobs) {
         step(state, 1000);
@@ -198,7 +198,7 @@ void launch(RunState& state, std::unique_ptr<RunningInstance> ri) {
 }
 
 // The reader's batch: into the instance being written; a whole instance is launched.
-bool take_batch(RunState& state, const ObjectBatch& batch, const std::string& shown_work) {
+bool take_batch(RunLoop& state, const ObjectBatch& batch, const std::string& shown_work) {
     if (!state.running.empty()) {
         step(state, 0); // the solvers' logs read, and one that ended reaped on time
     }
@@ -246,7 +246,7 @@ std::string shell_quote(const std::string& text) {
     return quoted + "'";
 }
 
-int run_pending_instances(RunState& state) {
+int run_pending_instances(RunLoop& state) {
     SetReader reader;
     if (state.pending_left > 0 && !open_set_reader(reader, state.set)) {
         return 2;

@@ -17,7 +17,7 @@ struct RunningInstance {
     SolverProcess process;
 };
 
-struct RunState {
+struct RunLoop {
     const RunOptions* options = nullptr;
     KitSet set;
     std::string dir;           // absolute
@@ -32,8 +32,8 @@ struct RunState {
 
 // Reads the set and runs every pending instance. Returns 0, or 2 after an I/O problem,
 // 1 or 2 after a problem in the set's files (printed), or 130 / 143 when interrupted.
-int run_pending_instances(RunState& state);
+int run_pending_instances(RunLoop& state);
 // The command for one instance: every {word} replaced by its value, shell-quoted.
-std::string solver_command(const RunState& state, const InstanceWork& work);
+std::string solver_command(const RunLoop& state, const InstanceWork& work);
 // "'text'" for /bin/sh, a single quote written as '\''.
 std::string shell_quote(const std::string& text);

@@ -10,6 +10,12 @@
 #include <unistd.h>
 #include <vector>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define DEFECTKIT_SHA_NI 1
+#endif
+
 namespace {
 
 constexpr std::array<std::uint32_t, 64> round_constants = {
@@ -23,6 +29,7 @@ constexpr std::array<std::uint32_t, 64> round_constants = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
 struct Sha256 {
+    bool accelerated = false; // the processor's SHA instructions do the blocks
     std::array<std::uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                       0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     std::uint64_t length = 0; // bytes so far
@@ -59,13 +66,83 @@ void compress(Sha256& s, const unsigned char* p) {
     }
 }
 
+#ifdef DEFECTKIT_SHA_NI
+bool has_sha_instructions() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    const bool sse41 = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSE4_1) != 0;
+    return sse41 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1U << 29)) != 0;
+}
+
+// The blocks through the SHA extensions: the state kept as ABEF and CDGH, four rounds per
+// group, the message schedule of group g + 2 begun (msg1) in group g and ended (msg2) in
+// group g + 1, as the instructions' order asks.
+__attribute__((target("sha,sse4.1,ssse3"))) void compress_sha_ni(Sha256& s, const unsigned char* p,
+                                                                 std::size_t blocks) {
+    const __m128i mask = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    __m128i tmp =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&s.h[0])), 0xB1);
+    __m128i state1 =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&s.h[4])), 0x1B);
+    __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);
+    state1 = _mm_blend_epi16(state1, tmp, 0xF0);
+    for (; blocks > 0; --blocks, p += 64) {
+        const __m128i abef = state0;
+        const __m128i cdgh = state1;
+        __m128i m[4];
+        for (int i = 0; i < 4; ++i) {
+            m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
+                                    mask);
+        }
+        for (int g = 0; g < 16; ++g) {
+            __m128i& cur = m[g % 4];
+            __m128i& next = m[(g + 1) % 4];
+            __m128i& prev = m[(g + 3) % 4];
+            __m128i msg = _mm_add_epi32(
+                cur, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&round_constants[4 * g])));
+            state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
+            if (g >= 3 && g <= 14) {
+                next =
+                    _mm_sha256msg2_epu32(_mm_add_epi32(next, _mm_alignr_epi8(cur, prev, 4)), cur);
+            }
+            msg = _mm_shuffle_epi32(msg, 0x0E);
+            state0 = _mm_sha256rnds2_epu32(state0, state1, msg);
+            if (g >= 1 && g <= 12) {
+                prev = _mm_sha256msg1_epu32(prev, cur);
+            }
+        }
+        state0 = _mm_add_epi32(state0, abef);
+        state1 = _mm_add_epi32(state1, cdgh);
+    }
+    tmp = _mm_shuffle_epi32(state0, 0x1B);
+    state1 = _mm_shuffle_epi32(state1, 0xB1);
+    state0 = _mm_blend_epi16(tmp, state1, 0xF0);
+    state1 = _mm_alignr_epi8(state1, tmp, 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&s.h[0]), state0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&s.h[4]), state1);
+}
+#endif
+
+// Whole blocks, through the processor's instructions when it has them.
+void compress_blocks(Sha256& s, const unsigned char* p, std::size_t blocks) {
+#ifdef DEFECTKIT_SHA_NI
+    if (s.accelerated) {
+        compress_sha_ni(s, p, blocks);
+        return;
+    }
+#endif
+    for (; blocks > 0; --blocks, p += 64) {
+        compress(s, p);
+    }
+}
+
 void update(Sha256& s, const unsigned char* p, std::size_t n) {
     s.length += n;
     while (n > 0) {
         if (s.used == 0 && n >= 64) {
-            compress(s, p);
-            p += 64;
-            n -= 64;
+            const std::size_t blocks = n / 64;
+            compress_blocks(s, p, blocks);
+            p += 64 * blocks;
+            n -= 64 * blocks;
             continue;
         }
         const std::size_t take = std::min(n, 64 - s.used);
@@ -74,7 +151,7 @@ void update(Sha256& s, const unsigned char* p, std::size_t n) {
         p += take;
         n -= take;
         if (s.used == 64) {
-            compress(s, s.block.data());
+            compress_blocks(s, s.block.data(), 1);
             s.used = 0;
         }
     }
@@ -105,8 +182,18 @@ std::string finish(Sha256& s) {
 
 } // namespace
 
-std::string sha256_text(const std::string& bytes) {
+bool sha256_accelerated() {
+#ifdef DEFECTKIT_SHA_NI
+    static const bool has = has_sha_instructions();
+    return has;
+#else
+    return false;
+#endif
+}
+
+std::string sha256_text(const std::string& bytes, bool accelerated) {
     Sha256 s;
+    s.accelerated = accelerated && sha256_accelerated();
     update(s, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     return finish(s);
 }
@@ -119,6 +206,7 @@ bool sha256_file(const std::string& path, std::string& digest, std::string& erro
         return false;
     }
     Sha256 s;
+    s.accelerated = sha256_accelerated();
     std::vector<unsigned char> buffer(std::size_t{1} << 20);
     for (;;) {
         if (stop != nullptr && *stop != 0) {

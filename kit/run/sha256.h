@@ -9,5 +9,8 @@
 // reading ends with false and an empty error.
 bool sha256_file(const std::string& path, std::string& digest, std::string& error,
                  const volatile int* stop = nullptr);
-// The digest of bytes in memory (for tests and small texts).
-std::string sha256_text(const std::string& bytes);
+// The digest of bytes in memory; `accelerated` false keeps to the portable code even where
+// the processor has SHA instructions (the tests compare both).
+std::string sha256_text(const std::string& bytes, bool accelerated = true);
+// True when the processor's SHA instructions are used.
+bool sha256_accelerated();

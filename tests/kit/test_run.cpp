@@ -13,6 +13,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -64,6 +65,7 @@ case $1 in
 13) rm -rf "$3"; printf '%s\n' "$full" > "$2" ;;
 14) /nonexistent/solver 2> /dev/null; exit $? ;;
 15) kill -KILL $$ ;;
+16) ulimit -v; echo 'std::bad_alloc' >&2; exit 1 ;;
 esac
 if [ "$(cat "$4/hold" 2> /dev/null)" = "$1" ]; then sleep 30 & echo $! >> "$4/pids"; wait; fi
 )sh";
@@ -152,9 +154,9 @@ protected:
     }
 };
 
-const char* const fault_summary = R"(instances       15 done, 0 missing
-run             9 ok, 2 timeout, 1 crashed, 1 exit, 1 out-of-memory, 1 not-started
-placement       4 feasible, 1 infeasible, 8 missing, 2 unreadable
+const char* const fault_summary = R"(instances       16 done, 0 missing
+run             9 ok, 2 timeout, 1 crashed, 1 exit, 2 out-of-memory, 1 not-started
+placement       4 feasible, 1 infeasible, 9 missing, 2 unreadable
 profit / bound  mean 0.902439, min 0.609756, 3 at the bound (proven optimal)
 wall time -
 not ok or not feasible:
@@ -170,6 +172,7 @@ not ok or not feasible:
   instance 12: run timeout, placement feasible
   instance 14: run not-started (exit code 127), placement missing
   instance 15: run out-of-memory (signal 9), placement missing
+  instance 16: run out-of-memory (exit code 1), placement missing
 )";
 
 const char* const fault_csv =
@@ -189,14 +192,19 @@ const char* const fault_csv =
 13,2,41,1,41,ok,,,feasible,,41,2,1,0.0,-,-,-,0,0
 14,2,41,1,41,not-started,,127,missing,,,,,,-,-,-,0,0
 15,2,41,1,41,out-of-memory,9,,missing,,,,,,-,-,-,0,0
+16,2,41,1,41,out-of-memory,,1,missing,,,,,,-,-,-,7,15
 )csv";
 
 // Every fault at once, four solvers at a time: each recorded as what it is, no process of
-// any left, the logs cut at 10 MB, the inputs removed, the infeasible placement drawn.
+// any left, the logs cut at 10 MB, the inputs removed, the infeasible placement drawn;
+// instance 16 prints its address-space limit (100 MB, in KB) and says it ran out.
+// SIGTERM comes at 1 x 1.1 + 1.5 s: instance 12 writes its placement at 1.2 s, past its
+// time limit, and is stopped; instance 6 ignores SIGTERM and is killed 5 s later.
 TEST_F(RunFolder, EveryFaultRecordedAsWhatItIs) {
-    write_set(folder, 15);
-    const KitRun run =
-        run_kit_in(folder, run_words("--time-limit 1 --grace 0.5 --jobs 4 --draw-failures"));
+    write_set(folder, 16);
+    const KitRun run = run_kit_in(
+        folder,
+        run_words("--time-limit 1 --grace 1.5 --jobs 4 --draw-failures --memory-limit 100"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(mask_wall_line(run.out), fault_summary);
@@ -360,6 +368,8 @@ TEST_F(RunFolder, InstanceListsAndWords) {
         {"--instances 3-1", "defectkit: --instances 3-1: " + bad},
         {"--instances 1,,2", "defectkit: --instances 1,,2: " + bad},
         {"--instances x", "defectkit: --instances x: " + bad},
+        {"--instances 1-2-3", "defectkit: --instances 1-2-3: " + bad},
+        {"--instances 99999999999", "defectkit: --instances 99999999999: " + bad},
         {"--instances 13", "defectkit: there is no instance 13: the set has 12 instances\n"},
         {"--instances 5-20", "defectkit: there is no instance 20: the set has 12 instances\n"},
     };
@@ -437,6 +447,7 @@ TEST(RunManifest, Sha256) {
     const std::string folder = make_folder();
     for (const auto& c : cases) {
         EXPECT_EQ(sha256_text(c.bytes), c.digest) << c.bytes.size() << " bytes";
+        EXPECT_EQ(sha256_text(c.bytes, false), c.digest) << c.bytes.size() << " bytes";
         write_file(folder + "/f", c.bytes);
         std::string digest;
         std::string error;
@@ -444,6 +455,40 @@ TEST(RunManifest, Sha256) {
         EXPECT_EQ(digest, c.digest);
     }
     remove_folder(folder);
+}
+
+// defectkit results on a folder: the tables rewritten from the results there (one taken
+// away is missing), the summary as JSON, and a folder that no run made.
+TEST_F(RunFolder, ResultsOfAFolder) {
+    write_set(folder, 2);
+    ASSERT_EQ(run_kit_in(folder, run_words("")).status, 0);
+    std::remove((folder + "/D/results/2.json").c_str());
+    const KitRun json = run_kit_in(folder, "results D --json");
+    EXPECT_EQ(json.status, 1);
+    const std::size_t wall = json.out.find("\"wall_s\":{");
+    ASSERT_NE(wall, std::string::npos);
+    EXPECT_EQ(json.out.substr(0, wall + 9) + "-" + json.out.substr(json.out.find('}', wall) + 1),
+              R"({"instances":2,"done":1,"missing":1,"run":{"ok":1,"timeout":0,"crashed":0,)"
+              R"("exit":0,"out-of-memory":0,"not-started":0},"placement":{"feasible":1,)"
+              R"("infeasible":0,"missing":0,"unreadable":0},"profit_to_bound":{"mean":1.0,)"
+              R"("min":1.0,"at_bound":1},"wall_s":-,"not_ok":[],"missing_instances":[2],)"
+              R"("resubmit":null})"
+              "\n");
+    EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")),
+              std::string(two_feasible_csv).substr(0, std::string(two_feasible_csv).rfind("2,2")));
+    const std::regex measured(R"re("(wall_s|cpu_s|max_rss_kb)":[0-9.e+-]+)re");
+    EXPECT_EQ(
+        std::regex_replace(read_whole_file(folder + "/D/results.jsonl"), measured, "\"$1\":-"),
+        R"({"instance":1,"items":2,"item_area":41,"objects":1,"bound":41,"run":"ok",)"
+        R"("signal":null,"exit_code":null,"placement":"feasible","message":null,"profit":41,)"
+        R"("items_placed":2,"objects_used":1,"gap":0.0,"wall_s":-,"cpu_s":-,)"
+        R"("max_rss_kb":-,"stdout_bytes":0,"stderr_bytes":0})"
+        "\n");
+    const KitRun none = run_kit_in(folder, "results .");
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err,
+              "defectkit: ./manifest.json: not the manifest of a run folder (defectkit run writes "
+              "it)\n");
 }
 
 } // namespace
