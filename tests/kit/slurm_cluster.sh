@@ -54,19 +54,21 @@ stop_daemons() {
 # slurmstepd, and each process of a job (SLURM_JOB_ID in its environment), that carries
 # this cluster's SLURM_CONF; ended by its process id.
 sweep() {
-  local entry environ pid
+  local entry pid var ours job comm
   for entry in /proc/[0-9]*; do
     pid=${entry#/proc/}
     [ "$pid" != $$ ] || continue
-    environ=$({ tr '\0' '\n' <"$entry/environ"; } 2>/dev/null) || continue
-    case $environ in
-    *"SLURM_CONF=$1"*) ;;
-    *) continue ;;
-    esac
-    case $environ in
-    *SLURM_JOB_ID=*) kill -KILL "$pid" 2>/dev/null || true ;;
-    *) [ "$({ cat "$entry/comm"; } 2>/dev/null)" = slurmstepd ] && kill -KILL "$pid" 2>/dev/null ;;
-    esac
+    ours=false job=false comm=
+    { # bash builtins only: no process started while the table is read
+      while IFS= read -r -d '' var; do
+        [ "$var" = "SLURM_CONF=$1" ] && ours=true
+        [ "${var%%=*}" = SLURM_JOB_ID ] && job=true
+      done <"$entry/environ"
+      read -r comm <"$entry/comm"
+    } 2>/dev/null || true
+    if $ours && { $job || [ "$comm" = slurmstepd ]; }; then
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
   done
 }
 
