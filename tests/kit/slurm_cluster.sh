@@ -85,7 +85,7 @@ write_conf() {
   mem=$(awk '/MemTotal/ { print int($2 / 1024 / 2) }' /proc/meminfo)
   cat >"$dir/slurm.conf" <<CONF
 ClusterName=defectkit-test
-SlurmctldHost=$host
+SlurmctldHost=$host(127.0.0.1)
 SlurmctldPort=$(free_port)
 SlurmdPort=$(free_port)
 AuthType=auth/munge
@@ -108,7 +108,7 @@ AccountingStorageType=accounting_storage/none
 MpiDefault=none
 ReturnToService=2
 KillWait=5
-NodeName=$host CPUs=$(nproc) RealMemory=$mem State=UNKNOWN
+NodeName=$host NodeAddr=127.0.0.1 CPUs=$(nproc) RealMemory=$mem State=UNKNOWN
 PartitionName=debug Nodes=ALL Default=YES MaxTime=INFINITE State=UP
 CONF
 }
