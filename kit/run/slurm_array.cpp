@@ -70,6 +70,7 @@ std::string sbatch_script(const ArrayRequest& r) {
         text += "#SBATCH --account=" + r.account + "\n";
     }
     text += "#SBATCH --output=" + r.dir + "/slurm/%A_%a.out\n";
+    text += "#SBATCH --chdir=" + r.dir + "\n"; // on the shared file system, as DIR must be
     return text + "exec " + r.task_command +
            " --shard \"${SLURM_ARRAY_TASK_ID:?run by sbatch as a job array}/" + n + "\"\n";
 }

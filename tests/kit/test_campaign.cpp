@@ -197,6 +197,7 @@ const char* const sbatch_text = R"(#!/bin/sh
 #SBATCH --partition=short
 #SBATCH --account=proj
 #SBATCH --output=FOLDER/D/slurm/%A_%a.out
+#SBATCH --chdir=FOLDER/D
 exec 'DEFECTKIT' run --object 10x10 --items 'FOLDER/items.txt' --defects 'FOLDER/defects.txt' --out 'FOLDER/D' --solver 'sh FOLDER/stub.sh {instance} {placement} FOLDER' --format packingsolver --time-limit 30 --grace 2.5 --jobs 2 --memory-limit 2000 --instances '2-6' --draw-failures --shard "${SLURM_ARRAY_TASK_ID:?run by sbatch as a job array}/2"
 )";
 
