@@ -43,6 +43,13 @@ std::string campaign_solver(const std::string& folder) {
     return "--solver 'sh " + folder + "/stub.sh {instance} {placement} " + folder + "'";
 }
 
+std::string sorted_calls(const std::string& folder) {
+    std::string calls = read_whole_file(folder + "/calls");
+    calls.erase(std::remove(calls.begin(), calls.end(), '\n'), calls.end());
+    std::sort(calls.begin(), calls.end());
+    return calls;
+}
+
 std::string mask_measured(const std::string& csv) {
     std::istringstream in(csv);
     std::string line;

@@ -16,6 +16,9 @@ inline const char* const campaign_set = "--object 10x10 --items items.txt --defe
 // call is noted in FOLDER/calls; the instance named in FOLDER/hold ignores SIGTERM and
 // waits to be killed.
 std::string campaign_solver(const std::string& folder);
+// The instances in FOLDER/calls (one digit each), sorted: solvers run at once note their
+// calls in any order.
+std::string sorted_calls(const std::string& folder);
 // results.csv with wall_s, cpu_s and max_rss_kb replaced by "-".
 std::string mask_measured(const std::string& csv);
 // The summary with its wall time line replaced by "wall time -".

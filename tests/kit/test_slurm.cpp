@@ -24,14 +24,6 @@ std::string number_after(const std::string& text, const std::string& after) {
     return text.substr(from, text.find_first_not_of("0123456789", from) - from);
 }
 
-// The instances that the stub was called for, in order (one digit each).
-std::string calls_sorted(const std::string& folder) {
-    std::string calls = read_whole_file(folder + "/calls");
-    calls.erase(std::remove(calls.begin(), calls.end(), '\n'), calls.end());
-    std::sort(calls.begin(), calls.end());
-    return calls;
-}
-
 class Slurm : public ::testing::Test {
 protected:
     std::string folder;
@@ -101,7 +93,7 @@ TEST_F(Slurm, ArrayGivesTheTableOfALocalRun) {
               "FOLDER/D/run.sbatch: a job array of 2 tasks of at most 3 instances each\n"
               "submitted job array " +
                   job + "; defectkit results FOLDER/D tells what it has done\n" + six_summary);
-    EXPECT_EQ(calls_sorted(folder), "123456");
+    EXPECT_EQ(sorted_calls(folder), "123456");
     EXPECT_EQ(folder_names(folder + "/D/slurm"), job + "_1.out\n" + job + "_2.out\narray.json\n");
     EXPECT_EQ(mask_measured(read_whole_file(folder + "/D/results.csv")), local_table(6));
 }
@@ -143,7 +135,7 @@ TEST_F(Slurm, CancelledTaskIsNamedAndItsLineCompletesTheTable) {
     const KitRun again = run_shell_in(folder, line);
     EXPECT_EQ(again.status, 0) << again.err;
     wait_for_job(number_after(again.out, "Submitted batch job "));
-    EXPECT_EQ(calls_sorted(folder), "12344");
+    EXPECT_EQ(sorted_calls(folder), "12344");
     const KitRun whole = run_kit_in(folder, "results D");
     EXPECT_EQ(whole.status, 1);
     EXPECT_EQ(mask_measured(read_whole_file(folder + "/D/results.csv")), local_table(4));
