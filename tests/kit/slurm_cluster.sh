@@ -123,6 +123,7 @@ start() {
     echo "slurm_cluster.sh: no slurm-wlm, munge or root here: the SLURM tests skip" >&2
     return 0
   fi
+  stop # a cluster that STATE still names (a run cut short) is ended first, not orphaned
   local dir
   dir=$(mktemp -d /tmp/defectkit-slurm.XXXXXX)
   echo "$dir" >"$state" # first, so that stop finds whatever was started
