@@ -219,6 +219,21 @@ void add_run_and_results(CommandLine& c) {
     run_cmd->add_flag("--keep-inputs", run.keep_inputs, "Keep each instance's exported input");
     run_cmd->add_flag("--draw-failures", run.draw_failures,
                       "Draw each infeasible placement as work/K/placement.svg");
+    CLI::Option* slurm =
+        run_cmd->add_flag("--slurm", run.slurm, "Write DIR/run.sbatch, a SLURM job array");
+    run_cmd->add_option("--shard", run.shard, "Only this share of the instances: K/N")
+        ->excludes(slurm);
+    run_cmd->add_option("--shards", run.shards, "--slurm: tasks (default one per instance)")
+        ->check(CLI::Range(1, 1000000))
+        ->needs(slurm);
+    run_cmd->add_option("--cpus-per-task", run.cpus_per_task, "--slurm: CPUs per task (1)")
+        ->check(CLI::Range(1, 4096))
+        ->needs(slurm);
+    run_cmd->add_option("--partition", run.partition, "--slurm: the partition")->needs(slurm);
+    run_cmd->add_option("--account", run.account, "--slurm: the account")->needs(slurm);
+    run_cmd->add_flag("--submit", run.submit, "--slurm: submit it with sbatch")->needs(slurm);
+    run_cmd->add_flag("--wait", run.wait, "--slurm: submit it, wait for its end, summarise")
+        ->needs(slurm);
 
     c.results_cmd = c.app.add_subcommand("results", "The tables and the summary of a run folder");
     c.results_cmd->add_option("DIR", c.results.dir, "The run folder")->required();

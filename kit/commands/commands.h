@@ -81,6 +81,15 @@ struct RunOptions {
     bool keep_inputs = false;
     bool draw_failures = false;
     std::string version; // defectkit's, for the manifest
+    std::string shard;   // --shard K/N; empty: every selected instance
+    // --slurm: DIR/run.sbatch, a job array of `shards` tasks (0: one per selected instance)
+    bool slurm = false;
+    std::int32_t shards = 0;
+    std::int32_t cpus_per_task = 1;
+    std::string partition;
+    std::string account;
+    bool submit = false; // sbatch it
+    bool wait = false;   // submit it and wait for its end, then the summary
 };
 int run_run(const RunOptions& options);
 

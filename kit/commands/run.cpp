@@ -5,10 +5,13 @@
 #include "commands/commands.h"
 
 #include "commands/export.h"
+#include "commands/run_slurm.h"
 #include "run/run_folder.h"
 #include "run/run_loop.h"
 #include "run/run_signals.h"
 #include "run/sha256.h"
+#include "run/shard.h"
+#include "run/slurm_array.h"
 
 #include <charconv>
 #include <chrono>
@@ -94,6 +97,8 @@ bool parse_instances(const std::string& list, std::int32_t count, std::vector<bo
     return true;
 }
 
+} // namespace
+
 std::string absolute(const std::string& path) {
     std::error_code ignored;
     return path.empty() ? path : fs::absolute(path, ignored).lexically_normal().string();
@@ -116,6 +121,8 @@ std::string set_words(const KitSet& set, const SetOptions& options) {
     }
     return words;
 }
+
+namespace {
 
 // --solver builtin: defectkit's own placer, run as `defectkit place` on the instance.
 std::string builtin_command(const RunLoop& state) {
@@ -247,15 +254,39 @@ bool selected_feasible(const std::vector<bool>& selected,
     return true;
 }
 
+// The results of the selected instances alone.
+std::vector<nlohmann::json> results_of(const std::vector<bool>& selected,
+                                       const std::vector<nlohmann::json>& results) {
+    std::vector<nlohmann::json> kept;
+    for (const nlohmann::json& r : results) {
+        const std::int64_t k = r.value("instance", std::int64_t{0});
+        if (k > 0 && k < static_cast<std::int64_t>(selected.size()) &&
+            selected[static_cast<std::size_t>(k)]) {
+            kept.push_back(r);
+        }
+    }
+    return kept;
+}
+
 // The tables and the summary; 0 when every selected instance is ok and feasible, else 1;
-// 2 when the tables cannot be written.
-int finish_run(const RunLoop& state, const std::vector<bool>& selected, bool quiet) {
+// 2 when the tables cannot be written. A shard (`whole`: every selected instance of all
+// shards) sums up its own instances, and writes the tables only once all of them are done.
+int finish_run(const RunLoop& state, const std::vector<bool>& selected,
+               const std::vector<bool>* whole, bool quiet) {
     std::vector<nlohmann::json> results;
-    if (!read_results(state.dir, results) || !write_tables(state.dir, results)) {
+    if (!read_results(state.dir, results)) {
+        return 2;
+    }
+    const bool tables =
+        whole == nullptr || results_of(*whole, results).size() == selected_numbers(*whole).size();
+    if (tables && !write_tables(state.dir, results)) {
         return 2;
     }
     if (!quiet) {
-        std::cout << run_summary_text(results, state.largest);
+        std::cout << (whole == nullptr ? run_summary_text(results, state.largest)
+                                       : run_summary_text(results_of(selected, results),
+                                                          static_cast<std::int64_t>(
+                                                              selected_numbers(selected).size())));
     }
     return selected_feasible(selected, results) ? 0 : 1;
 }
@@ -266,10 +297,25 @@ int run_in_dir(RunLoop& state) {
     if (!count_set(state) || !parse_instances(o.instances, state.largest, selected)) {
         return 2;
     }
+    Shard shard;
+    if (!o.shard.empty() && !parse_shard(o.shard, shard)) {
+        return 2;
+    }
     state.dir = absolute(o.out);
+    if (o.slurm && !sbatch_path_ok(state.dir)) {
+        return 2;
+    }
     if (const int status = prepare_dir(state); status != 0) {
         return status;
     }
+    if (o.slurm) {
+        return run_slurm(state, selected);
+    }
+    const std::vector<bool> whole = selected;
+    if (shard.count > 0) {
+        keep_shard(selected, shard);
+    }
+    const std::vector<bool>* all_shards = shard.count > 0 ? &whole : nullptr;
     state.command = o.solver == "builtin" ? builtin_command(state) : o.solver;
     state.pending = selected;
     for (std::size_t k = 1; k < selected.size(); ++k) {
@@ -279,7 +325,7 @@ int run_in_dir(RunLoop& state) {
     }
     const int status = run_pending_instances(state);
     if (status == 130 || status == 143) {
-        finish_run(state, selected, true);
+        finish_run(state, selected, all_shards, true);
         std::cerr << "defectkit: stopped by " << (status == 130 ? "SIGINT" : "SIGTERM")
                   << "; the finished results are kept, and the same command goes on from them\n";
         return status;
@@ -287,7 +333,7 @@ int run_in_dir(RunLoop& state) {
     if (status == 2) {
         return 2;
     }
-    const int finished = finish_run(state, selected, false);
+    const int finished = finish_run(state, selected, all_shards, false);
     return status != 0 ? status : finished;
 }
 
@@ -299,10 +345,13 @@ int run_run(const RunOptions& options) {
     }
     RunLoop state;
     state.options = &options;
-    if (!open_set(options.set, state.set) || !install_run_signals()) {
+    // --slurm runs no solver: SIGINT ends it (and leaves the array running) as it ends sbatch.
+    if (!open_set(options.set, state.set) || (!options.slurm && !install_run_signals())) {
         return 2;
     }
     const int status = run_in_dir(state);
-    restore_run_signals();
+    if (!options.slurm) {
+        restore_run_signals();
+    }
     return status;
 }

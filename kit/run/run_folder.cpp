@@ -61,11 +61,16 @@ std::string instance_name(std::int32_t number, std::int32_t largest) {
 
 namespace {
 
+// Unique to this process on this machine: shards on several machines share DIR.
 std::string temporary_name(const std::string& path) {
     const fs::path p(path);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
     std::string name = ".";
     name += p.filename().string();
     name += ".tmp.";
+    name += host;
+    name += ".";
     name += std::to_string(::getpid());
     return (p.parent_path() / name).string();
 }

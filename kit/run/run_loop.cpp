@@ -5,10 +5,12 @@
 #include "run/run_folder.h"
 #include "run/run_signals.h"
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,10 +107,38 @@ bool log_failed(const LogCapture& log) {
     return true;
 }
 
+// A solver ended by SIGTERM, SIGINT or SIGHUP that defectkit did not send was most likely
+// stopped together with defectkit (scancel or a job's time limit signal every process of
+// the job; a shutdown every process): defectkit's own signal is given a second to come,
+// and when it comes the instance is left without a result, to be run again on resume.
+bool stopped_with_run(const SolverProcess& p) {
+    const int code = WIFEXITED(p.status) ? WEXITSTATUS(p.status) : 0;
+    const int signal = WIFSIGNALED(p.status) ? WTERMSIG(p.status) : code > 128 ? code - 128 : 0;
+    if (p.term_sent || !p.start_error.empty() ||
+        (signal != SIGTERM && signal != SIGINT && signal != SIGHUP)) {
+        return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (auto now = std::chrono::steady_clock::now(); run_stop_signal == 0 && now < until;
+         now = std::chrono::steady_clock::now()) {
+        pollfd wake = {run_wake_fd(), POLLIN, 0};
+        ::poll(&wake, 1,
+               static_cast<int>(
+                   std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) +
+                   1);
+        drain_run_wake();
+    }
+    return run_stop_signal != 0;
+}
+
 // The instance's solver has ended: every process it left ended, its placement checked,
 // its result written.
 void finish_instance(RunLoop& state, RunningInstance& ri) {
     end_descendants(ri.process, processes(state));
+    if (stopped_with_run(ri.process)) {
+        remove_instance_input(ri.work, false);
+        return;
+    }
     PlacementVerdict verdict;
     const bool checked =
         check_instance_placement(ri.work, state.set, state.options->allow_rotation, verdict);

@@ -471,7 +471,8 @@ TEST_F(RunFolder, ResultsOfAFolder) {
               R"({"instances":2,"done":1,"missing":1,"run":{"ok":1,"timeout":0,"crashed":0,)"
               R"("exit":0,"out-of-memory":0,"not-started":0},"placement":{"feasible":1,)"
               R"("infeasible":0,"missing":0,"unreadable":0},"profit_to_bound":{"mean":1.0,)"
-              R"("min":1.0,"at_bound":1},"wall_s":-,"not_ok":[]})"
+              R"("min":1.0,"at_bound":1},"wall_s":-,"not_ok":[],"missing_instances":[2],)"
+              R"("resubmit":null})"
               "\n");
     EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")),
               std::string(two_feasible_csv).substr(0, std::string(two_feasible_csv).rfind("2,2")));
