@@ -3,6 +3,7 @@
 // settings refused, --instances lists, a file-size limit standing in for a full disk. The
 // summary and results.csv are compared whole, with the measured columns (wall and CPU
 // time, memory) and the wall time line masked.
+#include "campaign_support.h"
 #include "run/sha256.h"
 #include "set_fixture.h"
 
@@ -23,22 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Instances of one object of 10 x 10 with a defect at (8, 8) to (10, 10) and two items,
-// 2 x 8 and 5 x 5: both fit (41 of 96 defect-free), so the bound is 41.
-void write_set(const std::string& folder, int instances) {
-    std::string items;
-    std::string defects;
-    for (int k = 1; k <= instances; ++k) {
-        items += "2.000000\t8.000000\t16.000000\n5.000000\t5.000000\t25.000000\n\n";
-        defects +=
-            "instance: " + std::to_string(k) + "\n\n8.000000\t8.000000\t10.000000\t10.000000\n\n\n";
-    }
-    write_file(folder + "/items.txt", items);
-    write_file(folder + "/defects.txt", defects);
-}
-
-const char* const set_words = "--object 10x10 --items items.txt --defects defects.txt";
 
 // stub.sh K PLACEMENT INPUT FOLDER: a fault per instance; every pid it starts is noted in
 // FOLDER/pids, every call in FOLDER/calls.
@@ -75,53 +60,6 @@ std::string solver(const std::string& folder) {
            "'";
 }
 
-// Every line's cells in the named columns of a CSV (with a header) replaced by "-".
-std::string mask_columns(const std::string& csv) {
-    std::istringstream in(csv);
-    std::string line;
-    std::string out;
-    std::vector<bool> masked;
-    while (std::getline(in, line)) {
-        std::vector<std::string> cells;
-        std::string cell;
-        bool quoted = false;
-        for (const char c : line + ",") {
-            if (c == '"') {
-                quoted = !quoted;
-            }
-            if (c == ',' && !quoted) {
-                cells.push_back(cell);
-                cell.clear();
-            } else {
-                cell += c;
-            }
-        }
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            if (masked.empty() || i >= masked.size()) {
-                continue;
-            }
-            cells[i] = masked[i] ? "-" : cells[i];
-        }
-        if (masked.empty()) {
-            for (const std::string& name : cells) {
-                masked.push_back(name == "wall_s" || name == "cpu_s" || name == "max_rss_kb");
-            }
-        }
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            out += (i == 0 ? "" : ",") + cells[i];
-        }
-        out += "\n";
-    }
-    return out;
-}
-
-std::string mask_wall_line(const std::string& summary) {
-    const std::size_t at = summary.find("wall time");
-    const std::size_t end = summary.find('\n', at);
-    return at == std::string::npos ? summary
-                                   : summary.substr(0, at) + "wall time -" + summary.substr(end);
-}
-
 // Gone, or a zombie that no one waits for yet.
 bool gone(pid_t pid) {
     if (::kill(pid, 0) != 0) {
@@ -150,7 +88,7 @@ protected:
     }
     void TearDown() override { remove_folder(folder); }
     std::string run_words(const std::string& more) const {
-        return std::string("run ") + set_words + " --out D " + solver(folder) + " " + more;
+        return std::string("run ") + campaign_set + " --out D " + solver(folder) + " " + more;
     }
 };
 
@@ -201,39 +139,25 @@ const char* const fault_csv =
 // SIGTERM comes at 1 x 1.1 + 1.5 s: instance 12 writes its placement at 1.2 s, past its
 // time limit, and is stopped; instance 6 ignores SIGTERM and is killed 5 s later.
 TEST_F(RunFolder, EveryFaultRecordedAsWhatItIs) {
-    write_set(folder, 16);
+    write_campaign_set(folder, 16);
     const KitRun run = run_kit_in(
         folder,
         run_words("--time-limit 1 --grace 1.5 --jobs 4 --draw-failures --memory-limit 100"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(mask_wall_line(run.out), fault_summary);
-    EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")), fault_csv);
+    EXPECT_EQ(mask_wall(run.out), fault_summary);
+    EXPECT_EQ(mask_measured(read_whole_file(folder + "/D/results.csv")), fault_csv);
     expect_no_process_left(folder);
     EXPECT_EQ(fs::file_size(folder + "/D/work/09/stdout.txt"), 10u << 20);
     EXPECT_FALSE(fs::exists(folder + "/D/work/01/instance-1"));
-    const KitRun drawn = run_kit_in(folder, std::string("draw ") + set_words +
+    const KitRun drawn = run_kit_in(folder, std::string("draw ") + campaign_set +
                                                 " --instance 3 --solution D/work/03/placement.csv "
                                                 "--out drawn.svg");
     EXPECT_EQ(read_whole_file(folder + "/D/work/03/placement.svg"),
               read_whole_file(folder + "/drawn.svg"));
     const KitRun again = run_kit_in(folder, "results D");
     EXPECT_EQ(again.status, 1);
-    EXPECT_EQ(mask_wall_line(again.out), fault_summary);
-}
-
-std::string listing(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    std::string text;
-    for (const std::string& name : names) {
-        text += name + "\n";
-    }
-    return text;
+    EXPECT_EQ(mask_wall(again.out), fault_summary);
 }
 
 // defectkit with the arguments in the folder, in the background, after the shell's
@@ -279,7 +203,7 @@ TEST_F(RunFolder, InterruptedRunKeepsFinishedResultsAndResumes) {
         int status;
         const char* name;
     } cases[] = {{SIGINT, 130, "SIGINT"}, {SIGTERM, 143, "SIGTERM"}};
-    write_set(folder, 2);
+    write_campaign_set(folder, 2);
     for (const auto& c : cases) {
         remove_folder(folder + "/D");
         write_file(folder + "/calls", "");
@@ -293,14 +217,14 @@ TEST_F(RunFolder, InterruptedRunKeepsFinishedResultsAndResumes) {
         EXPECT_EQ(read_whole_file(folder + "/.kit-err"),
                   std::string("defectkit: stopped by ") + c.name +
                       "; the finished results are kept, and the same command goes on from them\n");
-        EXPECT_EQ(listing(folder + "/D/results"), "1.json\n") << c.name;
+        EXPECT_EQ(folder_names(folder + "/D/results"), "1.json\n") << c.name;
         expect_no_process_left(folder);
         std::remove((folder + "/hold").c_str());
         const KitRun resumed = run_kit_in(folder, run_words(""));
         EXPECT_EQ(resumed.status, 0) << resumed.err;
         EXPECT_EQ(read_whole_file(folder + "/calls"), "1\n2\n2\n") << c.name;
-        EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")), two_feasible_csv);
-        EXPECT_EQ(listing(folder + "/D"),
+        EXPECT_EQ(mask_measured(read_whole_file(folder + "/D/results.csv")), two_feasible_csv);
+        EXPECT_EQ(folder_names(folder + "/D"),
                   "manifest.json\nresults\nresults.csv\nresults.jsonl\nwork\n");
     }
 }
@@ -308,7 +232,7 @@ TEST_F(RunFolder, InterruptedRunKeepsFinishedResultsAndResumes) {
 // A folder of other settings is refused before anything runs; the same settings resume
 // (here: nothing left to run) and the folder is not touched.
 TEST_F(RunFolder, OtherSettingsRefused) {
-    write_set(folder, 2);
+    write_campaign_set(folder, 2);
     ASSERT_EQ(run_kit_in(folder, run_words("--time-limit 5")).status, 0);
     const std::string tail = "); results of different settings never mix: give another --out\n";
     const struct {
@@ -329,13 +253,13 @@ TEST_F(RunFolder, OtherSettingsRefused) {
     write_file(folder + "/calls", "");
     EXPECT_EQ(run_kit_in(folder, run_words("--time-limit 5")).status, 0); // nothing left to run
     const KitRun command =
-        run_kit_in(folder, std::string("run ") + set_words +
+        run_kit_in(folder, std::string("run ") + campaign_set +
                                " --out D --solver 'true {instance}' --time-limit 5");
     EXPECT_EQ(command.status, 2);
     EXPECT_EQ(command.err, "defectkit: D holds the results of other settings (solver \"exec sh " +
                                folder + "/stub.sh {instance} {placement} {input} " + folder +
                                "\", here \"true {instance}\"" + tail);
-    write_set(folder, 3);
+    write_campaign_set(folder, 3);
     const KitRun set = run_kit_in(folder, run_words("--time-limit 5"));
     EXPECT_EQ(set.err, "defectkit: D holds the results of other settings (another set" + tail);
     EXPECT_EQ(read_whole_file(folder + "/calls"), "");
@@ -344,7 +268,7 @@ TEST_F(RunFolder, OtherSettingsRefused) {
 // --instances picks the instances; a list that is no list, or names an instance the set
 // lacks, is refused before the folder is made; so is an unknown {word}.
 TEST_F(RunFolder, InstanceListsAndWords) {
-    write_set(folder, 12);
+    write_campaign_set(folder, 12);
     const struct {
         std::string list;
         std::string results;
@@ -353,10 +277,10 @@ TEST_F(RunFolder, InstanceListsAndWords) {
                   {"2-3,11", "02.json\n03.json\n11.json\n"}};
     for (const auto& c : picked) {
         remove_folder(folder + "/D");
-        const KitRun run = run_kit_in(folder, std::string("run ") + set_words +
+        const KitRun run = run_kit_in(folder, std::string("run ") + campaign_set +
                                                   " --out D --solver 'true' --instances " + c.list);
         EXPECT_EQ(run.status, 1) << c.list; // no placement
-        EXPECT_EQ(listing(folder + "/D/results"), c.results) << c.list;
+        EXPECT_EQ(folder_names(folder + "/D/results"), c.results) << c.list;
     }
     remove_folder(folder + "/D");
     const std::string bad = "expected numbers and ranges as 3, 1-20 or 1,4,9-12\n";
@@ -374,12 +298,12 @@ TEST_F(RunFolder, InstanceListsAndWords) {
         {"--instances 5-20", "defectkit: there is no instance 20: the set has 12 instances\n"},
     };
     for (const auto& c : refused) {
-        const KitRun run = run_kit_in(folder, std::string("run ") + set_words +
+        const KitRun run = run_kit_in(folder, std::string("run ") + campaign_set +
                                                   " --out D --solver true " + c.words);
         EXPECT_EQ(run.status, 2) << c.words;
         EXPECT_EQ(run.err, c.err);
     }
-    const KitRun word = run_kit_in(folder, std::string("run ") + set_words +
+    const KitRun word = run_kit_in(folder, std::string("run ") + campaign_set +
                                                " --out D --solver 'solve {input} {inptu}'");
     EXPECT_EQ(word.status, 2);
     EXPECT_EQ(word.err, "defectkit: --solver: {inptu} is no word of the command; the words are "
@@ -405,7 +329,7 @@ TEST_F(RunFolder, InputsAreTheExport) {
                       read_whole_file(folder + "/one.jsonl"));
             continue;
         }
-        EXPECT_EQ(listing(folder + "/D/work/1/instance-1"),
+        EXPECT_EQ(folder_names(folder + "/D/work/1/instance-1"),
                   "bins.csv\ndefects.csv\nitems.csv\nparameters.csv\n");
         for (const char* name : {"bins.csv", "defects.csv", "items.csv", "parameters.csv"}) {
             EXPECT_EQ(read_whole_file(folder + "/D/work/1/instance-1/" + name),
@@ -417,14 +341,14 @@ TEST_F(RunFolder, InputsAreTheExport) {
 // A write that fails under DIR (a file-size limit standing in for a full disk) ends the
 // run with exit 2; the result finished before it stays, whole.
 TEST_F(RunFolder, FailedWriteLosesNoFinishedResult) {
-    write_set(folder, 9);
+    write_campaign_set(folder, 9);
     int status = 0;
     ::waitpid(start_kit(folder, run_words("--instances 1,9"), "trap '' XFSZ; ulimit -f 64; "),
               &status, 0);
     EXPECT_EQ(WEXITSTATUS(status), 2);
     EXPECT_EQ(read_whole_file(folder + "/.kit-err"),
               "defectkit: cannot write " + folder + "/D/work/9/stdout.txt: File too large\n");
-    EXPECT_EQ(listing(folder + "/D/results"), "1.json\n");
+    EXPECT_EQ(folder_names(folder + "/D/results"), "1.json\n");
     expect_no_process_left(folder);
 }
 
@@ -460,7 +384,7 @@ TEST(RunManifest, Sha256) {
 // defectkit results on a folder: the tables rewritten from the results there (one taken
 // away is missing), the summary as JSON, and a folder that no run made.
 TEST_F(RunFolder, ResultsOfAFolder) {
-    write_set(folder, 2);
+    write_campaign_set(folder, 2);
     ASSERT_EQ(run_kit_in(folder, run_words("")).status, 0);
     std::remove((folder + "/D/results/2.json").c_str());
     const KitRun json = run_kit_in(folder, "results D --json");
@@ -474,7 +398,7 @@ TEST_F(RunFolder, ResultsOfAFolder) {
               R"("min":1.0,"at_bound":1},"wall_s":-,"not_ok":[],"missing_instances":[2],)"
               R"("resubmit":null})"
               "\n");
-    EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")),
+    EXPECT_EQ(mask_measured(read_whole_file(folder + "/D/results.csv")),
               std::string(two_feasible_csv).substr(0, std::string(two_feasible_csv).rfind("2,2")));
     const std::regex measured(R"re("(wall_s|cpu_s|max_rss_kb)":[0-9.e+-]+)re");
     EXPECT_EQ(
@@ -494,8 +418,8 @@ TEST_F(RunFolder, ResultsOfAFolder) {
 // --solver builtin: defectkit's own placer as the solver, in a child like any other; each
 // placement is what `defectkit place` writes for its instance, and reaches the bound.
 TEST_F(RunFolder, BuiltinSolverIsThePlacer) {
-    write_set(folder, 2);
-    const KitRun run = run_kit_in(folder, std::string("run ") + set_words +
+    write_campaign_set(folder, 2);
+    const KitRun run = run_kit_in(folder, std::string("run ") + campaign_set +
                                               " --out D --solver builtin --format jsonl");
     EXPECT_EQ(run.status, 0) << run.err;
     const auto said = [&](const char* k) {
@@ -507,13 +431,13 @@ TEST_F(RunFolder, BuiltinSolverIsThePlacer) {
         return std::string(k) + ",2,41,1,41,ok,,,feasible,,41,2,1,0.0,-,-,-," +
                std::to_string(said(k).size()) + ",0\n";
     };
-    EXPECT_EQ(mask_columns(read_whole_file(folder + "/D/results.csv")),
+    EXPECT_EQ(mask_measured(read_whole_file(folder + "/D/results.csv")),
               "instance,items,item_area,objects,bound,run,signal,exit_code,placement,message,"
               "profit,items_placed,objects_used,gap,wall_s,cpu_s,max_rss_kb,stdout_bytes,"
               "stderr_bytes\n" +
                   row("1") + row("2"));
     for (const char* k : {"1", "2"}) {
-        const KitRun place = run_kit_in(folder, std::string("place ") + set_words +
+        const KitRun place = run_kit_in(folder, std::string("place ") + campaign_set +
                                                     " --instance " + k + " --out p.csv");
         ASSERT_EQ(place.status, 0) << place.err;
         EXPECT_EQ(read_whole_file(folder + "/D/work/" + k + "/placement.csv"),
