@@ -1,6 +1,6 @@
 // The bytes a run would write held against a file that exists already, as they come (the
 // compare sink of output_sink.h, which defectkit verify uses): neither is ever held whole.
-// The output ring's writer thread drives it, one slot's bytes at a time.
+// The output ring drives it, one slot's bytes at a time, on whichever worker writes.
 #pragma once
 
 #include "output_sink.h"

@@ -3,26 +3,33 @@
 //
 // DESIGN
 // The run hands over jobs, each of which writes one piece of the file into a slot of a
-// ring of output_slot_count slots of output_slot_size bytes. Formatter threads run the
-// jobs, several at once and in any order; one writer thread hands the slots to the file
-// strictly in the order in which their jobs were handed over. Generating, formatting and
-// the disk thus all work at the same time without changing a byte.
+// ring of output_slot_count slots of output_slot_size bytes. Worker threads run the jobs,
+// several at once and in any order, and hand the slots to the file strictly in the order
+// in which their jobs were handed over. Generating, formatting and writing thus all work
+// at the same time without changing a byte.
 //
 // A slot goes through free -> pending (the run has put a job in it) -> formatting (a
-// formatter runs the job) -> ready (its bytes are complete) -> writing (the writer hands
+// worker runs the job) -> ready (its bytes are complete) -> writing (a worker hands
 // them to the file) -> free again once written. Slots are taken in turn, and a slot's
 // sequence number modulo the ring size is its place: the run waits only for the slot
-// of sequence `taken` to be free, the writer only for the slot of sequence `written` to
-// be ready.
+// of sequence `taken` to be free. A worker that is free writes first, if the slot of
+// sequence `written` is ready, every ready committed slot from there on; otherwise it
+// runs the earliest pending job. While one worker writes, the slot of sequence `written`
+// is writing, not ready, so one worker at a time writes. The worker that completes the
+// slot next in turn thus writes it at once, from its own cache, and no thread sits
+// waiting to write: there are as many workers as cores, and the run's own thread besides.
 //
-// One mutex guards every slot's state, job and end, the counters and the flags; one
-// condition variable, notified to all at every change, wakes whoever waits for one. A
-// slot's bytes are touched outside the mutex by one thread at a time: the formatter that
-// set the slot to formatting, then the writer that set it to writing; the change of
-// state under the mutex hands the bytes from one to the next. Order: the bytes reach the
-// file in the order of the jobs, whatever order the formatters finish them in. The
-// writer writes only the slots the run has committed (see output_job), so that a run
-// stopped midway can leave nothing of an unfinished block behind; closing commits all.
+// One mutex guards every slot's state, job and end, the counters and the flag. Two
+// condition variables: the run waits on `slot_free` for its next slot, notified as
+// slots are written; idle workers wait on `work`, notified when a job is queued or a
+// commit lets ready slots go out. Whatever a worker finishes, it looks again for what
+// may go out before it sleeps, so nothing ready waits for a notification. A slot's
+// bytes are touched outside the mutex by one thread at a time: the worker that set it
+// to formatting, then the one that set it to writing; the change of state under the
+// mutex hands the bytes from one to the next. Only committed slots are written (see
+// output_job), so that a run stopped midway can leave nothing of an unfinished block
+// behind; closing commits all. Without workers, each job runs and is written on the
+// thread that queues it.
 //
 // Liveness: a slot is free again only once written, and only committed slots are
 // written, so an uncommitted job holds its slot until a later job commits. Taking a slot
@@ -54,9 +61,9 @@
 
 inline constexpr std::size_t output_slot_size = std::size_t{512} * 1024;
 inline constexpr std::size_t output_slot_count = 16;
-inline constexpr int output_formatter_count = 2;
+inline constexpr int output_worker_count = 2;
 
-// Work that fills a slot on a formatter thread: writes from `begin` (at most
+// Work that fills a slot on a worker thread: writes from `begin` (at most
 // output_slot_size bytes) and returns the end of what it wrote. It must not throw.
 using OutputJob = std::function<char*(char* begin)>;
 
@@ -76,21 +83,21 @@ enum class OutputStatus {
     cannot_create, // the file cannot be created or emptied
     locked,        // another run holds the file's lock; it was left as it was
     no_memory,     // memory for the output could not be had
-    no_thread,     // the writer or a formatter thread could not be started
+    no_thread,     // a worker thread could not be started
     cannot_write,  // some bytes could not be written
 };
 
 struct OutputFile {
     SinkKind kind = SinkKind::disk;
-    std::FILE* file = nullptr; // disk
-    int lock = -1;             // disk, regular files: the descriptor that holds the lock
+    int fd = -1;   // disk: the descriptor written to
+    int lock = -1; // disk, regular files: the descriptor that holds the lock
     std::string* memory = nullptr;
     std::size_t memory_limit = SIZE_MAX;
     std::size_t memory_whole = 0; // size of the memory file after its last committed slot
     OutputComparison comparison;  // compare
     bool open = false;
     std::atomic<bool> failed{false}; // some bytes could not be written
-    bool out_of_memory = false;      // ... because memory ran out (written by the writer)
+    bool out_of_memory = false;      // ... because memory ran out (set by the worker that wrote)
 
     std::array<OutputSlot, output_slot_count> slots;
     std::uint64_t taken = 0;     // sequence number of the next slot to take
@@ -98,9 +105,9 @@ struct OutputFile {
     std::uint64_t written = 0;   // slots written so far
     bool closing = false;
     std::mutex mutex;
-    std::condition_variable changed;
-    std::thread writer;
-    std::vector<std::thread> formatters;
+    std::condition_variable slot_free; // the run waits here for its next slot
+    std::condition_variable work;      // idle workers wait here
+    std::vector<std::thread> workers;
 
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -108,14 +115,13 @@ struct OutputFile {
     ~OutputFile();
 };
 
-// Starts the writer and `formatters` formatter threads (with none, every job runs on the
+// Starts `workers` worker threads (with none, every job runs and is written on the
 // thread that queues it), then creates or empties the file the sink gives `name`, in
 // text mode. A regular file on disk is locked before it is emptied, and stays locked
 // until unlock_output: a run that finds it locked leaves it alone. In compare mode
 // nothing is created, written or locked; a missing file is a comparison that is not
 // readable.
-OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& sink,
-                         int formatters);
+OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& sink, int workers);
 // Queues a job whose bytes follow those of every job queued before it. Waits while
 // every slot is in use; throws std::bad_alloc when a slot's memory cannot be had.
 // `commit`: this job's bytes end a whole part of the file, so they and everything

@@ -68,6 +68,17 @@ bool repair_pass(const RunParams& p, double r3, std::int32_t& length, std::int32
 
 namespace {
 
+// std::fmax and std::fmin against a bound that is neither NaN nor zero: the share when it
+// lies beyond the bound, the bound otherwise and for a NaN share, as the library calls
+// give them; inline, since the calls weighed on every item.
+double larger_share(double bound, double share) {
+    return share > bound ? share : bound;
+}
+
+double smaller_share(double bound, double share) {
+    return share < bound ? share : bound;
+}
+
 // One item type: its area, its length share, the rounded dimensions, the repairs.
 bool generate_item_type(const RunParams& p, RandomStream& stream, Rectangle& item) {
     const std::int32_t object_length = p.object.length;
@@ -80,10 +91,10 @@ bool generate_item_type(const RunParams& p, RandomStream& stream, Rectangle& ite
 
     const double big_w = static_cast<double>(object_width);
     const double t = (a * a) / (big_w * big_w);
-    const double lowshare = std::fmax(minratio, t / (t + a));
+    const double lowshare = larger_share(minratio, t / (t + a));
     const double big_l = static_cast<double>(object_length);
     const double v = big_l * big_l;
-    const double highshare = std::fmin(maxratio, v / (v + a));
+    const double highshare = smaller_share(maxratio, v / (v + a));
 
     const double r2 = uniform_random(stream);
     const double z = r2 * (highshare - lowshare) + lowshare;

@@ -1,4 +1,4 @@
-// A run's bytes held against an existing file as the writer thread hands them over; a
+// A run's bytes held against an existing file as the output ring hands them over; a
 // difference is placed by byte and by line, for defectkit verify to point at.
 #include "output_compare.h"
 

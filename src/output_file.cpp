@@ -11,8 +11,24 @@
 
 namespace {
 
-// Hands a slot's bytes to the file, to memory or to the comparison. Runs on the writer
-// thread only.
+// write(2) until every byte is out; false when one cannot be written.
+bool write_all(int fd, const char* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t done = ::write(fd, bytes, count);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            return false;
+        }
+        bytes += done;
+        count -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+// Hands a slot's bytes to the file, to memory or to the comparison. Runs on one thread
+// at a time, the one that writes.
 void write_slot(OutputFile& out, const OutputSlot& slot) {
     const char* bytes = slot.bytes.get();
     const auto count = static_cast<std::size_t>(slot.end - bytes);
@@ -21,7 +37,7 @@ void write_slot(OutputFile& out, const OutputSlot& slot) {
     }
     switch (out.kind) {
     case SinkKind::disk:
-        if (std::fwrite(bytes, 1, count, out.file) != count) {
+        if (!write_all(out.fd, bytes, count)) {
             out.failed = true;
         }
         break;
@@ -50,28 +66,37 @@ void write_slot(OutputFile& out, const OutputSlot& slot) {
     }
 }
 
-void writer_loop(OutputFile& out) {
-    std::unique_lock lock(out.mutex);
-    for (;;) {
-        OutputSlot& slot = out.slots[out.written % output_slot_count];
-        out.changed.wait(lock, [&] {
-            return (out.written < out.committed && slot.state == SlotState::ready) ||
-                   (out.closing && out.written == out.committed);
-        });
-        if (out.written == out.committed) {
-            return;
-        }
-        slot.state = SlotState::writing;
-        lock.unlock();
-        write_slot(out, slot);
-        lock.lock();
-        slot.state = SlotState::free;
-        ++out.written;
-        out.changed.notify_all();
-    }
+// Whether the slot next in turn may go out now: its bytes are complete and committed.
+// While a worker writes it, it is writing, not ready, so only one thread writes at a
+// time.
+bool head_writable(const OutputFile& out) {
+    return out.written < out.committed &&
+           out.slots[out.written % output_slot_count].state == SlotState::ready;
 }
 
-// The earliest slot whose job waits for a formatter, or nullptr.
+// Writes every committed slot that is ready, from the one next in turn on, with the
+// mutex released, and frees them; in the order of the jobs, since one thread at a time
+// writes.
+void write_ready_slots(OutputFile& out, std::unique_lock<std::mutex>& lock) {
+    const std::uint64_t first = out.written;
+    std::uint64_t end = first;
+    while (end < out.committed && out.slots[end % output_slot_count].state == SlotState::ready) {
+        out.slots[end % output_slot_count].state = SlotState::writing;
+        ++end;
+    }
+    lock.unlock();
+    for (std::uint64_t seq = first; seq < end; ++seq) {
+        write_slot(out, out.slots[seq % output_slot_count]);
+    }
+    lock.lock();
+    for (std::uint64_t seq = first; seq < end; ++seq) {
+        out.slots[seq % output_slot_count].state = SlotState::free;
+    }
+    out.written = end;
+    out.slot_free.notify_one();
+}
+
+// The earliest slot whose job waits for a worker, or nullptr.
 OutputSlot* pending_slot(OutputFile& out) {
     for (std::uint64_t seq = out.written; seq < out.taken; ++seq) {
         OutputSlot& slot = out.slots[seq % output_slot_count];
@@ -83,7 +108,7 @@ OutputSlot* pending_slot(OutputFile& out) {
 }
 
 // Runs a slot's job with the mutex released, and marks its bytes complete.
-void run_job(OutputFile& out, OutputSlot& slot, std::unique_lock<std::mutex>& lock) {
+void run_job(OutputSlot& slot, std::unique_lock<std::mutex>& lock) {
     slot.state = SlotState::formatting;
     OutputJob job = std::move(slot.job);
     slot.job = nullptr;
@@ -92,49 +117,55 @@ void run_job(OutputFile& out, OutputSlot& slot, std::unique_lock<std::mutex>& lo
     lock.lock();
     slot.end = end;
     slot.state = SlotState::ready;
-    out.changed.notify_all();
 }
 
-void formatter_loop(OutputFile& out) {
+// A worker writes what may go out, else formats the earliest job waiting. It leaves
+// when closing finds it nothing to do: a slot another worker formats or writes is
+// finished by that worker, which looks again for what may go out when it is done.
+void worker_loop(OutputFile& out) {
     std::unique_lock lock(out.mutex);
     for (;;) {
         OutputSlot* slot = nullptr;
-        out.changed.wait(lock, [&] {
+        out.work.wait(lock, [&] {
             slot = pending_slot(out);
-            return slot != nullptr || out.closing;
+            return slot != nullptr || head_writable(out) || out.closing;
         });
-        if (slot == nullptr) {
+        if (head_writable(out)) {
+            write_ready_slots(out, lock);
+        } else if (slot != nullptr) {
+            run_job(*slot, lock);
+        } else {
             return;
         }
-        run_job(out, *slot, lock);
     }
 }
 
-// Lets the threads finish what was queued (writing it only if committed) and joins
-// them.
+// Lets the workers finish what was queued (writing it only if committed) and joins
+// them; without workers, writes what may go out on this thread.
 void stop_threads(OutputFile& out, bool commit_all) {
     {
-        std::lock_guard lock(out.mutex);
+        std::unique_lock lock(out.mutex);
         if (commit_all) {
             out.committed = out.taken;
         }
         out.closing = true;
-        out.changed.notify_all();
+        if (out.workers.empty()) {
+            while (head_writable(out)) {
+                write_ready_slots(out, lock);
+            }
+        }
+        out.work.notify_all();
     }
-    for (std::thread& formatter : out.formatters) {
-        formatter.join();
+    for (std::thread& worker : out.workers) {
+        worker.join();
     }
-    out.formatters.clear();
-    if (out.writer.joinable()) {
-        out.writer.join();
-    }
+    out.workers.clear();
 }
 
-OutputStatus start_threads(OutputFile& out, int formatters) {
+OutputStatus start_threads(OutputFile& out, int workers) {
     try {
-        out.writer = std::thread(writer_loop, std::ref(out));
-        for (int i = 0; i < formatters; ++i) {
-            out.formatters.emplace_back(formatter_loop, std::ref(out));
+        for (int i = 0; i < workers; ++i) {
+            out.workers.emplace_back(worker_loop, std::ref(out));
         }
     } catch (const std::system_error&) {
         stop_threads(out, false);
@@ -147,8 +178,8 @@ OutputStatus start_threads(OutputFile& out, int formatters) {
 }
 
 // Creates the file, or opens it without emptying it yet; a regular file is emptied only
-// once this run holds its lock. Two descriptors of one open file: the stream's, closed
-// with the stream, and the lock's, closed when the run is done with the file.
+// once this run holds its lock. Two descriptors of one open file: the one written to,
+// closed when the file is complete, and the lock's, closed when the run is done with the file.
 OutputStatus open_disk_file(OutputFile& out, const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -163,19 +194,19 @@ OutputStatus open_disk_file(OutputFile& out, const std::string& path) {
             ::close(fd);
             return OutputStatus::locked;
         }
-        stream_fd = ::ftruncate(fd, 0) == 0 ? ::dup(fd) : -1;
+        // Emptying a file that is empty already is not done: on some file systems (ext4)
+        // any truncation to nothing makes the last close push every page of the new
+        // contents towards the disk on the closing thread, which would then wait for it.
+        struct stat locked {};
+        const bool empty = ::fstat(fd, &locked) == 0 && locked.st_size == 0;
+        stream_fd = empty || ::ftruncate(fd, 0) == 0 ? ::dup(fd) : -1;
         if (stream_fd < 0) {
             ::close(fd);
             return OutputStatus::cannot_create;
         }
         out.lock = fd;
     }
-    out.file = ::fdopen(stream_fd, "w");
-    if (out.file == nullptr) {
-        ::close(stream_fd);
-        unlock_output(out);
-        return OutputStatus::cannot_create;
-    }
+    out.fd = stream_fd;
     return OutputStatus::ok;
 }
 
@@ -201,7 +232,7 @@ OutputStatus open_destination(OutputFile& out, const std::string& name, OutputSi
 // Waits until the next slot in turn has been written out, and takes it.
 OutputSlot& take_slot(OutputFile& out, std::unique_lock<std::mutex>& lock) {
     OutputSlot& slot = out.slots[out.taken % output_slot_count];
-    out.changed.wait(lock, [&] { return slot.state == SlotState::free; });
+    out.slot_free.wait(lock, [&] { return slot.state == SlotState::free; });
     if (!slot.bytes) {
         slot.bytes = std::make_unique_for_overwrite<char[]>(output_slot_size);
     }
@@ -216,11 +247,11 @@ OutputStatus finish(OutputFile& out, bool commit_all) {
         return OutputStatus::ok;
     }
     stop_threads(out, commit_all);
-    if (out.file != nullptr) {
-        if (std::fclose(out.file) != 0) {
+    if (out.fd >= 0) {
+        if (::close(out.fd) != 0) {
             out.failed = true;
         }
-        out.file = nullptr;
+        out.fd = -1;
     }
     if (out.comparison.result != nullptr) {
         finish_comparison(out.comparison);
@@ -238,15 +269,14 @@ OutputStatus finish(OutputFile& out, bool commit_all) {
 
 } // namespace
 
-OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& sink,
-                         int formatters) {
+OutputStatus open_output(OutputFile& out, const std::string& name, OutputSink& sink, int workers) {
     out.kind = sink.kind;
     out.failed = false;
     out.out_of_memory = false;
     out.closing = false;
     out.taken = out.committed = out.written = 0;
     out.memory_whole = 0;
-    if (const OutputStatus started = start_threads(out, formatters); started != OutputStatus::ok) {
+    if (const OutputStatus started = start_threads(out, workers); started != OutputStatus::ok) {
         return started;
     }
     OutputStatus opened = OutputStatus::ok;
@@ -272,10 +302,17 @@ void output_job(OutputFile& out, OutputJob job, bool commit) {
     if (commit) {
         out.committed = out.taken;
     }
-    if (out.formatters.empty()) {
-        run_job(out, slot, lock);
-    } else {
-        out.changed.notify_all();
+    if (out.workers.empty()) {
+        run_job(slot, lock);
+        while (head_writable(out)) {
+            write_ready_slots(out, lock);
+        }
+        return;
+    }
+    out.work.notify_one();
+    // Slots ready before may have waited for this commit alone.
+    if (head_writable(out)) {
+        out.work.notify_one();
     }
 }
 

@@ -66,7 +66,7 @@ static_assert((MAXMOD + item_rows_per_piece - 1) / item_rows_per_piece < output_
 // too large for one piece, which must wait for the piece that ends it.
 enum class PieceEnd { block_end, cut };
 
-// Hands the gathered rows to a formatter thread and starts a new piece.
+// Hands the gathered rows to a worker thread and starts a new piece.
 void hand_over_rows(OutputFile& file, ItemRows& piece, PieceEnd end) {
     if (piece.rows.empty() && piece.block_ends.empty()) {
         return;
@@ -92,11 +92,11 @@ OutputStatus abandon_items(OutputFile& file, ItemRows& piece) {
 }
 
 // The item phase. Each instance's items are generated in order on this thread; their
-// lines are formatted on the formatter threads, in pieces of whole rows that split an
+// lines are formatted on the worker threads, in pieces of whole rows that split an
 // instance only when it does not fit a piece alone.
 RunOutcome write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
     const RunParams& p = s.params;
-    if (const OutputStatus opened = open_output(file, p.filename, sink, output_formatter_count);
+    if (const OutputStatus opened = open_output(file, p.filename, sink, output_worker_count);
         opened != OutputStatus::ok) {
         return file_outcome(opened, p.filename);
     }
@@ -117,13 +117,20 @@ RunOutcome write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
             if (piece.rows.size() + static_cast<std::size_t>(p.no_items) > item_rows_per_piece) {
                 hand_over_rows(file, piece, PieceEnd::block_end);
             }
-            for (std::int32_t j = 0; j < p.no_items; ++j) {
-                piece.rows.push_back(s.items.item[static_cast<std::size_t>(j)]);
+            // The instance's rows are copied in runs that fill the piece.
+            const Rectangle* next = s.items.item.data();
+            const Rectangle* const last = next + (p.no_items > 0 ? p.no_items : 0);
+            while (next != last) {
+                const auto room =
+                    static_cast<std::ptrdiff_t>(item_rows_per_piece - piece.rows.size());
+                const Rectangle* const end = last - next < room ? last : next + room;
+                piece.rows.insert(piece.rows.end(), next, end);
+                next = end;
                 // A full piece goes out here only while the instance goes on; one that
                 // its last item fills waits for the block end, so that it is whole.
                 // Otherwise instances that fill pieces exactly would leave every piece
-                // uncommitted, and the writer would hold them all back.
-                if (piece.rows.size() == item_rows_per_piece && j + 1 < p.no_items) {
+                // uncommitted, and the ring would hold them all back.
+                if (piece.rows.size() == item_rows_per_piece && next != last) {
                     hand_over_rows(file, piece, PieceEnd::cut);
                 }
             }
@@ -143,11 +150,10 @@ RunOutcome write_items_file(RunState& s, OutputSink& sink, OutputFile& file) {
 
 // The defect phase. The counts of each instance are drawn here, in order; every placed
 // defect then takes draws_per_defect draws, so the stream position of each piece's
-// first defect is known and the pieces go to the formatter threads.
+// first defect is known and the pieces go to the worker threads.
 RunOutcome write_defects_file(RunState& s, OutputSink& sink, OutputFile& file) {
     const RunParams& p = s.params;
-    if (const OutputStatus opened =
-            open_output(file, p.defectfilename, sink, output_formatter_count);
+    if (const OutputStatus opened = open_output(file, p.defectfilename, sink, output_worker_count);
         opened != OutputStatus::ok) {
         return file_outcome(opened, p.defectfilename);
     }

@@ -113,7 +113,7 @@ TEST(Faults, EveryAllocationThatFailsEndsTheRunWithWholeBlocks) {
     const long needed = allocations.load();
     const std::string& items = reference.files.at("items");
     const std::string& defects = reference.files.at("defects");
-    // Allocations on the writer threads come in any order among the others, so the
+    // Allocations on the worker threads come in any order among the others, so the
     // sweep goes somewhat past the count of one run.
     for (long failing = 1; failing <= needed + 10; ++failing) {
         MemoryFiles files;

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -37,12 +39,12 @@ void queue_text(OutputFile& out, const std::string& text, std::size_t piece, boo
 }
 
 TEST(OutputFile, JobsArriveWholeAndInTheOrderTheyWereQueued) {
-    // With two formatter threads, one, or none (jobs then run on the calling thread).
-    for (const int formatters : {2, 1, 0}) {
+    // With two worker threads, one, or none (jobs then run on the calling thread).
+    for (const int workers : {2, 1, 0}) {
         MemoryFiles memory;
         OutputSink sink = memory_sink(memory);
         OutputFile out;
-        ASSERT_EQ(open_output(out, "big", sink, formatters), OutputStatus::ok);
+        ASSERT_EQ(open_output(out, "big", sink, workers), OutputStatus::ok);
         std::string expected;
         for (std::int32_t job = 0; job < 400; ++job) {
             // Pieces of very different sizes, so that later jobs often finish first.
@@ -63,7 +65,7 @@ TEST(OutputFile, JobsArriveWholeAndInTheOrderTheyWereQueued) {
         }
         ASSERT_EQ(close_output(out), OutputStatus::ok);
         EXPECT_GT(expected.size(), output_slot_count * output_slot_size); // the ring wraps
-        EXPECT_EQ(memory.files["big"], expected) << formatters << " formatters";
+        EXPECT_EQ(memory.files["big"], expected) << workers << " workers";
     }
 }
 
@@ -73,7 +75,7 @@ TEST(OutputFile, FileThatOutgrowsItsRoomFailsLikeAFullDisk) {
     files.max_file_size = 1000;
     OutputSink sink = memory_sink(files);
     OutputFile out;
-    ASSERT_EQ(open_output(out, "small", sink, output_formatter_count), OutputStatus::ok);
+    ASSERT_EQ(open_output(out, "small", sink, output_worker_count), OutputStatus::ok);
     for (int i = 0; i < 200; ++i) {
         output_job(out, [](char* p) { return std::copy_n("123456789\n", 10, p); });
     }
@@ -89,11 +91,22 @@ TEST(OutputFile, AbandonedFileHoldsOnlyWhatWasCommitted) {
     MemoryFiles files;
     OutputSink sink = memory_sink(files);
     OutputFile out;
-    ASSERT_EQ(open_output(out, "f", sink, output_formatter_count), OutputStatus::ok);
+    ASSERT_EQ(open_output(out, "f", sink, output_worker_count), OutputStatus::ok);
     queue_text(out, "whole block\n\n", 5);
     queue_text(out, "half a bl", 4, false);
     EXPECT_EQ(abandon_output(out), OutputStatus::ok);
     EXPECT_EQ(files.files.at("f"), "whole block\n\n");
+    // A committed job still formatting while the uncommitted ones after it are ready: the
+    // worker that completes it writes it alone.
+    OutputFile slow;
+    ASSERT_EQ(open_output(slow, "g", sink, output_worker_count), OutputStatus::ok);
+    output_job(slow, [](char* p) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return std::copy_n("whole\n\n", 7, p);
+    });
+    queue_text(slow, "half", 1, false);
+    EXPECT_EQ(abandon_output(slow), OutputStatus::ok);
+    EXPECT_EQ(files.files.at("g"), "whole\n\n");
 }
 
 TEST(OutputFile, ComparisonWithAnExistingFile) {
@@ -134,7 +147,7 @@ TEST(OutputFile, ComparisonWithAnExistingFile) {
         sink.kind = SinkKind::compare;
         sink.redirect["items"] = path;
         OutputFile out;
-        ASSERT_EQ(open_output(out, "items", sink, output_formatter_count), OutputStatus::ok);
+        ASSERT_EQ(open_output(out, "items", sink, output_worker_count), OutputStatus::ok);
         queue_text(out, run, 100000);
         ASSERT_EQ(close_output(out), OutputStatus::ok) << c.name;
         const FileComparison& got = sink.compared.at("items");
@@ -151,7 +164,7 @@ TEST(OutputFile, ComparisonWithAnExistingFile) {
     OutputSink sink;
     sink.kind = SinkKind::compare;
     OutputFile out;
-    ASSERT_EQ(open_output(out, dir, sink, output_formatter_count), OutputStatus::ok);
+    ASSERT_EQ(open_output(out, dir, sink, output_worker_count), OutputStatus::ok);
     queue_text(out, "1\n", 2);
     ASSERT_EQ(close_output(out), OutputStatus::ok);
     EXPECT_FALSE(sink.compared.at(dir).readable);
@@ -171,7 +184,7 @@ TEST(OutputFile, LockIsHeldFromOpeningUntilUnlocked) {
     write_file(path, "an earlier run's bytes\n");
     OutputSink sink;
     OutputFile out;
-    ASSERT_EQ(open_output(out, path, sink, output_formatter_count), OutputStatus::ok);
+    ASSERT_EQ(open_output(out, path, sink, output_worker_count), OutputStatus::ok);
     EXPECT_EQ(read_file(path), "") << "emptied once locked";
     EXPECT_FALSE(can_lock(path));
     queue_text(out, "mine\n", 100);

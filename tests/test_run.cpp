@@ -203,6 +203,47 @@ TEST(Run, DefectsWrittenInParallelPiecesEqualAPlainWriter) {
     }
 }
 
+// The items file of the answers as the plainest writer makes it: each line through
+// snprintf("%f").
+std::string plain_items_file(const std::string& answers) {
+    auto p = std::make_unique<RunParams>();
+    std::istringstream in(answers);
+    std::ostringstream console;
+    EXPECT_EQ(run_dialogue(in, console, *p, OutputSink{}).end, RunEnd::completed);
+    RandomStream stream;
+    seed_random_stream(stream, p->seed);
+    auto items = std::make_unique<ItemTable>();
+    std::string text;
+    char line[256];
+    for (int instance = 1; instance <= p->no_instances; ++instance) {
+        EXPECT_TRUE(generate_item_types(*p, stream, *items));
+        for (int j = 0; j < p->no_items; ++j) {
+            const Rectangle& item = items->item[j];
+            std::snprintf(line, sizeof line, "%f\t%f\t%f\n", static_cast<float>(item.length),
+                          static_cast<float>(item.width), static_cast<float>(item.area));
+            text += line;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+TEST(Run, ItemsWrittenInPiecesEqualAPlainWriter) {
+    for (const char* answers : {
+             // Instances that fill pieces exactly, once and twice, or miss by one.
+             "3 1 900 900 4096 0.01 0.2 0 0 0 i 3 ",
+             "2 1 900 900 8192 0.01 0.2 0 0 0 i 4 ",
+             "3 1 900 900 4095 0.01 0.2 0 0 0 i 5 ",
+             "3 1 900 900 4097 0.01 0.2 0 0 0 i 6 ",
+             // More instances than a piece holds block ends.
+             "4500 1 900 900 1 0.01 0.2 0 0 0 i 7 ",
+         }) {
+        const RunResult r = run_in_memory(std::string(answers) + "0");
+        EXPECT_EQ(r.status, 0) << answers;
+        EXPECT_EQ(r.files.files.at("i"), plain_items_file(answers)) << answers;
+    }
+}
+
 TEST(Run, NoInstancesLeavesBothFilesEmpty) {
     for (const char* count : {"0", "-3"}) {
         const RunResult r =
