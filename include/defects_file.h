@@ -34,6 +34,26 @@ inline char* put_defect_line(char* p, std::int32_t x, std::int32_t y, const Rect
     return p;
 }
 
+// Whether every number of every defect line is a whole number below small_number_limit:
+// so when the object is smaller than that and every type lies on it, since a defect's
+// corners then lie between 0 and the object's sides. Such numbers are exact in single
+// precision, and so are the sums of put_defect_line, which put_small_defect_line then
+// forms in integers, with the same bytes.
+bool defect_lines_are_small(const RunParams& params);
+
+// put_defect_line for a run whose lines are small (defect_lines_are_small).
+inline char* put_small_defect_line(char* p, std::int32_t x, std::int32_t y, const Rectangle& type) {
+    p = put_small_whole(p, static_cast<std::uint32_t>(x));
+    *p++ = '\t';
+    p = put_small_whole(p, static_cast<std::uint32_t>(y));
+    *p++ = '\t';
+    p = put_small_whole(p, static_cast<std::uint32_t>(x + type.length));
+    *p++ = '\t';
+    p = put_small_whole(p, static_cast<std::uint32_t>(y + type.width));
+    *p++ = '\n';
+    return p;
+}
+
 // The empty line that ends an object's block or an instance's block.
 inline char* put_block_end(char* p) {
     *p = '\n';

@@ -95,15 +95,21 @@ inline constexpr SmallNumberTexts small_number_texts = [] {
     return table;
 }();
 
+// Writes a whole number below small_number_limit exactly as "%f" prints it, from its
+// text in the table. May write up to 16 bytes at `p`.
+inline char* put_small_whole(char* p, std::uint32_t value) {
+    const char* text = small_number_texts.text[value];
+    std::memcpy(p, text, 16);
+    return p + text[15];
+}
+
 // Writes a whole-numbered float exactly as "%f" prints it: the integer part of its
 // value, a point and six zeros. Every number in the files is a whole number below
 // 2^33 in magnitude, where this is exact. May write up to 16 bytes at `p` even when
 // the text is shorter; the caller's room must allow for that.
 inline char* put_float(char* p, float value) {
     if (value >= 0.0f && value < static_cast<float>(small_number_limit)) {
-        const char* text = small_number_texts.text[static_cast<std::uint32_t>(value)];
-        std::memcpy(p, text, 16);
-        return p + text[15];
+        return put_small_whole(p, static_cast<std::uint32_t>(value));
     }
     const double wide = value;
     std::uint64_t magnitude = 0;

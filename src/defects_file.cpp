@@ -11,6 +11,21 @@ char* put_instance_header(char* p, std::int32_t instance) {
     return p + 2;
 }
 
+bool defect_lines_are_small(const RunParams& p) {
+    constexpr auto limit = static_cast<std::int32_t>(small_number_limit);
+    if (p.object.length >= limit || p.object.width >= limit) {
+        return false;
+    }
+    for (std::int32_t t = 0; t < p.no_def_type; ++t) {
+        const Rectangle& type = p.defect[static_cast<std::size_t>(t)];
+        if (type.length < 0 || type.width < 0 || type.length > p.object.length ||
+            type.width > p.object.width) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::int32_t gather_defect_piece(const RunParams& p, const DefectCounts& counts,
                                  std::int32_t instance, std::int32_t first, std::int32_t base,
                                  std::uint64_t& defects_before, DefectPiece& piece) {
@@ -41,6 +56,7 @@ char* put_defect_piece(char* p, const RunParams& params, const DefectPiece& piec
     std::array<std::int32_t, draws_per_defect*(defects_per_piece + MAXDEF)> states;
     random_states(piece.start_state, states.data(), draws_per_defect * defects);
     const std::int32_t* draw = states.data();
+    const bool small = defect_lines_are_small(params);
     if (piece.starts_instance) {
         p = put_instance_header(p, piece.instance);
     }
@@ -48,8 +64,9 @@ char* put_defect_piece(char* p, const RunParams& params, const DefectPiece& piec
         for (std::int32_t d = 0; d < count; ++d, draw += draws_per_defect) {
             const PlacedDefect placed = place_defect(params, random_value(draw[0]),
                                                      random_value(draw[1]), random_value(draw[2]));
-            p = put_defect_line(p, placed.x, placed.y,
-                                params.defect[static_cast<std::size_t>(placed.type)]);
+            const Rectangle& type = params.defect[static_cast<std::size_t>(placed.type)];
+            p = small ? put_small_defect_line(p, placed.x, placed.y, type)
+                      : put_defect_line(p, placed.x, placed.y, type);
         }
         p = put_block_end(p);
     }

@@ -196,6 +196,10 @@ TEST(Run, DefectsWrittenInParallelPiecesEqualAPlainWriter) {
              "1 9000 50 40 3 0.1 0.2 1 3 3 -2 1 i d 5 ",
              // Objects with the most defects an object can carry.
              "2 11 50 40 3 0.1 0.2 2 3 3 50 40 1000 1000 i d 7 ",
+             // Corners up to 9999, each number from the table of small ones, and up to
+             // 10000, where the lines are written in single precision.
+             "1 400 9999 9999 3 0.1 0.2 2 9999 1 1 9999 0 8 i d 3 ",
+             "1 400 10000 10000 3 0.1 0.2 2 10000 1 1 10000 0 8 i d 3 ",
          }) {
         const RunResult r = run_in_memory(std::string(answers) + "0");
         EXPECT_EQ(r.status, 0) << answers;
