@@ -34,8 +34,8 @@ inline char* put_defect_line(char* p, std::int32_t x, std::int32_t y, const Rect
     return p;
 }
 
-// Whether every number of every defect line is a whole number below small_number_limit:
-// so when the object is smaller than that and every type lies on it, since a defect's
+// Whether every number of every defect line is a whole number below small_number_limit,
+// as it is when the object is smaller than that and every type lies on it: a defect's
 // corners then lie between 0 and the object's sides. Such numbers are exact in single
 // precision, and so are the sums of put_defect_line, which put_small_defect_line then
 // forms in integers, with the same bytes.
