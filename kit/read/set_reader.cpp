@@ -46,16 +46,16 @@ struct Reading {
     Progress* progress = nullptr;
     const std::function<bool(const ObjectBatch&)>* take = nullptr;
     ObjectBatch batch;
-    bool in_instance = false;    // the defects file is inside an instance
-    std::vector<Defect> skipped; // the objects of instances not wanted
+    bool in_instance = false;                 // the defects file is inside an instance
+    std::vector<Defect> skipped;              // the objects of instances not wanted
     std::atomic<std::uint64_t> items_done{0}; // check: the items file's bytes read, for progress
 };
 
 void show(Reading& g) {
     const SetReader& reader = *g.reader;
-    show_progress(*g.progress, (reader.every_problem ? g.items_done.load()
-                                                     : reader.items.source.bytes_done) +
-                                   reader.defects.source.bytes_done);
+    show_progress(*g.progress,
+                  (reader.every_problem ? g.items_done.load() : reader.items.source.bytes_done) +
+                      reader.defects.source.bytes_done);
 }
 
 bool fail(SetReader& reader, const Problem& problem) {

@@ -108,28 +108,26 @@ std::string read_batches(const KitSet& set, std::int32_t only = 0, int stop_afte
     std::string t;
     int taken = 0;
     Progress progress;
-    read_set(
-        reader, only, progress,
-        [&](const ObjectBatch& batch) {
-            t += "batch";
-            if (batch.starts_instance) {
-                t += " instance " + std::to_string(batch.head.number) + " of " +
-                     std::to_string(batch.head.items.size()) + " items, first " +
-                     std::to_string(batch.head.items.front().length);
+    read_set(reader, only, progress, [&](const ObjectBatch& batch) {
+        t += "batch";
+        if (batch.starts_instance) {
+            t += " instance " + std::to_string(batch.head.number) + " of " +
+                 std::to_string(batch.head.items.size()) + " items, first " +
+                 std::to_string(batch.head.items.front().length);
+        }
+        t += batch.ends_instance ? " to its end:" : ":";
+        const Defect* d = batch.defects.data();
+        for (const std::uint32_t size : batch.sizes) {
+            t += " [";
+            for (const Defect* last = d + size; d != last; ++d) {
+                t += std::to_string(d->x1) + "," + std::to_string(d->y2) + "@" +
+                     std::to_string(d->line) + " ";
             }
-            t += batch.ends_instance ? " to its end:" : ":";
-            const Defect* d = batch.defects.data();
-            for (const std::uint32_t size : batch.sizes) {
-                t += " [";
-                for (const Defect* last = d + size; d != last; ++d) {
-                    t += std::to_string(d->x1) + "," + std::to_string(d->y2) + "@" +
-                         std::to_string(d->line) + " ";
-                }
-                t += "]";
-            }
-            t += "\n";
-            return ++taken != stop_after;
-        });
+            t += "]";
+        }
+        t += "\n";
+        return ++taken != stop_after;
+    });
     t += "problem: " + (reader.failed ? problem_text(reader.problem) : "") + "\n";
     close_set_reader(reader);
     return t;
