@@ -4,8 +4,7 @@
 // rest is split there into the items file and the defects file. Both are read from memory
 // files, with a small buffer so that lines cross its refills: as check reads them (to
 // their end, every problem kept), and as the other commands do (to the first problem);
-// both must agree, and each must come out the same with the defects file on a thread of
-// its own as in turn. A violated property traps, so libFuzzer keeps the input as a crash.
+// both must agree. A violated property traps, so libFuzzer keeps the input as a crash.
 
 #include "fuzz_support.h"
 #include "read/fields.h"
@@ -20,7 +19,7 @@
 namespace {
 
 // Everything the reader hands out, and the problem it ends with.
-std::string batches(const KitSet& set, ReadThreads threads, std::int32_t only) {
+std::string batches(const KitSet& set, std::int32_t only) {
     SetReader reader;
     reader.buffer = 2048;
     if (!open_set_reader(reader, set)) {
@@ -43,7 +42,7 @@ std::string batches(const KitSet& set, ReadThreads threads, std::int32_t only) {
         t += batch.ends_instance ? ".\n" : "\n";
         return true;
     };
-    read_set(reader, only, progress, take, threads);
+    read_set(reader, only, progress, take);
     require(!reader.failed || !reader.problem.unreadable);
     t += reader.failed ? "problem " + problem_text(reader.problem) : "clean";
     close_set_reader(reader);
@@ -51,12 +50,11 @@ std::string batches(const KitSet& set, ReadThreads threads, std::int32_t only) {
 }
 
 // check's reading of both files to their end: its problems and counts.
-std::string checked(const KitSet& set, ReadThreads threads, SetReader& reader) {
+std::string checked(const KitSet& set, SetReader& reader) {
     reader.buffer = 2048;
     require(open_set_reader(reader, set, true));
     Progress progress;
-    read_set(
-        reader, 0, progress, [](const ObjectBatch&) { return true; }, threads);
+    read_set(reader, 0, progress, [](const ObjectBatch&) { return true; });
     close_set_reader(reader);
     require(reader.items.finished && reader.items.source.error == 0);
     require(!reader.has_defects || (reader.defects.finished && reader.defects.source.error == 0));
@@ -153,11 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int defects_fd = with_defects ? memory_file(bytes + items_size, size - items_size) : -1;
     const KitSet set = make_set(mode & 0x7f, items_fd, defects_fd);
 
-    // check's reading: the same on a thread as in turn, its problems in file order.
+    // check's reading: its problems in file order.
     SetReader check;
-    const std::string in_turn = checked(set, ReadThreads::none, check);
-    SetReader on_thread;
-    require(checked(set, ReadThreads::defects_thread, on_thread) == in_turn);
+    checked(set, check);
     require_ordered(check.items.problems);
     require_ordered(check.defects.problems);
     const bool clean = check.items.problems.count == 0 && check.defects.problems.count == 0 &&
@@ -167,8 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // (or when the two files disagree on the number of instances); without a defects file,
     // it is check's first.
     for (const std::int32_t only : {0, 2}) {
-        const std::string read = batches(set, ReadThreads::none, only);
-        require(batches(set, ReadThreads::defects_thread, only) == read);
+        const std::string read = batches(set, only);
         if (only != 0) {
             continue;
         }

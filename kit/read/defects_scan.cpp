@@ -333,48 +333,22 @@ DefectsStep on_defect_due(DefectsScan& s, const Line& line, bool parse,
     return DefectsStep::go_on;
 }
 
-// The usual line of an object, parsed in place: a defect line, or the empty line that
-// ends the object. False when the next line is another.
-bool take_plain_line(DefectsScan& s, std::vector<Defect>& defects, DefectsStep& step) {
-    const char* end = nullptr;
-    const char* const p = line_window(s.source, end);
-    if (p == nullptr || p == end) {
-        return false;
-    }
-    if (*p == '\n') {
-        if (s.state == DefectsState::want_object) {
-            return false; // an empty object or the instance's end: one line ahead tells
-        }
-        take_window_line(s.source, 1);
-        end_object(s, s.source.lines);
-        step = DefectsStep::object_end;
-        return true;
-    }
-    std::int64_t v[4];
-    const char* const q = parse_fields(p, end, v, 4, nullptr);
-    if (q == nullptr || q == end || *q != '\n') {
-        return false;
-    }
-    take_window_line(s.source, static_cast<std::size_t>(q - p) + 1);
-    if (s.state == DefectsState::want_object) {
-        start_object(s, s.source.lines);
-    }
-    take_defect(s, s.source.lines, v, defects);
-    step = DefectsStep::go_on;
-    return true;
-}
-
 // One line of the scan: the one held, or the next of the file.
 DefectsStep next_step(DefectsScan& s, std::vector<Defect>& defects) {
     if (s.finished || defects_stopped(s)) {
         s.finished = true;
         return DefectsStep::end;
     }
+    // The usual defect line, parsed in place.
+    std::int64_t v[4];
     const bool in_object =
         s.state == DefectsState::in_object || s.state == DefectsState::want_object;
-    if (DefectsStep step = DefectsStep::go_on;
-        !s.holding && in_object && take_plain_line(s, defects, step)) {
-        return step;
+    if (const std::uint64_t n = in_object && !s.holding ? take_number_line(s.source, v, 4) : 0) {
+        if (s.state == DefectsState::want_object) {
+            start_object(s, n);
+        }
+        take_defect(s, n, v, defects);
+        return DefectsStep::go_on;
     }
     Line line;
     bool parse = true;

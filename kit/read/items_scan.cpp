@@ -164,14 +164,9 @@ void take_item(ItemsScan& s, std::int64_t most, const Item& item, std::vector<It
 // One line of the file, the usual item line parsed in place; false when it ends the
 // block or the file.
 bool take_line(ItemsScan& s, std::vector<Item>& items) {
-    const char* end = nullptr;
-    const char* const p = line_window(s.source, end);
     std::int64_t v[3];
-    if (const char* q = p != nullptr ? parse_fields(p, end, v, 3, nullptr) : nullptr;
-        q != nullptr && q != end && *q == '\n') {
-        take_window_line(s.source, static_cast<std::size_t>(q - p) + 1);
-        const std::int64_t most = count_item_line(s, s.source.lines);
-        take_item(s, most, {v[0], v[1], v[2], s.source.lines}, items);
+    if (const std::uint64_t n = take_number_line(s.source, v, 3)) {
+        take_item(s, count_item_line(s, n), {v[0], v[1], v[2], n}, items);
         return true;
     }
     Line line;

@@ -1,16 +1,13 @@
-// The set reader: the defects file in records of a batch each, filled on a worker thread
-// or in turn, joined instance by instance with the items file's blocks on the calling
-// thread.
+// The set reader: block k of the items file, then instance k of the defects file in
+// batches, all on the calling thread.
 #include "read/set_reader.h"
 
 #include "output/worker.h"
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <iostream>
-#include <mutex>
 
 namespace {
 
@@ -42,174 +39,106 @@ bool first_problem(const LineSource& source, const ProblemList& problems, Proble
     return false;
 }
 
-// ---- The defects file, in records.
-
-// Objects of one instance; the first record of an instance tells where the defects file
-// stood at its start. `last` ends the reading, `has_problem` tells why.
-struct DefectsRecord {
-    ObjectBatch batch;
-    bool started = false;       // the instance starts (perhaps with a problem in its header)
-    std::int32_t instance = 0;  // the instance the defects file is at
-    std::uint64_t line = 0;     // lines read so far
-    std::uint64_t end_line = 0; // the line after the file's last, when it ended
-    std::int32_t instances = 0; // complete instances so far
-    bool last = false;
-    bool has_problem = false;
-    Problem problem;
-};
-
-// The defects file's side of the reading; with a worker, only the worker touches it but
-// for bytes_done.
-struct Feed {
-    DefectsScan* scan = nullptr;
-    std::int32_t only = 0;
-    std::int32_t number = 0; // the instance being read
-    bool in_instance = false;
-    std::vector<Defect> skipped; // the objects of instances not wanted
-    std::atomic<std::uint64_t> bytes_done{0};
-};
-
-// The next objects of the current instance, until the batch is full or the instance ends;
-// those of an instance not wanted are read and dropped, and so are all of check's, which
-// wants only the problems and the counts.
-void fill_record(Feed& feed, DefectsRecord& r) {
-    DefectsScan& scan = *feed.scan;
-    clear(r.batch);
-    if (!feed.in_instance) {
-        r.batch.starts_instance = true;
-        r.started = next_defects_step(scan, feed.skipped) == DefectsStep::instance_start;
-        r.instance = scan.instance;
-        r.line = scan.source.lines;
-        r.end_line = scan.end_line;
-        r.instances = scan.instances;
-        feed.in_instance = r.started && !defects_stopped(scan);
-        ++feed.number;
-    }
-    const bool wanted = !scan.every_problem && (feed.only == 0 || feed.number == feed.only);
-    std::vector<Defect>& defects = wanted ? r.batch.defects : feed.skipped;
-    while (feed.in_instance && !full(r.batch)) {
-        const std::size_t before = wanted ? defects.size() : (defects.clear(), 0);
-        if (next_defects_step(scan, defects) != DefectsStep::object_end || defects_stopped(scan)) {
-            defects.resize(before); // a partial object, on a problem
-            r.batch.ends_instance = true;
-            feed.in_instance = false;
-        } else if (wanted) {
-            r.batch.sizes.push_back(static_cast<std::uint32_t>(defects.size() - before));
-        }
-    }
-    r.has_problem = first_problem(scan.source, scan.problems, r.problem);
-    r.last = !r.batch.ends_instance && !feed.in_instance;
-    r.last = r.last || (!scan.every_problem && r.has_problem) || scan.source.error != 0 ||
-             (r.batch.ends_instance && feed.only != 0 && feed.number >= feed.only);
-    feed.bytes_done.store(scan.source.bytes_done, std::memory_order_relaxed);
-}
-
-// Two records: the worker fills one while the calling thread takes the other.
-struct Handoff {
-    std::mutex mutex;
-    std::condition_variable changed;
-    DefectsRecord slots[2];
-    std::size_t filled = 0; // records handed over, counting from the start
-    std::size_t taken = 0;  // records the taker is done with
-    bool finished = false;  // the worker will hand over no more
-    bool stopped = false;   // the taker wants no more
-};
-
-// The worker's job: records until the last one, or until the taker stops.
-void fill_handoff(Feed& feed, Handoff& h) {
-    for (bool last = false; !last;) {
-        DefectsRecord* r = nullptr;
-        {
-            std::unique_lock<std::mutex> lock(h.mutex);
-            h.changed.wait(lock, [&] { return h.stopped || h.filled - h.taken < 2; });
-            if (h.stopped) {
-                return;
-            }
-            r = &h.slots[h.filled % 2];
-        }
-        fill_record(feed, *r); // only this thread touches the slot until it is handed over
-        last = r->last;
-        std::lock_guard<std::mutex> lock(h.mutex);
-        ++h.filled;
-        h.changed.notify_all();
-    }
-}
-
-void end_handoff(Handoff& h, bool stop) {
-    std::lock_guard<std::mutex> lock(h.mutex);
-    (stop ? h.stopped : h.finished) = true;
-    h.changed.notify_all();
-}
-
-// ---- Both files joined.
-
+// One reading of a set.
 struct Reading {
     SetReader* reader = nullptr;
     std::int32_t only = 0;
     Progress* progress = nullptr;
     const std::function<bool(const ObjectBatch&)>* take = nullptr;
-    Feed feed;
-    Handoff* handoff = nullptr; // nullptr: the records are filled in turn, into `own`
-    DefectsRecord own;
+    ObjectBatch batch;
+    bool in_instance = false;                 // the defects file is inside an instance
+    std::vector<Defect> skipped;              // the objects of instances not wanted
+    std::atomic<std::uint64_t> items_done{0}; // check: the items file's bytes read, for progress
 };
 
-// The next record, or nullptr when the worker has ended without one (it threw).
-DefectsRecord* next_record(Reading& g) {
-    if (g.handoff == nullptr) {
-        fill_record(g.feed, g.own);
-        return &g.own;
-    }
-    Handoff& h = *g.handoff;
-    std::unique_lock<std::mutex> lock(h.mutex);
-    h.changed.wait(lock, [&] { return h.taken < h.filled || h.finished; });
-    return h.taken < h.filled ? &h.slots[h.taken % 2] : nullptr;
-}
-
-void release(Reading& g) {
-    if (g.handoff != nullptr) {
-        std::lock_guard<std::mutex> lock(g.handoff->mutex);
-        ++g.handoff->taken;
-        g.handoff->changed.notify_all();
-    }
-}
-
 void show(Reading& g) {
-    show_progress(*g.progress, g.reader->items.source.bytes_done + g.feed.bytes_done.load());
+    const SetReader& reader = *g.reader;
+    show_progress(*g.progress,
+                  (reader.every_problem ? g.items_done.load() : reader.items.source.bytes_done) +
+                      reader.defects.source.bytes_done);
 }
 
-void fail(SetReader& reader, const Problem& problem) {
+bool fail(SetReader& reader, const Problem& problem) {
     reader.failed = true;
     reader.problem = problem;
+    return false;
 }
 
-// The items file has ended cleanly after `blocks` blocks; the defects file must end too.
-void join_items_end(SetReader& reader, const DefectsRecord& r) {
-    if (r.started) {
-        fail(reader, {reader.set->defects_path, r.line,
-                      "instance " + std::to_string(r.instance) + " has no block in " +
-                          reader.set->items_path + ", which holds " +
-                          std::to_string(reader.items.blocks) + " instances",
-                      false});
-    } else if (r.has_problem) {
-        fail(reader, r.problem);
+bool fail(SetReader& reader, std::uint64_t line, const std::string& message) {
+    return fail(reader, {reader.set->defects_path, line, message, false});
+}
+
+// The defects file's next instance header: whether an instance starts there.
+bool start_instance(Reading& g) {
+    DefectsScan& scan = g.reader->defects;
+    g.batch.starts_instance = true;
+    const bool started = next_defects_step(scan, g.skipped) == DefectsStep::instance_start;
+    g.in_instance = started && !defects_stopped(scan);
+    return started;
+}
+
+// The instance's next objects, until the batch is full or the instance ends; those not
+// wanted are read and dropped.
+void fill_batch(Reading& g, bool wanted) {
+    std::vector<Defect>& defects = wanted ? g.batch.defects : g.skipped;
+    while (g.in_instance && !full(g.batch)) {
+        const std::size_t before = wanted ? defects.size() : (defects.clear(), 0);
+        DefectsScan& scan = g.reader->defects;
+        if (next_defects_step(scan, defects) != DefectsStep::object_end || defects_stopped(scan)) {
+            defects.resize(before); // a partial object, on a problem
+            g.batch.ends_instance = true;
+            g.in_instance = false;
+        } else if (wanted) {
+            g.batch.sizes.push_back(static_cast<std::uint32_t>(defects.size() - before));
+        }
     }
 }
 
-// A block has been read; the defects file must hold its instance.
-bool join_block(SetReader& reader, const DefectsRecord& r) {
-    if (r.has_problem) {
-        fail(reader, r.problem);
-    } else if (!r.started) {
-        fail(reader, {reader.set->defects_path, r.end_line,
-                      "the file ends after " + std::to_string(r.instances) + " instances, where " +
-                          reader.set->items_path + " holds more",
-                      false});
+// The items file has ended cleanly; the defects file must end too.
+void join_items_end(Reading& g) {
+    SetReader& reader = *g.reader;
+    Problem problem;
+    if (start_instance(g)) {
+        fail(reader, reader.defects.source.lines,
+             "instance " + std::to_string(reader.defects.instance) + " has no block in " +
+                 reader.set->items_path + ", which holds " + std::to_string(reader.items.blocks) +
+                 " instances");
+    } else if (first_problem(reader.defects.source, reader.defects.problems, problem)) {
+        fail(reader, problem);
     }
-    return reader.failed;
+}
+
+// The defects file's batches of the instance whose block the batch's head holds; false to
+// stop.
+bool take_instance(Reading& g, bool wanted) {
+    SetReader& reader = *g.reader;
+    const bool started = start_instance(g);
+    const std::int32_t instances = reader.defects.instances;
+    for (;;) {
+        fill_batch(g, wanted);
+        Problem problem;
+        if (first_problem(reader.defects.source, reader.defects.problems, problem)) {
+            return fail(reader, problem);
+        }
+        if (!started) {
+            return fail(reader, reader.defects.end_line,
+                        "the file ends after " + std::to_string(instances) + " instances, where " +
+                            reader.set->items_path + " holds more");
+        }
+        if (wanted && !(*g.take)(g.batch)) {
+            return false;
+        }
+        show(g);
+        if (g.batch.ends_instance) {
+            return true;
+        }
+        clear(g.batch);
+    }
 }
 
 // A set without a defects file: objects_per_instance objects without defects, when known.
-bool take_empty_objects(Reading& g, ObjectBatch& batch) {
+bool take_empty_objects(Reading& g) {
+    ObjectBatch& batch = g.batch;
     batch.starts_instance = true;
     for (std::int32_t o = 0; o < g.reader->set->objects_per_instance; ++o) {
         batch.sizes.push_back(0);
@@ -224,39 +153,9 @@ bool take_empty_objects(Reading& g, ObjectBatch& batch) {
     return (*g.take)(batch);
 }
 
-// The defects file's records of the instance whose block `head` holds; false to stop.
-bool take_instance(Reading& g, InstanceHead& head, bool wanted) {
-    for (bool first = true;; first = false) {
-        DefectsRecord* r = next_record(g);
-        if (r == nullptr) {
-            return false;
-        }
-        if (first ? join_block(*g.reader, *r) : r->has_problem) {
-            if (!first) {
-                fail(*g.reader, r->problem);
-            }
-            return false;
-        }
-        if (wanted && r->batch.starts_instance) {
-            r->batch.head.number = head.number;
-            r->batch.head.items.swap(head.items);
-        }
-        if (wanted && !(*g.take)(r->batch)) {
-            return false;
-        }
-        const bool ends = r->batch.ends_instance;
-        release(g);
-        show(g);
-        if (ends) {
-            return true;
-        }
-    }
-}
-
 void read_joined(Reading& g) {
     SetReader& reader = *g.reader;
-    ObjectBatch plain; // the batch of a set without defects
-    for (InstanceHead& head = plain.head;; clear(plain)) {
+    for (InstanceHead& head = g.batch.head;; clear(g.batch)) {
         const bool block = read_block(reader.items, head.items);
         Problem problem;
         if (first_problem(reader.items.source, reader.items.problems, problem)) {
@@ -264,15 +163,14 @@ void read_joined(Reading& g) {
             return;
         }
         if (!block) {
-            if (const DefectsRecord* r = reader.has_defects ? next_record(g) : nullptr) {
-                join_items_end(reader, *r);
+            if (reader.has_defects) {
+                join_items_end(g);
             }
             return;
         }
         head.number = reader.items.blocks;
         const bool wanted = g.only == 0 || head.number == g.only;
-        if (reader.has_defects ? !take_instance(g, head, wanted)
-                               : wanted && !take_empty_objects(g, plain)) {
+        if (reader.has_defects ? !take_instance(g, wanted) : wanted && !take_empty_objects(g)) {
             return;
         }
         show(g);
@@ -282,30 +180,41 @@ void read_joined(Reading& g) {
     }
 }
 
-// check: both files to their end, every problem kept, no batch handed over. A record of
-// the defects file (a whole instance, its objects dropped) is taken after each block, so
-// that neither file waits long for the other.
+// check: both files to their end, every problem kept, no batch handed over; the defects
+// file's next instance, its objects dropped. False once the file has ended.
+bool check_instance(Reading& g) {
+    clear(g.batch);
+    if (!start_instance(g)) {
+        return false;
+    }
+    fill_batch(g, false);
+    show(g);
+    return g.reader->defects.source.error == 0;
+}
+
+// check: the items file on a worker thread when one can be had, the defects file here.
 void read_every_problem(Reading& g) {
     SetReader& reader = *g.reader;
-    bool more = reader.has_defects;
-    const auto take_record = [&] {
-        const DefectsRecord* r = next_record(g);
-        more = r != nullptr && !r->last;
-        if (r != nullptr) {
-            release(g);
+    const auto read_items = [&reader, &g] {
+        std::vector<Item> items;
+        while (read_block(reader.items, items)) {
+            g.items_done.store(reader.items.source.bytes_done);
         }
-        show(g);
     };
-    std::vector<Item> items;
-    while (read_block(reader.items, items)) {
-        if (more) {
-            take_record();
+    Worker worker;
+    if (!reader.has_defects || !start_worker(worker, read_items)) {
+        read_items();
+    }
+    try {
+        while (reader.has_defects && check_instance(g)) {
         }
-        show(g);
+    } catch (...) {
+        if (worker.thread.joinable()) {
+            worker.thread.join();
+        }
+        throw;
     }
-    while (more) {
-        take_record();
-    }
+    join_worker(worker);
 }
 
 bool open_file(const std::string& path, int& fd, std::uint64_t& total, std::string& message) {
@@ -360,35 +269,16 @@ void close_set_reader(SetReader& reader) {
 }
 
 void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
-              const std::function<bool(const ObjectBatch&)>& take, ReadThreads threads) {
+              const std::function<bool(const ObjectBatch&)>& take) {
     if (reader.failed) {
         return;
     }
-    Reading g{&reader, only_instance, &progress, &take, {}, nullptr, {}};
-    g.feed.scan = &reader.defects;
-    g.feed.only = only_instance;
-    Handoff handoff;
-    Worker worker;
-    if (reader.has_defects && threads == ReadThreads::defects_thread && start_worker(worker, [&] {
-            try {
-                fill_handoff(g.feed, handoff);
-            } catch (...) {
-                end_handoff(handoff, false);
-                throw;
-            }
-            end_handoff(handoff, false);
-        })) {
-        g.handoff = &handoff;
-    }
-    try {
-        reader.every_problem ? read_every_problem(g) : read_joined(g);
-    } catch (...) {
-        end_handoff(handoff, true);
-        join_worker(worker);
-        throw;
-    }
-    end_handoff(handoff, true);
-    join_worker(worker);
+    Reading g;
+    g.reader = &reader;
+    g.only = only_instance;
+    g.progress = &progress;
+    g.take = &take;
+    reader.every_problem ? read_every_problem(g) : read_joined(g);
 }
 
 int report_set_problem(const SetReader& reader) {

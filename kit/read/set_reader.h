@@ -8,16 +8,13 @@
 //   defects_scan  the defects file, instance by instance and object by object;
 //   set_reader    both files joined: block k of the items file with instance k of the
 //                 defects file, in batches of objects handed to the command's `take`.
-// Threads: the defects file, the large one, is read on one worker thread of its own
-// (output/worker.h), which fills two records of a batch each ahead of the calling thread;
-// the items file is read on the calling thread as each instance begins, and `take` runs
-// there too, in file order. When no thread can be had, the defects file is read in turn
-// on the calling thread: the same batches, the same problem. The first problem of the
-// files is the one that one reading of both in turn (block 1, instance 1, block 2, ...)
-// meets first. check (`every_problem`) reads both files to their end the same way and
-// keeps every problem instead; it is handed no batches, since it wants only the problems
-// and the counts. Memory stays bounded: an instance's items and three batches of at most
-// 65536 defects.
+// Threads: for every command but check, none: both files are read in turn on the calling
+// thread (block 1, instance 1, block 2, ...) and `take` runs there too, in file order; the
+// first problem of the files is the one this reading meets first. check (`every_problem`)
+// reads both files to their end and keeps every problem of each instead, handed no
+// batches: its items file on one worker thread (output/worker.h), its defects file on the
+// calling thread; the two scans share only the rules, which neither changes. Memory stays
+// bounded: an instance's items and one batch of at most 65536 defects.
 #pragma once
 
 #include "output/progress.h"
@@ -61,17 +58,11 @@ struct SetReader {
 bool open_set_reader(SetReader& reader, const KitSet& set, bool every_problem = false);
 void close_set_reader(SetReader& reader);
 
-enum class ReadThreads {
-    defects_thread, // the defects file on a worker thread of its own
-    none,           // everything in turn on the calling thread
-};
-
 // Reads the set and calls `take` with every batch in file order: every instance, or only
 // instance `only_instance` when it is not 0 (reading then stops after it). `take` returns
 // false to stop. Afterwards reader.failed tells whether the files had a problem.
 void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
-              const std::function<bool(const ObjectBatch&)>& take,
-              ReadThreads threads = ReadThreads::defects_thread);
+              const std::function<bool(const ObjectBatch&)>& take);
 
 // Prints the reader's problem on stderr; returns the exit status: 2 when a file could not
 // be read, else 1 with a hint to run check, which lists every problem and not only the first.

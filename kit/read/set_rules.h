@@ -66,5 +66,8 @@ inline void count_up(std::int32_t& count) {
 enum class ScanLine { line, end, cut };
 ScanLine next_scan_line(LineSource& source, ProblemList& problems, Line& line, bool& parse,
                         std::int64_t instance);
+// The usual line, `count` numbers and its line end, parsed in place and taken: its line
+// number, or 0 when the next line is any other (then nothing is taken).
+std::uint64_t take_number_line(LineSource& source, std::int64_t* values, int count);
 // "not an item line: field 2 is missing", told of a line the parser refused.
 std::string unparsed_line(const Line& line, const char* what, const std::string& why);

@@ -100,8 +100,7 @@ TEST(SetReader, ReadsTheExampleByItsAnswersAndByTheObject) {
 
 // Every batch the reader hands out, whole, then the problem; `stop_after` batches taken
 // before the taker stops (0: never).
-std::string read_batches(const KitSet& set, ReadThreads threads, std::int32_t only = 0,
-                         int stop_after = 0) {
+std::string read_batches(const KitSet& set, std::int32_t only = 0, int stop_after = 0) {
     SetReader reader;
     if (!open_set_reader(reader, set)) {
         return "cannot open\n";
@@ -109,29 +108,26 @@ std::string read_batches(const KitSet& set, ReadThreads threads, std::int32_t on
     std::string t;
     int taken = 0;
     Progress progress;
-    read_set(
-        reader, only, progress,
-        [&](const ObjectBatch& batch) {
-            t += "batch";
-            if (batch.starts_instance) {
-                t += " instance " + std::to_string(batch.head.number) + " of " +
-                     std::to_string(batch.head.items.size()) + " items, first " +
-                     std::to_string(batch.head.items.front().length);
+    read_set(reader, only, progress, [&](const ObjectBatch& batch) {
+        t += "batch";
+        if (batch.starts_instance) {
+            t += " instance " + std::to_string(batch.head.number) + " of " +
+                 std::to_string(batch.head.items.size()) + " items, first " +
+                 std::to_string(batch.head.items.front().length);
+        }
+        t += batch.ends_instance ? " to its end:" : ":";
+        const Defect* d = batch.defects.data();
+        for (const std::uint32_t size : batch.sizes) {
+            t += " [";
+            for (const Defect* last = d + size; d != last; ++d) {
+                t += std::to_string(d->x1) + "," + std::to_string(d->y2) + "@" +
+                     std::to_string(d->line) + " ";
             }
-            t += batch.ends_instance ? " to its end:" : ":";
-            const Defect* d = batch.defects.data();
-            for (const std::uint32_t size : batch.sizes) {
-                t += " [";
-                for (const Defect* last = d + size; d != last; ++d) {
-                    t += std::to_string(d->x1) + "," + std::to_string(d->y2) + "@" +
-                         std::to_string(d->line) + " ";
-                }
-                t += "]";
-            }
-            t += "\n";
-            return ++taken != stop_after;
-        },
-        threads);
+            t += "]";
+        }
+        t += "\n";
+        return ++taken != stop_after;
+    });
     t += "problem: " + (reader.failed ? problem_text(reader.problem) : "") + "\n";
     close_set_reader(reader);
     return t;
@@ -155,9 +151,9 @@ void replace_nth(const std::string& path, const std::string& what, int n, const 
     write_file(path, bytes);
 }
 
-// Reading the defects file on a thread of its own hands out the batches and meets the
-// problem that reading in turn does, wherever the files go wrong.
-TEST(SetReader, AThreadReadsAsReadingInTurnDoes) {
+// The reader meets the first problem of the files, wherever they go wrong, and stops at
+// an instance asked for or when the taker stops.
+TEST(SetReader, MeetsTheFirstProblemWhereverTheFilesGoWrong) {
     Folder folder;
     const std::string answers = "3 4 50 40 2 0.05 0.3 2 5 4 10 10 0 3 i.txt d.txt 7 0";
     struct Case {
@@ -209,15 +205,13 @@ TEST(SetReader, AThreadReadsAsReadingInTurnDoes) {
         }
         KitSet set;
         ASSERT_TRUE(open_set(options, set)) << c.name;
-        const std::string in_turn = read_batches(set, ReadThreads::none, c.only, c.stop_after);
-        EXPECT_EQ(read_batches(set, ReadThreads::defects_thread, c.only, c.stop_after), in_turn)
-            << c.name;
+        const std::string in_turn = read_batches(set, c.only, c.stop_after);
         const std::size_t at = in_turn.rfind("problem: ");
         EXPECT_EQ(in_turn.substr(at + 9), std::string(c.problem) + "\n") << c.name;
     }
 }
 
-// Instances of more objects and defects than a batch holds: the same batches either way.
+// Instances of more objects and defects than a batch holds are split into batches.
 TEST(SetReader, SplitsLargeInstancesIntoTheSameBatches) {
     Folder folder;
     generate_set(folder.path, "2 20000 100 100 3 0.05 0.3 1 5 4 0 10 i.txt d.txt 7 0");
@@ -225,8 +219,7 @@ TEST(SetReader, SplitsLargeInstancesIntoTheSameBatches) {
     options.answers = "answers.txt";
     KitSet set;
     ASSERT_TRUE(open_set(options, set));
-    const std::string in_turn = read_batches(set, ReadThreads::none);
-    EXPECT_EQ(read_batches(set, ReadThreads::defects_thread), in_turn);
+    const std::string in_turn = read_batches(set);
     std::string heads;
     for (std::size_t at = 0; at < in_turn.size(); at = in_turn.find('\n', at) + 1) {
         heads += in_turn.substr(at, in_turn.find_first_of(":\n", at) - at) + "\n";
