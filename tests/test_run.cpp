@@ -150,9 +150,14 @@ TEST(Run, DefectCountsAtTheirLimits) {
     }
 }
 
-// The defects file of the answers as the plainest writer makes it: the draws one after
+// Both files of the answers as the plainest writer makes them: the draws one after
 // another from one stream, each line through snprintf("%f").
-std::string plain_defects_file(const std::string& answers) {
+struct PlainFiles {
+    std::string items;
+    std::string defects;
+};
+
+PlainFiles plain_files(const std::string& answers) {
     auto p = std::make_unique<RunParams>();
     std::istringstream in(answers);
     std::ostringstream console;
@@ -160,16 +165,23 @@ std::string plain_defects_file(const std::string& answers) {
     RandomStream stream;
     seed_random_stream(stream, p->seed);
     auto items = std::make_unique<ItemTable>();
+    PlainFiles files;
+    char line[256];
     for (int instance = 1; instance <= p->no_instances; ++instance) {
         EXPECT_TRUE(generate_item_types(*p, stream, *items));
+        for (int j = 0; j < p->no_items; ++j) {
+            const Rectangle& item = items->item[j];
+            std::snprintf(line, sizeof line, "%f\t%f\t%f\n", static_cast<float>(item.length),
+                          static_cast<float>(item.width), static_cast<float>(item.area));
+            files.items += line;
+        }
+        files.items += "\n";
     }
     auto counts = std::make_unique<DefectCounts>();
-    std::string text;
-    char line[256];
     for (int instance = 1; instance <= p->no_instances; ++instance) {
         draw_defect_counts(*p, stream, *counts);
         std::snprintf(line, sizeof line, "instance: %d\n\n", instance);
-        text += line;
+        files.defects += line;
         for (int o = 0; o < p->no_objects; ++o) {
             for (int d = 0; d < counts->no_defects[o]; ++d) {
                 const PlacedDefect placed = place_defect(*p, stream);
@@ -179,16 +191,16 @@ std::string plain_defects_file(const std::string& answers) {
                 std::snprintf(line, sizeof line, "%f\t%f\t%f\t%f\n", x1, y1,
                               x1 + static_cast<float>(type.length),
                               y1 + static_cast<float>(type.width));
-                text += line;
+                files.defects += line;
             }
-            text += "\n";
+            files.defects += "\n";
         }
-        text += "\n";
+        files.defects += "\n";
     }
-    return text;
+    return files;
 }
 
-TEST(Run, DefectsWrittenInParallelPiecesEqualAPlainWriter) {
+TEST(Run, FilesWrittenInParallelPiecesEqualAPlainWriter) {
     for (const char* answers : {
              // Pieces end where their defects reach the bound, mid-instance.
              "2 9000 50 40 3 0.1 0.2 2 3 3 7 2 0 3 i d 99 ",
@@ -200,51 +212,19 @@ TEST(Run, DefectsWrittenInParallelPiecesEqualAPlainWriter) {
              // 10000, where the lines are written in single precision.
              "1 400 9999 9999 3 0.1 0.2 2 9999 1 1 9999 0 8 i d 3 ",
              "1 400 10000 10000 3 0.1 0.2 2 10000 1 1 10000 0 8 i d 3 ",
+             // Item pieces: instances that fill them exactly, once and twice, or miss by
+             // one, and more instances than a piece holds block ends.
+             "3 1 900 900 4096 0.01 0.2 1 5 5 0 2 i d 3 ",
+             "2 1 900 900 8192 0.01 0.2 1 5 5 0 2 i d 4 ",
+             "3 1 900 900 4095 0.01 0.2 1 5 5 0 2 i d 5 ",
+             "3 1 900 900 4097 0.01 0.2 1 5 5 0 2 i d 6 ",
+             "4500 1 900 900 1 0.01 0.2 1 5 5 0 2 i d 7 ",
          }) {
         const RunResult r = run_in_memory(std::string(answers) + "0");
         EXPECT_EQ(r.status, 0) << answers;
-        EXPECT_EQ(r.files.files.at("d"), plain_defects_file(answers)) << answers;
-    }
-}
-
-// The items file of the answers as the plainest writer makes it: each line through
-// snprintf("%f").
-std::string plain_items_file(const std::string& answers) {
-    auto p = std::make_unique<RunParams>();
-    std::istringstream in(answers);
-    std::ostringstream console;
-    EXPECT_EQ(run_dialogue(in, console, *p, OutputSink{}).end, RunEnd::completed);
-    RandomStream stream;
-    seed_random_stream(stream, p->seed);
-    auto items = std::make_unique<ItemTable>();
-    std::string text;
-    char line[256];
-    for (int instance = 1; instance <= p->no_instances; ++instance) {
-        EXPECT_TRUE(generate_item_types(*p, stream, *items));
-        for (int j = 0; j < p->no_items; ++j) {
-            const Rectangle& item = items->item[j];
-            std::snprintf(line, sizeof line, "%f\t%f\t%f\n", static_cast<float>(item.length),
-                          static_cast<float>(item.width), static_cast<float>(item.area));
-            text += line;
-        }
-        text += "\n";
-    }
-    return text;
-}
-
-TEST(Run, ItemsWrittenInPiecesEqualAPlainWriter) {
-    for (const char* answers : {
-             // Instances that fill pieces exactly, once and twice, or miss by one.
-             "3 1 900 900 4096 0.01 0.2 0 0 0 i 3 ",
-             "2 1 900 900 8192 0.01 0.2 0 0 0 i 4 ",
-             "3 1 900 900 4095 0.01 0.2 0 0 0 i 5 ",
-             "3 1 900 900 4097 0.01 0.2 0 0 0 i 6 ",
-             // More instances than a piece holds block ends.
-             "4500 1 900 900 1 0.01 0.2 0 0 0 i 7 ",
-         }) {
-        const RunResult r = run_in_memory(std::string(answers) + "0");
-        EXPECT_EQ(r.status, 0) << answers;
-        EXPECT_EQ(r.files.files.at("i"), plain_items_file(answers)) << answers;
+        const PlainFiles plain = plain_files(answers);
+        EXPECT_EQ(r.files.files.at("i"), plain.items) << answers;
+        EXPECT_EQ(r.files.files.at("d"), plain.defects) << answers;
     }
 }
 
