@@ -3,6 +3,7 @@
 // PATH/instance-K.csv per instance when there are several. The placer itself is
 // geometry/placer.h.
 #include "commands/commands.h"
+#include "commands/export.h"
 
 #include "geometry/placement_check.h"
 #include "geometry/placer.h"
@@ -10,7 +11,6 @@
 #include "output/safe_output.h"
 #include "read/set_reader.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -18,27 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Instances in the items file: every block ends with the file's only empty lines. -1 when
-// it cannot be read (the reader then says why).
-std::int64_t count_blocks(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return -1;
-    }
-    std::vector<char> buffer(std::size_t{1} << 20);
-    char previous = '\n';
-    std::int64_t blocks = 0;
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-        for (std::size_t i = 0; i < n; ++i) {
-            blocks += buffer[i] == '\n' && previous == '\n' ? 1 : 0;
-            previous = buffer[i];
-        }
-    }
-    std::fclose(file);
-    return blocks;
-}
 
 // One file, or a folder made when missing; false with the problem on stderr.
 bool prepare_target(const std::string& out, bool folder) {
@@ -95,7 +74,10 @@ int run_place(const PlaceOptions& options) {
         return status;
     }
     const InputPaths inputs{{kit.answers_path, kit.items_path, kit.defects_path}};
-    const std::int64_t held = kit.instances >= 0 ? kit.instances : count_blocks(kit.items_path);
+    std::int32_t held = kit.instances >= 0 ? kit.instances : -1; // -1: the reader says why
+    if (held < 0) {
+        (void)count_instances(kit.items_path, held);
+    }
     const bool folder = options.instance == 0 && held > 1;
     if (refuse_input(options.out, inputs) || !prepare_target(options.out, folder)) {
         return 2;
