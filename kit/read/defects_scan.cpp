@@ -225,21 +225,6 @@ DefectsStep hold(DefectsScan& s, const Line& line, DefectsStep step) {
     return step;
 }
 
-// Exactly "instance: k", k without a leading zero; -1 for anything else.
-std::int64_t header_number(const Line& line) {
-    constexpr std::size_t prefix = 10;
-    std::int64_t k = -1;
-    if (line.size > prefix && line.size <= prefix + 10 &&
-        std::memcmp(line.data, "instance: ", prefix) == 0 && line.data[prefix] != '0') {
-        k = 0;
-        for (std::size_t i = prefix; i < line.size && k >= 0; ++i) {
-            const char c = line.data[i];
-            k = c < '0' || c > '9' ? -1 : k * 10 + (c - '0');
-        }
-    }
-    return k;
-}
-
 DefectsStep on_header_due(DefectsScan& s, const Line& line) {
     const SetRules& r = *s.rules;
     const bool header = is_header(line);
@@ -339,6 +324,12 @@ DefectsStep next_step(DefectsScan& s, std::vector<Defect>& defects) {
         s.finished = true;
         return DefectsStep::end;
     }
+    // The empty line that ends an object.
+    if (const std::uint64_t n =
+            s.state == DefectsState::in_object && !s.holding ? take_empty_line(s.source) : 0) {
+        end_object(s, n);
+        return DefectsStep::object_end;
+    }
     // The usual defect line, parsed in place.
     std::int64_t v[4];
     const bool in_object =
@@ -384,6 +375,20 @@ DefectsStep next_step(DefectsScan& s, std::vector<Defect>& defects) {
 }
 
 } // namespace
+
+std::int64_t header_number(const Line& line) {
+    constexpr std::size_t prefix = 10;
+    std::int64_t k = -1;
+    if (line.size > prefix && line.size <= prefix + 10 &&
+        std::memcmp(line.data, "instance: ", prefix) == 0 && line.data[prefix] != '0') {
+        k = 0;
+        for (std::size_t i = prefix; i < line.size && k >= 0; ++i) {
+            const char c = line.data[i];
+            k = c < '0' || c > '9' ? -1 : k * 10 + (c - '0');
+        }
+    }
+    return k;
+}
 
 void init_defects_scan(DefectsScan& scan, const SetRules& rules, const std::string& path, int fd,
                        std::size_t buffer) {

@@ -37,6 +37,9 @@ struct DefectsScan {
 void init_defects_scan(DefectsScan& scan, const SetRules& rules, const std::string& path, int fd,
                        std::size_t buffer);
 
+// Exactly "instance: k", k without a leading zero: k; -1 for any other line.
+std::int64_t header_number(const Line& line);
+
 // What a step of the scan ends with.
 enum class DefectsStep { go_on, instance_start, object_end, instance_end, end };
 

@@ -9,11 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// Moves the unread bytes to the front and reads more behind them. False when nothing
-// more could be read (the end of the file, or an error).
-bool fill(LineSource& s) {
+bool fill_line_source(LineSource& s) {
     if (s.at_end) {
         return false;
     }
@@ -37,6 +33,8 @@ bool fill(LineSource& s) {
     }
 }
 
+namespace {
+
 void hand_out(LineSource& s, std::size_t bytes) {
     s.begin += bytes;
     s.bytes_done += bytes;
@@ -52,7 +50,7 @@ bool skip_rest_of_line(LineSource& s) {
             return true;
         }
         hand_out(s, s.end - s.begin);
-        if (!fill(s)) {
+        if (!fill_line_source(s)) {
             return false;
         }
     }
@@ -77,7 +75,7 @@ bool read_line(LineSource& s, Line& line) {
             line.too_long = true;
             hand_out(s, line.size);
             line.newline = skip_rest_of_line(s);
-        } else if (fill(s)) {
+        } else if (fill_line_source(s)) {
             continue;
         } else if (s.error != 0 || avail == 0) {
             return false;
@@ -159,20 +157,4 @@ bool peek_line(LineSource& source, Line& line) {
     source.peeked = true;
     line = source.ahead;
     return true;
-}
-
-const char* line_window(LineSource& source, const char*& end) {
-    if (source.peeked) {
-        return nullptr;
-    }
-    if (source.end - source.begin <= max_kit_line_length) {
-        fill(source);
-    }
-    end = source.buffer.get() + source.end;
-    return source.buffer.get() + source.begin;
-}
-
-void take_window_line(LineSource& source, std::size_t size) {
-    hand_out(source, size);
-    ++source.lines;
 }

@@ -53,8 +53,26 @@ bool next_line(LineSource& source, Line& line);
 // The line that next_line will return, without consuming it.
 bool peek_line(LineSource& source, Line& line);
 
+// Moves the unread bytes to the front of the buffer and reads more behind them. False
+// when nothing more could be read (the end of the file, or an error).
+bool fill_line_source(LineSource& source);
+
 // The unread bytes [result, end) for parsing in place: a whole line unless the file ends
 // first; nullptr while a line is peeked at. take_window_line hands out the first `size`
 // bytes (a whole line, its line end included) as the next line.
-const char* line_window(LineSource& source, const char*& end);
-void take_window_line(LineSource& source, std::size_t size);
+inline const char* line_window(LineSource& source, const char*& end) {
+    if (source.peeked) {
+        return nullptr;
+    }
+    if (source.end - source.begin <= max_kit_line_length) {
+        fill_line_source(source);
+    }
+    end = source.buffer.get() + source.end;
+    return source.buffer.get() + source.begin;
+}
+
+inline void take_window_line(LineSource& source, std::size_t size) {
+    source.begin += size;
+    source.bytes_done += size;
+    ++source.lines;
+}

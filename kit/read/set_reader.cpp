@@ -7,7 +7,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,13 +53,14 @@ struct Reading {
     bool in_instance = false;                 // the defects file is inside an instance
     std::vector<Defect> skipped;              // the objects of instances not wanted
     std::atomic<std::uint64_t> items_done{0}; // check: the items file's bytes read, for progress
+    std::atomic<std::uint64_t> tail_done{0};  // check: the defects file's second part's
 };
 
 void show(Reading& g) {
     const SetReader& reader = *g.reader;
-    show_progress(*g.progress,
-                  (reader.every_problem ? g.items_done.load() : reader.items.source.bytes_done) +
-                      reader.defects.source.bytes_done);
+    show_progress(*g.progress, (reader.every_problem ? g.items_done.load() + g.tail_done.load()
+                                                     : reader.items.source.bytes_done) +
+                                   reader.defects.source.bytes_done);
 }
 
 bool fail(SetReader& reader, const Problem& problem) {
@@ -192,6 +197,150 @@ bool check_instance(Reading& g) {
     return g.reader->defects.source.error == 0;
 }
 
+// check: where the defects file is cut in two, the start of a header line
+// "instance: K" (K >= 2) after an empty line, the first one from the middle of the file on.
+struct Cut {
+    std::uint64_t offset = 0; // 0: no cut
+    std::int32_t instance = 0;
+    std::size_t header = 0; // the header line's bytes, its line end included
+};
+
+Cut find_cut(const SetReader& reader) {
+    struct stat info {};
+    const int fd = reader.defects.source.fd;
+    // The second part's scan must hold its instances to the number of objects the first
+    // part's holds them to: the cut is made only where the answers or --objects tell it.
+    if (reader.rules.objects_per_instance < 0 || ::fstat(fd, &info) != 0 ||
+        static_cast<std::uint64_t>(info.st_size) < reader.split_bytes) {
+        return {};
+    }
+    // Windows of the file from its middle on, each overlapping the one before by more
+    // than the longest header and the empty line before it; a file whose instances are
+    // larger than the windows searched is read in turn.
+    constexpr std::size_t overlap = 32;
+    constexpr int windows = 16;
+    const std::string_view prefix = "\n\ninstance: ";
+    std::string window(std::size_t{1} << 20, '\0');
+    std::uint64_t from = static_cast<std::uint64_t>(info.st_size) / 2;
+    for (int w = 0; w < windows; ++w, from += window.size() - overlap) {
+        const ssize_t got = ::pread(fd, window.data(), window.size(), static_cast<off_t>(from));
+        if (got <= static_cast<ssize_t>(overlap)) {
+            return {};
+        }
+        const std::string_view seen(window.data(), static_cast<std::size_t>(got));
+        for (std::size_t at = seen.find(prefix); at != std::string_view::npos;
+             at = seen.find(prefix, at + 1)) {
+            const std::size_t end = seen.find('\n', at + prefix.size());
+            if (end == std::string_view::npos) {
+                break;
+            }
+            const Line line{seen.data() + at + 2, end - at - 2};
+            if (const std::int64_t k = header_number(line); k >= 2 && k < INT32_MAX) {
+                return {from + at + 2, static_cast<std::int32_t>(k), line.size + 1};
+            }
+        }
+    }
+    return {};
+}
+
+// The defects file's second part, read on a worker.
+struct Tail {
+    DefectsScan scan;
+    Worker worker;
+    bool started = false;
+    std::atomic<bool> stop{false};
+};
+
+void read_tail(Tail& tail, std::atomic<std::uint64_t>& done) {
+    std::vector<Defect> scratch;
+    while (!tail.stop.load() && next_defects_step(tail.scan, scratch) != DefectsStep::end) {
+        scratch.clear();
+        done.store(tail.scan.source.bytes_done);
+    }
+}
+
+// Starts the second part's scan as it would stand at the cut, had every instance before it
+// been whole; false when it cannot be (then the file is read in turn).
+bool start_tail(Reading& g, const Cut& cut, Tail& tail) {
+    const SetReader& reader = *g.reader;
+    const int fd = ::fcntl(reader.defects.source.fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    DefectsScan& scan = tail.scan;
+    init_defects_scan(scan, reader.rules, reader.defects.source.path, fd, reader.buffer);
+    scan.source.offset = cut.offset;
+    scan.every_problem = true;
+    scan.problems.keep = reader.defects.problems.keep;
+    scan.instance = cut.instance - 1; // at a header, as many instances are complete
+    scan.instances = cut.instance - 1;
+    tail.started = start_worker(tail.worker, [&tail, &g] { read_tail(tail, g.tail_done); });
+    if (!tail.started) {
+        close_line_source(scan.source);
+    }
+    return tail.started;
+}
+
+void end_tail(Tail& tail) {
+    tail.stop.store(true);
+    if (tail.worker.thread.joinable()) {
+        tail.worker.thread.join();
+    }
+    close_line_source(tail.scan.source);
+    tail.started = false;
+}
+
+// The first part's scan has ended an instance and looks ahead at the header at the cut, in
+// the state the second part's scan started from.
+bool at_cut(const DefectsScan& s, const Cut& cut) {
+    const LineSource& source = s.source;
+    return s.state == DefectsState::want_header && source.peeked &&
+           source.ahead.size + 1 == cut.header && source.bytes_done == cut.offset + cut.header &&
+           s.instance == cut.instance - 1;
+}
+
+// The second part's findings after the first part's, its lines numbered on from there.
+void join_tail(DefectsScan& head, const DefectsScan& tail) {
+    const std::uint64_t lines_before = head.source.lines - 1; // the header at the cut is peeked
+    for (const Problem& problem : tail.problems.kept) {
+        if (head.problems.kept.size() < head.problems.keep) {
+            head.problems.kept.push_back(problem);
+            head.problems.kept.back().line += lines_before;
+        }
+    }
+    head.problems.count += tail.problems.count;
+    head.instance = tail.instance;
+    head.instances = tail.instances;
+    head.objects += tail.objects;
+    head.defects += tail.defects;
+    head.end_line = tail.end_line + lines_before;
+    head.all_at_origin = head.all_at_origin && tail.all_at_origin;
+    head.source.error = tail.source.error;
+    head.finished = true;
+}
+
+// check: the defects file, in two parts at once when it is large.
+void check_defects(Reading& g, Tail& tail) {
+    DefectsScan& scan = g.reader->defects;
+    const Cut cut = find_cut(*g.reader);
+    if (cut.offset != 0) {
+        start_tail(g, cut, tail);
+    }
+    while (check_instance(g)) {
+        if (tail.started && at_cut(scan, cut)) {
+            join_worker(tail.worker);
+            join_tail(scan, tail.scan);
+            end_tail(tail);
+            return;
+        }
+        if (tail.started && scan.source.bytes_done > cut.offset + cut.header) {
+            end_tail(tail); // the first part went past the cut otherwise than assumed
+            g.tail_done.store(0);
+        }
+    }
+    end_tail(tail);
+}
+
 // check: the items file on a worker thread when one can be had, the defects file here.
 void read_every_problem(Reading& g) {
     SetReader& reader = *g.reader;
@@ -205,10 +354,13 @@ void read_every_problem(Reading& g) {
     if (!reader.has_defects || !start_worker(worker, read_items)) {
         read_items();
     }
+    Tail tail;
     try {
-        while (reader.has_defects && check_instance(g)) {
+        if (reader.has_defects) {
+            check_defects(g, tail);
         }
     } catch (...) {
+        end_tail(tail);
         if (worker.thread.joinable()) {
             worker.thread.join();
         }

@@ -13,8 +13,16 @@
 // first problem of the files is the one this reading meets first. check (`every_problem`)
 // reads both files to their end and keeps every problem of each instead, handed no
 // batches: its items file on one worker thread (output/worker.h), its defects file on the
-// calling thread; the two scans share only the rules, which neither changes. Memory stays
-// bounded: an instance's items and one batch of at most 65536 defects.
+// calling thread. A large defects file is read in two parts at once: its second part, from
+// a header near its middle, by a scan of its own on a second worker, which takes for
+// granted that the instances before that header were whole. The first part's scan stops
+// at that header; when it arrives there as the second part's scan assumed (the same
+// instance, the objects per instance known alike), the two scans' findings are joined
+// (line numbers moved on, problems in file order); else the second part's scan is stopped
+// and dropped, and the first reads on to the end, so that the problems are always those of
+// one reading in turn. The scans share only the rules, which none changes; the workers'
+// progress is counted in atomics. Memory stays bounded: an instance's items and one batch
+// of at most 65536 defects (each part's scan holds one object).
 #pragma once
 
 #include "output/progress.h"
@@ -47,7 +55,9 @@ struct SetReader {
     bool every_problem = false;                // check: both files to their end, every problem kept
     std::uint64_t bytes_total = 0;             // sizes of both files, for progress
     std::size_t buffer = std::size_t{1} << 20; // each file's read buffer (tests make it small)
-    bool failed = false;                       // `problem` is the first problem of the set
+    // check: a defects file of at least this many bytes is read in two parts at once.
+    std::uint64_t split_bytes = std::uint64_t{64} << 20;
+    bool failed = false; // `problem` is the first problem of the set
     Problem problem;
     // check: a defects file named by the answers and not there (perhaps a generation
     // failure), with the message from opening it; the set is then read without it.

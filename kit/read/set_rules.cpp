@@ -92,17 +92,6 @@ ScanLine next_scan_line(LineSource& source, ProblemList& problems, Line& line, b
     return ScanLine::line;
 }
 
-std::uint64_t take_number_line(LineSource& source, std::int64_t* values, int count) {
-    const char* end = nullptr;
-    const char* const p = line_window(source, end);
-    const char* const q = p != nullptr ? parse_fields(p, end, values, count, nullptr) : nullptr;
-    if (q == nullptr || q == end || *q != '\n') {
-        return 0;
-    }
-    take_window_line(source, static_cast<std::size_t>(q - p) + 1);
-    return source.lines;
-}
-
 std::string unparsed_line(const Line& line, const char* what, const std::string& why) {
     if (std::memchr(line.data, '\0', line.size) != nullptr) {
         return std::string("not ") + what + ": the line holds a NUL byte";

@@ -3,6 +3,7 @@
 // their problems in, the words both scans use, and the way both take their next line.
 #pragma once
 
+#include "read/fields.h"
 #include "read/line_source.h"
 #include "read/open_set.h"
 #include "records.h"
@@ -68,6 +69,25 @@ ScanLine next_scan_line(LineSource& source, ProblemList& problems, Line& line, b
                         std::int64_t instance);
 // The usual line, `count` numbers and its line end, parsed in place and taken: its line
 // number, or 0 when the next line is any other (then nothing is taken).
-std::uint64_t take_number_line(LineSource& source, std::int64_t* values, int count);
+inline std::uint64_t take_number_line(LineSource& source, std::int64_t* values, int count) {
+    const char* end = nullptr;
+    const char* const p = line_window(source, end);
+    const char* const q = p != nullptr ? parse_fields(p, end, values, count, nullptr) : nullptr;
+    if (q == nullptr || q == end || *q != '\n') {
+        return 0;
+    }
+    take_window_line(source, static_cast<std::size_t>(q - p) + 1);
+    return source.lines;
+}
+// The same for an empty line.
+inline std::uint64_t take_empty_line(LineSource& source) {
+    const char* end = nullptr;
+    const char* const p = line_window(source, end);
+    if (p == nullptr || p == end || *p != '\n') {
+        return 0;
+    }
+    take_window_line(source, 1);
+    return source.lines;
+}
 // "not an item line: field 2 is missing", told of a line the parser refused.
 std::string unparsed_line(const Line& line, const char* what, const std::string& why);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -228,4 +229,85 @@ TEST(SetReader, SplitsLargeInstancesIntoTheSameBatches) {
                      "batch instance 2 of 3 items, first 68\nbatch to its end\nproblem\n");
 }
 
+// check's reading of the defects file, everything it tells: every problem kept, the counts.
+std::string check_reading(const KitSet& set, std::uint64_t split_bytes) {
+    SetReader reader;
+    reader.split_bytes = split_bytes;
+    reader.buffer = 4096;
+    if (!open_set_reader(reader, set, true)) {
+        return "cannot open\n";
+    }
+    Progress progress;
+    read_set(reader, 0, progress, [](const ObjectBatch&) { return true; });
+    const DefectsScan& d = reader.defects;
+    std::string t = std::to_string(d.problems.count) + " problems\n";
+    for (const Problem& problem : d.problems.kept) {
+        t += problem_text(problem) + "\n";
+    }
+    t += std::to_string(d.instances) + " instances, " + std::to_string(d.objects) + " objects, " +
+         std::to_string(d.defects) + " defects, end " + std::to_string(d.end_line) +
+         (d.all_at_origin ? ", all at (0, 0)" : "") + ", error " + std::to_string(d.source.error) +
+         "\n";
+    close_set_reader(reader);
+    return t;
+}
+
+// check reads a large defects file in two parts at once, cut at a header near its middle
+// (here every file is large): whatever the damage, about the cut or on either side of it,
+// it tells exactly what one reading in turn tells.
+TEST(SetReader, CheckReadingInTwoPartsTellsWhatReadingInTurnTells) {
+    Folder folder;
+    // 8 instances of 3 objects: the cut falls at the header of instance 6.
+    const std::string answers = "8 3 100 100 30 0.05 0.3 3 5 4 10 10 20 3 0 8 i.txt d.txt 7 0";
+    const auto header = [](int k) { return "\n\ninstance: " + std::to_string(k) + "\n"; };
+    const auto replaced = [](const std::string& what, const std::string& by) {
+        return [=](std::string t) { return t.replace(t.find(what), what.size(), by); };
+    };
+    const auto cut_at = [](const std::string& what, std::size_t keep) {
+        return [=](std::string t) { return t.substr(0, t.find(what) + keep); };
+    };
+    const auto with_crlf = [](const std::string& t) {
+        std::string out;
+        for (const char c : t) {
+            out += c == '\n' ? "\r\n" : std::string(1, c);
+        }
+        return out;
+    };
+    const std::vector<std::pair<const char*, std::function<std::string(std::string)>>> cases = {
+        {"whole", [](std::string t) { return t; }},
+        {"a damaged defect line before the cut", replaced(header(2) + "\n", header(2) + "\nx")},
+        {"a damaged defect line after the cut", replaced(header(7) + "\n", header(7) + "\nx")},
+        {"no closing empty line at the cut", replaced(header(6), "\ninstance: 6\n")},
+        {"an empty object before the cut", replaced(header(6), "\n" + header(6))},
+        {"the header at the cut renumbered", replaced(header(6), header(9))},
+        {"the header at the cut with a leading zero", replaced(header(6), "\n\ninstance: 06\n")},
+        {"an instance's header missing before the cut", replaced(header(5), "\n\n\n")},
+        {"an object too many after the cut", replaced(header(7), "\n" + header(7))},
+        {"a CRLF after the cut", replaced(header(7), "\n\ninstance: 7\r\n")},
+        {"the file cut after the cut", cut_at(header(7), 5)},
+        {"the file cut just after the header at the cut", cut_at(header(6), header(6).size())},
+        {"an instance too many", [](std::string t) { return t + "instance: 9\n\n\n"; }},
+        {"more problems than are kept, in both parts",
+         [&](const std::string& t) {
+             return replaced("\r\n\r\ninstance: 6\r\n", header(6))(with_crlf(t));
+         }},
+        {"every defect at (0, 0) after the cut, but not before",
+         [&](std::string t) {
+             std::string out = t.substr(0, t.find(header(6)) + header(6).size());
+             for (std::size_t at = out.size(); at < t.size(); at = t.find('\n', at) + 1) {
+                 out += t[at] == '\n' ? "\n" : "0.000000\t0.000000\t10.000000\t10.000000\n";
+             }
+             return out;
+         }},
+    };
+    for (const auto& [name, damage] : cases) {
+        generate_set(folder.path, answers);
+        write_file("d.txt", damage(read_whole_file("d.txt")));
+        SetOptions options;
+        options.answers = "answers.txt";
+        KitSet set;
+        ASSERT_TRUE(open_set(options, set)) << name;
+        EXPECT_EQ(check_reading(set, 1), check_reading(set, UINT64_MAX)) << name;
+    }
+}
 } // namespace
