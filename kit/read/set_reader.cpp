@@ -185,18 +185,6 @@ void read_joined(Reading& g) {
     }
 }
 
-// check: both files to their end, every problem kept, no batch handed over; the defects
-// file's next instance, its objects dropped. False once the file has ended.
-bool check_instance(Reading& g) {
-    clear(g.batch);
-    if (!start_instance(g)) {
-        return false;
-    }
-    fill_batch(g, false);
-    show(g);
-    return g.reader->defects.source.error == 0;
-}
-
 // check: where the defects file is cut in two, the start of a header line
 // "instance: K" (K >= 2) after an empty line, the first one from the middle of the file on.
 struct Cut {
@@ -326,12 +314,17 @@ void check_defects(Reading& g, Tail& tail) {
     if (cut.offset != 0) {
         start_tail(g, cut, tail);
     }
-    while (check_instance(g)) {
+    std::vector<Defect> scratch; // the objects, dropped
+    for (DefectsStep step = DefectsStep::go_on; step != DefectsStep::end; scratch.clear()) {
+        step = next_defects_step(scan, scratch);
+        if (step != DefectsStep::instance_end) {
+            continue;
+        }
+        show(g);
         if (tail.started && at_cut(scan, cut)) {
             join_worker(tail.worker);
             join_tail(scan, tail.scan);
-            end_tail(tail);
-            return;
+            break;
         }
         if (tail.started && scan.source.bytes_done > cut.offset + cut.header) {
             end_tail(tail); // the first part went past the cut otherwise than assumed
