@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <mutex>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -362,6 +364,91 @@ void read_every_problem(Reading& g) {
     join_worker(worker);
 }
 
+// The batches of a reading on a worker, handed to the command's thread through two slots:
+// the reading fills the next batch while the command works on the one before.
+struct Handoff {
+    std::mutex mutex;
+    std::condition_variable changed;
+    ObjectBatch slots[2];
+    int next = 0;         // the slot the command takes next
+    int filled = 0;       // slots holding a batch, from `next` on
+    bool ended = false;   // the reading has ended: no more batches
+    bool stopped = false; // the command takes no more
+};
+
+// On the worker: the batch copied into the free slot (its room reused); false once the
+// command has stopped. The slot is the worker's alone until `filled` counts it.
+bool hand_over(Handoff& h, const ObjectBatch& batch) {
+    std::unique_lock<std::mutex> lock(h.mutex);
+    h.changed.wait(lock, [&h] { return h.filled < 2 || h.stopped; });
+    if (h.stopped) {
+        return false;
+    }
+    ObjectBatch& slot = h.slots[(h.next + h.filled) % 2];
+    lock.unlock();
+    slot = batch;
+    lock.lock();
+    ++h.filled;
+    h.changed.notify_all();
+    return true;
+}
+
+void stop_handoff(Handoff& h, bool ended) {
+    const std::lock_guard<std::mutex> lock(h.mutex);
+    (ended ? h.ended : h.stopped) = true;
+    h.changed.notify_all();
+}
+
+// On the command's thread: every batch to `take`, in turn, until the reading ends or `take`
+// returns false.
+void take_handed(Handoff& h, const std::function<bool(const ObjectBatch&)>& take) {
+    for (bool going = true; going;) {
+        std::unique_lock<std::mutex> lock(h.mutex);
+        h.changed.wait(lock, [&h] { return h.filled > 0 || h.ended; });
+        if (h.filled == 0) {
+            return;
+        }
+        lock.unlock();
+        going = take(h.slots[h.next]);
+        lock.lock();
+        h.next ^= 1;
+        --h.filled;
+        h.stopped = !going;
+        h.changed.notify_all();
+    }
+}
+
+// Every command but check: the reading on a worker when one can be had, `take` here.
+void read_behind(Reading& g, const std::function<bool(const ObjectBatch&)>& take) {
+    Handoff h;
+    const std::function<bool(const ObjectBatch&)> handed = [&h](const ObjectBatch& batch) {
+        return hand_over(h, batch);
+    };
+    g.take = &handed;
+    Worker worker;
+    const bool started = start_worker(worker, [&g, &h] {
+        struct Ended {
+            Handoff& h;
+            ~Ended() { stop_handoff(h, true); }
+        } ended{h};
+        read_joined(g);
+    });
+    if (!started) {
+        g.take = &take;
+        read_joined(g);
+        return;
+    }
+    try {
+        take_handed(h, take);
+    } catch (...) {
+        stop_handoff(h, false);
+        worker.thread.join();
+        throw;
+    }
+    stop_handoff(h, false);
+    join_worker(worker);
+}
+
 bool open_file(const std::string& path, int& fd, std::uint64_t& total, std::string& message) {
     std::uint64_t size = 0;
     if (!open_regular_file(path, fd, size, message)) {
@@ -423,7 +510,7 @@ void read_set(SetReader& reader, std::int32_t only_instance, Progress& progress,
     g.only = only_instance;
     g.progress = &progress;
     g.take = &take;
-    reader.every_problem ? read_every_problem(g) : read_joined(g);
+    reader.every_problem ? read_every_problem(g) : read_behind(g, take);
 }
 
 int report_set_problem(const SetReader& reader) {

@@ -8,9 +8,12 @@
 //   defects_scan  the defects file, instance by instance and object by object;
 //   set_reader    both files joined: block k of the items file with instance k of the
 //                 defects file, in batches of objects handed to the command's `take`.
-// Threads: for every command but check, none: both files are read in turn on the calling
-// thread (block 1, instance 1, block 2, ...) and `take` runs there too, in file order; the
-// first problem of the files is the one this reading meets first. check (`every_problem`)
+// Threads: for every command but check, both files are read in turn (block 1, instance 1,
+// block 2, ...) on one worker thread, and `take` runs on the calling thread, in file order,
+// with the batches handed over through two slots: the reading fills one while the command
+// works on the other, and stops once `take` has returned false (without a worker, all on
+// the calling thread). The first problem of the files is the one this reading meets
+// first; it is read by the caller only after the worker is joined. check (`every_problem`)
 // reads both files to their end and keeps every problem of each instead, handed no
 // batches: its items file on one worker thread (output/worker.h), its defects file on the
 // calling thread. A large defects file is read in two parts at once: its second part, from
@@ -21,8 +24,9 @@
 // (line numbers moved on, problems in file order); else the second part's scan is stopped
 // and dropped, and the first reads on to the end, so that the problems are always those of
 // one reading in turn. The scans share only the rules, which none changes; the workers'
-// progress is counted in atomics. Memory stays bounded: an instance's items and one batch
-// of at most 65536 defects (each part's scan holds one object).
+// progress is counted in atomics. Memory stays bounded: an instance's items and three
+// batches of at most 65536 defects (the one filled and the two slots; each part of check's
+// defects file holds one object).
 #pragma once
 
 #include "output/progress.h"
