@@ -197,6 +197,12 @@ bool take_line(ItemsScan& s, std::vector<Item>& items) {
     return true;
 }
 
+// Reading ends at the end of the file, and at the first problem unless every_problem.
+bool stopped(ItemsScan& s) {
+    s.finished = s.finished || (!s.every_problem && s.problems.count > 0);
+    return s.finished;
+}
+
 } // namespace
 
 void init_items_scan(ItemsScan& scan, const SetRules& rules, const std::string& path, int fd,
@@ -207,17 +213,10 @@ void init_items_scan(ItemsScan& scan, const SetRules& rules, const std::string& 
 
 bool read_block(ItemsScan& s, std::vector<Item>& items) {
     items.clear();
-    for (;;) {
-        if (s.finished || (!s.every_problem && s.problems.count > 0)) {
-            s.finished = true;
-            return false;
-        }
+    while (!stopped(s)) {
         if (!take_line(s, items)) {
-            if (s.finished || (!s.every_problem && s.problems.count > 0)) {
-                s.finished = true;
-                return false;
-            }
-            return true;
+            return !stopped(s);
         }
     }
+    return false;
 }

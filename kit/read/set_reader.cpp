@@ -233,13 +233,16 @@ Cut find_cut(const SetReader& reader) {
     return {};
 }
 
-// The defects file's second part, read on a worker.
+// The defects file's second part, read on a worker while its thread is joinable.
 struct Tail {
     DefectsScan scan;
     Worker worker;
-    bool started = false;
     std::atomic<bool> stop{false};
 };
+
+bool reading(const Tail& tail) {
+    return tail.worker.thread.joinable();
+}
 
 void read_tail(Tail& tail, std::atomic<std::uint64_t>& done) {
     std::vector<Defect> scratch;
@@ -250,12 +253,12 @@ void read_tail(Tail& tail, std::atomic<std::uint64_t>& done) {
 }
 
 // Starts the second part's scan as it would stand at the cut, had every instance before it
-// been whole; false when it cannot be (then the file is read in turn).
-bool start_tail(Reading& g, const Cut& cut, Tail& tail) {
+// been whole; when it cannot be, the file is read in turn.
+void start_tail(Reading& g, const Cut& cut, Tail& tail) {
     const SetReader& reader = *g.reader;
     const int fd = ::fcntl(reader.defects.source.fd, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
-        return false;
+        return;
     }
     DefectsScan& scan = tail.scan;
     init_defects_scan(scan, reader.rules, reader.defects.source.path, fd, reader.buffer);
@@ -264,11 +267,9 @@ bool start_tail(Reading& g, const Cut& cut, Tail& tail) {
     scan.problems.keep = reader.defects.problems.keep;
     scan.instance = cut.instance - 1; // at a header, as many instances are complete
     scan.instances = cut.instance - 1;
-    tail.started = start_worker(tail.worker, [&tail, &g] { read_tail(tail, g.tail_done); });
-    if (!tail.started) {
+    if (!start_worker(tail.worker, [&tail, &g] { read_tail(tail, g.tail_done); })) {
         close_line_source(scan.source);
     }
-    return tail.started;
 }
 
 void end_tail(Tail& tail) {
@@ -277,7 +278,6 @@ void end_tail(Tail& tail) {
         tail.worker.thread.join();
     }
     close_line_source(tail.scan.source);
-    tail.started = false;
 }
 
 // The first part's scan has ended an instance and looks ahead at the header at the cut, in
@@ -323,12 +323,12 @@ void check_defects(Reading& g, Tail& tail) {
             continue;
         }
         show(g);
-        if (tail.started && at_cut(scan, cut)) {
+        if (reading(tail) && at_cut(scan, cut)) {
             join_worker(tail.worker);
             join_tail(scan, tail.scan);
             break;
         }
-        if (tail.started && scan.source.bytes_done > cut.offset + cut.header) {
+        if (reading(tail) && scan.source.bytes_done > cut.offset + cut.header) {
             end_tail(tail); // the first part went past the cut otherwise than assumed
             g.tail_done.store(0);
         }
