@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -256,12 +257,12 @@ void read_tail(Tail& tail, std::atomic<std::uint64_t>& done) {
 // been whole; when it cannot be, the file is read in turn.
 void start_tail(Reading& g, const Cut& cut, Tail& tail) {
     const SetReader& reader = *g.reader;
-    const int fd = ::fcntl(reader.defects.source.fd, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) {
+    DefectsScan& scan = tail.scan;
+    init_defects_scan(scan, reader.rules, reader.defects.source.path, -1, reader.buffer);
+    scan.source.fd = ::fcntl(reader.defects.source.fd, F_DUPFD_CLOEXEC, 0);
+    if (scan.source.fd < 0) {
         return;
     }
-    DefectsScan& scan = tail.scan;
-    init_defects_scan(scan, reader.rules, reader.defects.source.path, fd, reader.buffer);
     scan.source.offset = cut.offset;
     scan.every_problem = true;
     scan.problems.keep = reader.defects.problems.keep;
@@ -312,9 +313,14 @@ void join_tail(DefectsScan& head, const DefectsScan& tail) {
 // check: the defects file, in two parts at once when it is large.
 void check_defects(Reading& g, Tail& tail) {
     DefectsScan& scan = g.reader->defects;
-    const Cut cut = find_cut(*g.reader);
-    if (cut.offset != 0) {
-        start_tail(g, cut, tail);
+    Cut cut;
+    try {
+        cut = find_cut(*g.reader);
+        if (cut.offset != 0) {
+            start_tail(g, cut, tail);
+        }
+    } catch (const std::bad_alloc&) {
+        end_tail(tail); // no memory for a second part: the file is read in turn
     }
     std::vector<Defect> scratch; // the objects, dropped
     for (DefectsStep step = DefectsStep::go_on; step != DefectsStep::end; scratch.clear()) {
@@ -323,13 +329,18 @@ void check_defects(Reading& g, Tail& tail) {
             continue;
         }
         show(g);
-        if (reading(tail) && at_cut(scan, cut)) {
-            join_worker(tail.worker);
+        const bool at = reading(tail) && at_cut(scan, cut);
+        if (at) {
+            tail.worker.thread.join();
+        }
+        if (at && !tail.worker.failure) {
             join_tail(scan, tail.scan);
             break;
         }
-        if (reading(tail) && scan.source.bytes_done > cut.offset + cut.header) {
-            end_tail(tail); // the first part went past the cut otherwise than assumed
+        // The first part went past the cut otherwise than assumed, or the second part ran
+        // out of memory: the first part reads on to the end.
+        if (at || (reading(tail) && scan.source.bytes_done > cut.offset + cut.header)) {
+            end_tail(tail);
             g.tail_done.store(0);
         }
     }
@@ -399,22 +410,25 @@ void stop_handoff(Handoff& h, bool ended) {
     h.changed.notify_all();
 }
 
-// On the command's thread: every batch to `take`, in turn, until the reading ends or `take`
-// returns false.
-void take_handed(Handoff& h, const std::function<bool(const ObjectBatch&)>& take) {
-    for (bool going = true; going;) {
+// On the command's thread: every batch to `take`, in turn, until the reading ends (false) or
+// `take` returns false (true).
+bool take_handed(Handoff& h, const std::function<bool(const ObjectBatch&)>& take) {
+    for (;;) {
         std::unique_lock<std::mutex> lock(h.mutex);
         h.changed.wait(lock, [&h] { return h.filled > 0 || h.ended; });
         if (h.filled == 0) {
-            return;
+            return false;
         }
         lock.unlock();
-        going = take(h.slots[h.next]);
+        const bool going = take(h.slots[h.next]);
         lock.lock();
         h.next ^= 1;
         --h.filled;
         h.stopped = !going;
         h.changed.notify_all();
+        if (!going) {
+            return true;
+        }
     }
 }
 
@@ -438,14 +452,23 @@ void read_behind(Reading& g, const std::function<bool(const ObjectBatch&)>& take
         read_joined(g);
         return;
     }
+    bool stopped = false;
     try {
-        take_handed(h, take);
+        stopped = take_handed(h, take);
     } catch (...) {
         stop_handoff(h, false);
         worker.thread.join();
         throw;
     }
     stop_handoff(h, false);
+    worker.thread.join();
+    if (stopped) {
+        // Read in turn, the set would have been read no further than the batch `take` stopped
+        // at: what the worker met past it (a problem, memory it could not have) is not told.
+        worker.failure = nullptr;
+        g.reader->failed = false;
+        g.reader->problem = {};
+    }
     join_worker(worker);
 }
 

@@ -13,20 +13,22 @@
 // with the batches handed over through two slots: the reading fills one while the command
 // works on the other, and stops once `take` has returned false (without a worker, all on
 // the calling thread). The first problem of the files is the one this reading meets
-// first; it is read by the caller only after the worker is joined. check (`every_problem`)
-// reads both files to their end and keeps every problem of each instead, handed no
-// batches: its items file on one worker thread (output/worker.h), its defects file on the
-// calling thread. A large defects file is read in two parts at once: its second part, from
-// a header near its middle, by a scan of its own on a second worker, which takes for
-// granted that the instances before that header were whole. The first part's scan stops
-// at that header; when it arrives there as the second part's scan assumed (the same
-// instance, the objects per instance known alike), the two scans' findings are joined
-// (line numbers moved on, problems in file order); else the second part's scan is stopped
-// and dropped, and the first reads on to the end, so that the problems are always those of
-// one reading in turn. The scans share only the rules, which none changes; the workers'
-// progress is counted in atomics. Memory stays bounded: an instance's items and three
-// batches of at most 65536 defects (the one filled and the two slots; each part of check's
-// defects file holds one object).
+// first; it is read by the caller only after the worker is joined, and forgotten when
+// `take` stopped the reading before it (the worker may have read past that batch, which
+// a reading in turn would not have). check (`every_problem`) reads both files to their end
+// and keeps every problem of each instead, handed no batches: its items file on one worker
+// thread (output/worker.h), its defects file on the calling thread. A large defects file
+// is read in two parts at once: its second part, from a header near its middle, by a scan
+// of its own on a second worker, which takes for granted that the instances before that
+// header were whole. The first part's scan stops at that header; when it arrives there as
+// the second part's scan assumed (the same instance, the objects per instance known
+// alike), the two scans' findings are joined (line numbers moved on, problems in file
+// order); else, and when the second part's memory cannot be had, the second part's scan
+// is stopped and dropped, and the first reads on to the end, so that the problems are
+// always those of one reading in turn. The scans share only the rules, which none changes;
+// the workers' progress is counted in atomics. Memory stays bounded: an instance's items
+// and three batches of at most 65536 defects (the one filled and the two slots; each part
+// of check's defects file holds one object).
 #pragma once
 
 #include "output/progress.h"

@@ -180,6 +180,8 @@ TEST(SetReader, MeetsTheFirstProblemWhereverTheFilesGoWrong) {
          "d.txt:13: the header names instance 5 where instance 2 is due"},
         {"a damaged defect line", "d.txt", "instance: 2\n\n", 1, "instance: 2\n\nx\n", false, 0, 0,
          "d.txt:15: not a defect line: field 1 is not a number"},
+        {"the taker stops before it", "d.txt", "instance: 2\n\n", 1, "instance: 2\n\nx\n", false, 0,
+         1, ""},
         {"an empty line missing", "d.txt", "\n\ninstance: 2", 1, "\ninstance: 2", false, 0, 0,
          "d.txt:12: instance 1 lacks its closing empty line"},
         {"an object too many", "d.txt", "\ninstance: 2", 1, "\n\ninstance: 2", false, 0, 0,
